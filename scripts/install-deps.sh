@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the Windows build need,
+# asking apt only for those that are missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  nlohmann-json3-dev            # JsonValue
+  libgtest-dev libgmock-dev     # tests
+  libcpp-httplib-dev libssl-dev # the local service's HTTP server
+  libsqlite3-dev                # the local service's store
+  g++-mingw-w64-x86-64-posix    # ruvo.exe
+  wine64                        # running ruvo.exe in the tests
+  nodejs npm                    # the MCP client interop test
+  curl
+)
+if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(wrk hyperfine time); fi
+if [ "${RUVO_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  # node and npm may come from elsewhere than Debian; a working command is enough.
+  case "$p" in
+    nodejs) command -v node >/dev/null 2>&1 && continue ;;
+    npm) command -v npm >/dev/null 2>&1 && continue ;;
+  esac
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Every test on a fresh machine: installs what is missing, builds with warnings
+# as errors, runs the suite, runs it again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs the end-to-end suite against the
+# Windows build under Wine.
+#   RUVO_SKIP_ASAN=1   leave out the sanitizer pass
+#   RUVO_SKIP_WINE=1   leave out the Windows pass
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+"$root/scripts/install-deps.sh"
+
+if [ -f "$root/tests/interop/package-lock.json" ]; then
+  echo "== MCP client for the interop test (npm ci)"
+  (cd "$root/tests/interop" && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+echo "== build (warnings are errors)"
+RUVO_BUILD_DIR="$root/build" RUVO_WERROR=ON "$root/scripts/build.sh"
+echo "== tests"
+(cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 600)
+
+if [ "${RUVO_SKIP_ASAN:-0}" != 1 ]; then
+  echo "== sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
+  RUVO_BUILD_DIR="$root/build-asan" RUVO_BUILD_TYPE=Debug RUVO_WERROR=ON "$root/scripts/build.sh" -DRUVO_SANITIZE=ON
+  echo "== tests under the sanitizers"
+  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest -j"$jobs" --output-on-failure --timeout 900)
+fi
+
+if [ "${RUVO_SKIP_WINE:-0}" != 1 ] && [ -x "$root/scripts/test-windows.sh" ]; then
+  echo "== Windows build under Wine"
+  "$root/scripts/test-windows.sh"
+fi
+echo "== all tests passed"

@@ -1,0 +1,123 @@
+// The operating-system layer: plain functions and value types, with no
+// system types in them. platform_posix.cpp and platform_win32.cpp implement
+// it; nothing else in ruvo includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace ruvo::platform {
+
+// A failed system call: the system's own message and code.
+struct Error {
+  int code = 0;           // errno / GetLastError / WSAGetLastError; 0 when none applies
+  std::string message;    // one line, no trailing line break
+
+  // "message (os error N)", or the message alone when code is 0 (an expired
+  // connect time-out reads "connection timed out").
+  std::string text() const;
+};
+
+// Makes the process robust before anything else runs: a closed pipe on
+// standard output or error must not kill it (POSIX ignores SIGPIPE), and the
+// Windows side sets up Winsock. Call once from main.
+void init_process();
+
+// The command-line words after the program's own name, as UTF-8. Words that
+// are not valid Unicode have each ill-formed part replaced by U+FFFD, so
+// nothing invalid ever reaches the JSON writer. Windows ignores argc/argv and
+// reads GetCommandLineW.
+std::vector<std::string> command_line_words(int argc, char** argv);
+
+// Writes all bytes to standard output / error. On a Windows console the UTF-8
+// bytes are shown through WriteConsoleW (a sequence split across calls is
+// kept until complete); elsewhere they pass unchanged. Returns false on a
+// failed write (a closed pipe, say); callers are free to ignore it.
+bool write_stdout(std::string_view bytes);
+bool write_stderr(std::string_view bytes);
+
+// Reads up to `capacity` bytes of standard input: the count read, 0 at the
+// end of input, or the error.
+std::variant<std::size_t, Error> read_stdin(char* buffer, std::size_t capacity);
+
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> get_env(const std::string& name);
+
+// The full path of the running program's file, or nothing.
+std::optional<std::string> own_executable_path();
+
+// The parent folder of a path, or nothing when it has none.
+std::optional<std::string> parent_folder(const std::string& path);
+
+// The platform's path separator.
+char path_separator();
+
+// True only when the path, links followed, names an existing entry that is not
+// a folder. Any error counts as false.
+bool is_regular_file(const std::string& path);
+
+// Creates the folder and its missing parents; true when it exists afterwards.
+bool create_folders(const std::string& path);
+
+// The whole content of a file, or nothing when it cannot be opened or read.
+std::optional<std::string> read_file(const std::string& path);
+
+// The folder in which applications keep their data: APPDATA where it is set;
+// on other systems $XDG_CONFIG_HOME, then $HOME/.config. Nothing when none of
+// these is set.
+std::optional<std::string> app_data_folder();
+
+// Starts `program` with the argument vector {program, args...}, the current
+// environment plus `extra_env` (overriding variables of the same name), the
+// current folder and the inherited standard streams. The child is not waited
+// for and outlives us; no handle of it is kept and it never becomes a zombie
+// of ours. Returns the error when the program could not be started (a failed
+// exec included).
+std::optional<Error> start_process(const std::string& program,
+                                   const std::vector<std::string>& args,
+                                   const std::vector<std::pair<std::string, std::string>>& extra_env);
+
+void sleep_ms(int milliseconds);
+
+// Ends the process with the exit code. Everything ruvo writes is written
+// unbuffered, so nothing is pending.
+[[noreturn]] void exit_process(int code);
+
+// A connected TCP stream to 127.0.0.1, closed when destroyed.
+class TcpStream {
+ public:
+  TcpStream() = default;
+  TcpStream(TcpStream&& other) noexcept;
+  TcpStream& operator=(TcpStream&& other) noexcept;
+  TcpStream(const TcpStream&) = delete;
+  TcpStream& operator=(const TcpStream&) = delete;
+  ~TcpStream();
+
+  // Connects to 127.0.0.1:port, waiting at most timeout_ms. An expired wait
+  // is the error "connection timed out" with code 0.
+  static std::variant<TcpStream, Error> connect_loopback(std::uint16_t port, int timeout_ms);
+
+  // Per-call time-outs of every later read and write; failures are ignored.
+  void set_timeouts(int read_ms, int write_ms);
+
+  // Writes every byte, or returns the error.
+  std::optional<Error> write_all(std::string_view bytes);
+
+  // Reads up to `capacity` bytes: the count read, 0 when the peer has closed
+  // the stream, or the error (an expired read time-out included).
+  std::variant<std::size_t, Error> read_some(char* buffer, std::size_t capacity);
+
+  void close();
+
+ private:
+  explicit TcpStream(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace ruvo::platform

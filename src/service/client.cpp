@@ -1,0 +1,128 @@
+#include "service/client.hpp"
+
+#include "common/utf8.hpp"
+#include "platform/platform.hpp"
+
+#include <variant>
+
+namespace ruvo::service {
+namespace {
+
+constexpr std::string_view kHeadBodySeparator = "\r\n\r\n";
+
+// The first two words of the head, split at runs of Unicode white space;
+// empty when missing.
+std::pair<std::string_view, std::string_view> first_two_words(std::string_view head) {
+  std::string_view words[2];
+  int found = 0;
+  std::size_t pos = 0;
+  std::size_t word_start = std::string_view::npos;
+  while (pos <= head.size() && found < 2) {
+    bool space = true;
+    std::size_t length = 1;
+    if (pos < head.size()) {
+      const auto step = common::decode_utf8(head, pos);
+      space = step.valid && common::is_unicode_space(step.scalar);
+      length = step.length;
+    }
+    if (!space && word_start == std::string_view::npos) word_start = pos;
+    if (space && word_start != std::string_view::npos) {
+      words[found++] = head.substr(word_start, pos - word_start);
+      word_start = std::string_view::npos;
+    }
+    pos += length;
+  }
+  return {words[0], words[1]};
+}
+
+// Digits only, at most one leading '+', value 0 to 65535.
+bool parse_status(std::string_view word, unsigned& status) {
+  if (!word.empty() && word.front() == '+') word.remove_prefix(1);
+  if (word.empty()) return false;
+  unsigned value = 0;
+  for (const char c : word) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    if (value > 65535) return false;
+  }
+  status = value;
+  return true;
+}
+
+JsonValue bad_token_reply() {
+  JsonValue reply = JsonValue::object();
+  reply["kind"] = "auth";
+  reply["message"] = std::string(kBadTokenMessage);
+  reply["ok"] = false;
+  return reply;
+}
+
+}  // namespace
+
+std::string build_request(const ServiceInfo& info, std::string_view method, std::string_view path,
+                          const JsonValue* body) {
+  const std::string body_text = body != nullptr ? common::to_compact(*body) : std::string();
+  std::string request;
+  request.reserve(160 + info.token.size() + body_text.size());
+  request.append(method);
+  request += ' ';
+  request.append(path);
+  request += " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: ";
+  request += info.token;
+  request += "\r\nContent-Type: application/json\r\nContent-Length: ";
+  request += std::to_string(body_text.size());
+  request += "\r\nConnection: close\r\n\r\n";
+  request += body_text;
+  return request;
+}
+
+ServiceReply parse_reply(std::string_view bytes) {
+  const auto separator = bytes.find(kHeadBodySeparator);
+  if (separator == std::string_view::npos) return ServiceReply::from_error("响应没有头体分隔");
+
+  const std::string head = common::to_valid_utf8(bytes.substr(0, separator));
+  const auto [version_word, status_word] = first_two_words(head);
+  unsigned status = 0;
+  if (version_word.empty() || !parse_status(status_word, status)) {
+    return ServiceReply::from_error("响应状态行不合法");
+  }
+
+  // The body is parsed before the status is looked at: a 401 whose body is not
+  // JSON is reported as such.
+  auto parsed = common::parse_json(bytes.substr(separator + kHeadBodySeparator.size()));
+  if (!parsed.value) return ServiceReply::from_error("响应不是 JSON：" + parsed.error);
+  if (status == 401) return ServiceReply::from_value(bad_token_reply());
+  return ServiceReply::from_value(std::move(*parsed.value));
+}
+
+ServiceReply service_request(const ServiceInfo& info, std::string_view method, std::string_view path,
+                             const JsonValue* body, int read_timeout_s) {
+  auto connected = platform::TcpStream::connect_loopback(info.port, kConnectTimeoutMs);
+  if (auto* error = std::get_if<platform::Error>(&connected)) {
+    return ServiceReply::from_error("连不上 Ruvo 服务：" + error->text());
+  }
+  // The stream closes itself on every path out of this function.
+  auto& stream = std::get<platform::TcpStream>(connected);
+  stream.set_timeouts(read_timeout_s * 1000, kWriteTimeoutMs);
+
+  if (const auto error = stream.write_all(build_request(info, method, path, body))) {
+    return ServiceReply::from_error("write: " + error->text());
+  }
+
+  std::string received;
+  char chunk[kReadChunkBytes];
+  for (;;) {
+    auto got = stream.read_some(chunk, sizeof chunk);
+    if (auto* error = std::get_if<platform::Error>(&got)) {
+      return ServiceReply::from_error("read: " + error->text());
+    }
+    const std::size_t n = std::get<std::size_t>(got);
+    if (n == 0) break;
+    received.append(chunk, n);
+    if (received.size() > kMaxReplyBytes) return ServiceReply::from_error("响应过大");
+  }
+  stream.close();
+  return parse_reply(received);
+}
+
+}  // namespace ruvo::service
