@@ -3,7 +3,9 @@ function(ruvo_warnings target)
     target_compile_options(${target} PRIVATE /W4)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-      -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual -Wformat=2)
+      -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual -Wformat=2
+      # Designated initialisers that leave members at their defaults are the point.
+      -Wno-missing-field-initializers)
   endif()
   if(RUVO_WERROR)
     if(MSVC)
