@@ -1,0 +1,34 @@
+// `ruvo lookup <词> [--json]`: asks the local term store only, never a model.
+#pragma once
+
+#include "common/json.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ruvo::cli {
+
+inline constexpr std::string_view kLookupUsage = "用法：ruvo lookup <词>";
+
+struct LookupOptions {
+  std::optional<std::string> term;  // unchanged: not trimmed, possibly empty
+  bool json = false;
+};
+
+// The term is the first word that does not begin with "--" (so "-" and the
+// empty word qualify); later words are ignored. "--json" anywhere, before or
+// after the term, sets the JSON switch; every other "--" word is ignored.
+// No term is found when every word begins with "--".
+LookupOptions parse_lookup_words(const std::vector<std::string>& words);
+
+// The body of POST /v1/lookup: exactly {"text": term}.
+common::JsonValue lookup_request_body(const std::string& term);
+
+// A hit (the reply's "hit" is the boolean true): the name line (the reply's
+// string "term", else `query` as typed) and the shown fields one per line.
+// Anything else is a miss: "词库里没有「query」" and a line feed.
+std::string render_lookup_reply(const common::JsonValue& reply, std::string_view query);
+
+}  // namespace ruvo::cli

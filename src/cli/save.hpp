@@ -1,0 +1,40 @@
+// `ruvo save --term <词> [--fields '<json>'] [--lang zh]`: stores a term with
+// its fields and confirms the stored entry's id.
+#pragma once
+
+#include "cli/render.hpp"
+#include "common/json.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ruvo::cli {
+
+inline constexpr std::string_view kSaveUsage =
+    "用法：ruvo save --term <词> [--fields '<json>'] [--lang zh]";
+inline constexpr std::string_view kSaveFailed = "保存失败";
+
+struct SaveOptions {
+  std::string term;                                    // exactly as typed
+  common::JsonValue fields = common::JsonValue::object();  // any JSON value
+  std::string lang = "zh";
+};
+
+// Reads the words left to right; a repeated option overrides the earlier one.
+// "--term" takes the next word whatever it is, and as the last word makes the
+// term empty. "--fields" takes the next word as one JSON text: its value when
+// it parses, the empty object when it does not; as the last word it changes
+// nothing. "--lang" takes the next word; as the last word it changes nothing.
+// Every other word is ignored.
+SaveOptions parse_save_words(const std::vector<std::string>& words);
+
+// The body of POST /v1/save: "categoryId" "term", "fields", "lang", "term".
+common::JsonValue save_request_body(const SaveOptions& options);
+
+// Without "ok" true: a failure with the reply's string "message", else
+// "保存失败". Otherwise "已存入 Ruvo：term（id ID）" and a line feed, where ID is
+// the reply's "id" when it is a string and nothing otherwise.
+Rendered render_save_reply(const common::JsonValue& reply, std::string_view term);
+
+}  // namespace ruvo::cli

@@ -1,0 +1,199 @@
+// `ruvo explain` against a scripted service: text from a word or from
+// standard input, the request it sends, the rendered reply and each failure.
+#include "support/lib/fake_service.hpp"
+#include "support/lib/process.hpp"
+#include "support/lib/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace ruvo::test;
+
+namespace {
+
+const std::string kUsage =
+    "用法：ruvo explain <文字|-> [--mode auto|term|passage] [--lang zh|en] [--no-cloud] [--json]\n";
+
+std::string post_bytes(const std::string& path, const std::string& body) {
+  return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kTestToken) +
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string explain_body(const std::string& text, const std::string& lang = "zh",
+                         const std::string& mode = "auto", bool allow_cloud = true) {
+  return std::string(R"({"allowCloud":)") + (allow_cloud ? "true" : "false") +
+         R"(,"context":"","lang":")" + lang + R"(","mode":")" + mode + R"(","text":")" + text + "\"}";
+}
+
+std::string repeat(const std::string& piece, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+// A running service found through the discovery file.
+struct LiveService {
+  FakeService service;
+  AppDataDir appdata;
+  LiveService() {
+    appdata.write_discovery(service.port());
+    service.on("POST /v1/explain", {Reply::json(200, R"({"ok":true,"term":"T","source":"local"})")});
+  }
+
+  RunResult explain(std::vector<std::string> words, std::optional<std::string> input = std::nullopt) {
+    words.insert(words.begin(), "explain");
+    return run({.words = std::move(words), .env = appdata.env(), .stdin_bytes = std::move(input)});
+  }
+  // The request that followed the launcher's health probe.
+  std::string explain_request() const {
+    const auto requests = service.requests();
+    if (requests.size() != 2 || requests[0].path != "/v1/health") return "<unexpected requests>";
+    return requests[1].raw;
+  }
+};
+
+}  // namespace
+
+TEST(CliExplain, StandardInputWithLangAndJson) {
+  LiveService live;
+  live.service.on("POST /v1/explain",
+                  {Reply::json(200, R"({"ok":true,"term":"一些文字","source":"model","plain":"some text"})")});
+  // echo 一些文字 | ruvo explain - --lang en --json
+  const RunResult r = live.explain({"-", "--lang", "en", "--json"}, "一些文字\n");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "{\n  \"ok\": true,\n  \"plain\": \"some text\",\n  \"source\": \"model\",\n"
+            "  \"term\": \"一些文字\"\n}\n");
+  EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body("一些文字", "en")));
+}
+
+TEST(CliExplain, RendersTheHeaderAndSpacedFields) {
+  LiveService live;
+  live.service.on("POST /v1/explain",
+                  {Reply::json(200, R"({"ok":true,"term":"RAG","source":"local",)"
+                                    R"("definition":"检索增强生成","plain":"先查再答","example":" "})")});
+  const RunResult r = live.explain({"RAG", "--mode", "term", "--no-cloud"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "RAG（local）\n\n定义：检索增强生成\n\n通俗解释：先查再答\n");
+  EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body("RAG", "zh", "term", false)));
+}
+
+TEST(CliExplain, WhatIsSentForTheOddWords) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;
+    std::optional<std::string> input;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"mode takes --json", {"--mode", "--json", "RAG"}, std::nullopt,
+       explain_body("RAG", "zh", "--json")},
+      {"first plain word only", {"foo", "bar"}, std::nullopt, explain_body("foo")},
+      {"- replaces the text", {"foo", "-"}, "标准输入", explain_body("标准输入")},
+      {"- keeps the text", {"-", "foo"}, "标准输入", explain_body("标准输入")},
+      {"an unknown option is text", {"--help"}, std::nullopt, explain_body("--help")},
+      {"values go unchanged", {"x", "--lang", "fr", "--mode", "whatever"}, std::nullopt,
+       explain_body("x", "fr", "whatever")},
+      {"trimmed, inner space kept", {"\u3000 向量 数据库 \n"}, std::nullopt, explain_body("向量 数据库")},
+  };
+  for (const auto& c : cases) {
+    LiveService live;
+    const RunResult r = live.explain(c.words, c.input);
+    EXPECT_EQ(r.exit_code, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(r.out, "T（local）\n") << c.name;
+    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", c.body)) << c.name;
+  }
+}
+
+TEST(CliExplain, LongTextIsCutTo2000Characters) {
+  const std::string kept = repeat("汉", 2000);
+  // From standard input, with white space around that does not count.
+  {
+    LiveService live;
+    const RunResult r = live.explain({"-"}, " \n" + kept + "字\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body(kept)));
+  }
+  // From a word.
+  {
+    LiveService live;
+    const RunResult r = live.explain({kept + "字"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body(kept)));
+  }
+}
+
+TEST(CliExplain, UsageErrorsNeverContactTheService) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;
+    std::optional<std::string> input;
+  };
+  const Case cases[] = {
+      {"no word", {}, std::nullopt},
+      {"options only", {"--json", "--no-cloud", "--mode", "term"}, std::nullopt},
+      {"white space only", {" \t\u3000"}, std::nullopt},
+      {"- with empty input", {"-"}, ""},
+      {"- with blank input", {"-"}, " \n\u3000\n"},
+      {"- with input that is not UTF-8", {"-", "--json"}, "文字\xff\xfe"},
+      {"- with a sequence cut at the end", {"-"}, "文字\xe6\xb1"},
+  };
+  for (const auto& c : cases) {
+    LiveService live;
+    ProgramDir programs;  // nothing to start either
+    std::vector<std::string> words = c.words;
+    words.insert(words.begin(), "explain");
+    const RunResult r = run({.words = words, .program = programs.ruvo(), .env = live.appdata.env(),
+                             .stdin_bytes = c.input});
+    EXPECT_EQ(r.exit_code, 1) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+    EXPECT_EQ(r.err, kUsage) << c.name;
+    EXPECT_EQ(live.service.connections(), 0u) << c.name;
+  }
+}
+
+TEST(CliExplain, NoServiceAndNothingToStart) {
+  AppDataDir appdata;  // no discovery file
+  ProgramDir programs;
+  const RunResult r = run({.words = {"explain", "RAG"}, .program = programs.ruvo(), .env = appdata.env()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Ruvo 服务没起来\n");
+}
+
+TEST(CliExplain, FailedRequestsAndRepliesThatAreNotOk) {
+  struct Case {
+    const char* name;
+    Reply reply;
+    std::vector<std::string> words;
+    int exit_code;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"body not JSON", Reply::raw("HTTP/1.1 200 OK\r\n\r\n"), {"RAG", "--json"}, 1, "",
+       "响应不是 JSON："},
+      {"message", Reply::json(500, R"({"ok":false,"message":"模型超时"})"), {"RAG"}, 1, "",
+       "模型超时\n"},
+      {"no message", Reply::json(200, R"({"ok":false,"term":"RAG"})"), {"RAG"}, 1, "", "解释失败\n"},
+      {"ok as a string", Reply::json(200, R"({"ok":"true","message":7})"), {"RAG"}, 1, "",
+       "解释失败\n"},
+      {"bad token", Reply::json(401, "{}"), {"RAG"}, 1, "", "token 不对（Ruvo 可能刚重启），重试一次\n"},
+      {"not ok but --json", Reply::json(200, R"({"ok":false,"message":"模型超时"})"), {"RAG", "--json"},
+       0, "{\n  \"message\": \"模型超时\",\n  \"ok\": false\n}\n", ""},
+  };
+  for (const auto& c : cases) {
+    LiveService live;
+    live.service.on("POST /v1/explain", {c.reply});
+    const RunResult r = live.explain(c.words);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
+    EXPECT_EQ(r.out, c.out) << c.name;
+    // The parser's message after the lead-in names a line and column.
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.name << ": " << r.err;
+  }
+}
