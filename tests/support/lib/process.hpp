@@ -1,0 +1,63 @@
+// Runs a program as a child process with scripted input and collects what it
+// writes, for the end-to-end tests. The program under test is a parameter of
+// the suite ($RUVO_TEST_PROGRAM, optionally behind $RUVO_TEST_LAUNCHER such as
+// "wine64"), so the same tests drive a native ruvo or a Windows ruvo.exe.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ruvo::test {
+
+struct RunResult {
+  int exit_code = -1;             // the exit status; -1 when the child did not exit normally
+  bool killed_by_signal = false;  // the child ended through a signal (a time-out kill included)
+  int signal = 0;                 // that signal's number
+  std::string out;                // everything the child wrote to standard output
+  std::string err;                // everything it wrote to standard error, plus notes of run()
+                                  //   itself ("[run] ...") when it could not start or killed it
+  bool timed_out = false;         // killed by run() after RunSpec::timeout_seconds
+};
+
+struct RunSpec {
+  std::vector<std::string> words;              // words after the program name
+  std::string program;                         // empty: the ruvo under test (RUVO_TEST_PROGRAM)
+  std::map<std::string, std::string> env;      // set/override in the child's environment
+  std::vector<std::string> unset_env;          // removed from the child's environment
+  std::optional<std::string> stdin_bytes;      // nullopt: standard input is /dev/null
+  // The child's standard output / error is a pipe whose read end is already
+  // closed: every write to it fails with EPIPE (or raises SIGPIPE, whose
+  // disposition the child gets at its default).
+  bool close_stdout = false;
+  bool close_stderr = false;
+  int timeout_seconds = 180;                   // generous; killed (and reported) after it
+  std::string cwd;                             // empty: the test's current folder
+};
+
+// Starts the program with argument vector {program, words...}, preceded by the
+// launcher words when the program is the ruvo under test or a copy of it (a
+// program with the same file name, as ProgramDir makes). The child runs in a
+// process group of its own with SIGPIPE at its default and an empty signal
+// mask; its environment is the test's own with spec.unset_env removed and
+// spec.env applied. Standard input is fed from spec.stdin_bytes while both
+// outputs are read, so no size of either deadlocks. Returns once the child has
+// exited and what it wrote is collected; output that a grandchild still holding
+// the pipes writes after that is not waited for.
+//
+// After spec.timeout_seconds the child's process group is killed with SIGKILL
+// and the result has timed_out, exit_code -1 and a note in err. A program that
+// cannot be started gives exit_code -1 and a "[run] cannot start" note in err.
+// Never throws, never ends the test process.
+RunResult run(const RunSpec& spec);
+
+// $RUVO_TEST_PROGRAM, the ruvo under test (no launcher words); empty when it
+// is not set.
+std::string ruvo_program();
+
+// The words of $RUVO_TEST_LAUNCHER split at spaces (e.g. {"wine64"}); empty
+// when it is not set. run() puts them before the ruvo under test.
+std::vector<std::string> launcher_words();
+
+}  // namespace ruvo::test
