@@ -62,6 +62,10 @@ char path_separator();
 // a folder. Any error counts as false.
 bool is_regular_file(const std::string& path);
 
+// True when both paths, links followed, name the same existing file (same
+// device and file number). Any error counts as false.
+bool same_file(const std::string& a, const std::string& b);
+
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool create_folders(const std::string& path);
 

@@ -105,6 +105,13 @@ bool is_regular_file(const std::string& path) {
   return !S_ISDIR(st.st_mode);
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool create_folders(const std::string& path) {
   if (path.empty()) return false;
   struct stat st {};

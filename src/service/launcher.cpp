@@ -40,7 +40,10 @@ std::optional<std::string> find_desktop_executable() {
   if (!folder) return std::nullopt;
   for (const std::string_view name : kDesktopCandidates) {
     std::string candidate = common::join_path(*folder, name);
-    if (platform::is_regular_file(candidate)) return candidate;
+    // Where names ignore letter case, "Ruvo.exe" beside ruvo.exe is ruvo.exe
+    // itself; started with --service it would print its help text into an
+    // agent's JSON-RPC stream. The running program is never the desktop one.
+    if (platform::is_regular_file(candidate) && !platform::same_file(candidate, *self)) return candidate;
   }
   return std::nullopt;
 }

@@ -8,6 +8,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -221,4 +222,19 @@ TEST(Launcher, HealthThroughAPipeEnds) {
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("\"ok\": true"), std::string::npos);
+}
+
+TEST(Launcher, NeverStartsItself) {
+  // On Windows "Ruvo.exe" beside ruvo.exe is the same file; a link shows the
+  // same situation here.
+  AppDataDir appdata;
+  ProgramDir programs;
+  ASSERT_EQ(::link(programs.ruvo().c_str(), programs.file("Ruvo.exe").c_str()), 0);
+  StartRecord record;
+  RunResult r = ruvo_in(programs, appdata, record, {"health"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Ruvo 服务没起来（找不到可执行文件，或启动失败）\n");
+  r = ruvo_in(programs, appdata, record, {"service"});
+  EXPECT_EQ(r.err, "找不到 Ruvo 主程序\n");
 }
