@@ -1,0 +1,20 @@
+// The JSON reader with its nesting limit, and both writers on what it accepts:
+// never a crash or an exception, and the compact form reads back the same.
+#include "common/json.hpp"
+
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto parsed = ruvo::common::parse_json(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!parsed.value) {
+    if (parsed.error.rfind("parse error at line ", 0) != 0) __builtin_trap();
+    return 0;
+  }
+  const std::string compact = ruvo::common::to_compact(*parsed.value);
+  (void)ruvo::common::to_pretty(*parsed.value);
+  const auto again = ruvo::common::parse_json(compact);
+  // NaN cannot come out of the parser, so equality is well defined.
+  if (!again.value || *again.value != *parsed.value) __builtin_trap();
+  return 0;
+}
