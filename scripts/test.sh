@@ -5,6 +5,7 @@
 # Windows build under Wine.
 #   RUVO_SKIP_ASAN=1   leave out the sanitizer pass
 #   RUVO_SKIP_WINE=1   leave out the Windows pass
+#   RUVO_SKIP_FUZZ=1   leave out the short fuzzing pass
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -27,6 +28,11 @@ if [ "${RUVO_SKIP_ASAN:-0}" != 1 ]; then
   echo "== tests under the sanitizers"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest -j"$jobs" --output-on-failure --timeout 900)
+fi
+
+if [ "${RUVO_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== fuzz targets, a bounded number of runs each"
+  RUVO_FUZZ_RUNS=${RUVO_FUZZ_RUNS:-20000} "$root/scripts/fuzz.sh"
 fi
 
 if [ "${RUVO_SKIP_WINE:-0}" != 1 ] && [ -x "$root/scripts/test-windows.sh" ]; then
