@@ -1,0 +1,62 @@
+#include "entry.hpp"
+
+#include "platform/platform.hpp"
+#include "service.hpp"
+
+namespace ruvo::desktop {
+
+const std::string_view kGuiHelpText =
+    "ruvo-gui.exe：Ruvo 的无界面本地词库服务\n"
+    "\n"
+    "用法：\n"
+    "  ruvo-gui.exe --service   在后台运行本地服务（ruvo 找不到服务时会自己启动它）\n"
+    "  ruvo-gui.exe --help      显示这段说明\n"
+    "  ruvo-gui.exe --version   显示版本\n"
+    "\n"
+    "服务只监听 127.0.0.1 上的一个空闲端口，把端口和访问 token 写进\n"
+    "<应用数据目录>/com.corvanta.desktop/explain.json（仅本人可读）。\n"
+    "词库 ruvo-terms.sqlite3 和日志 ruvo-gui.log 也在这个目录里。\n"
+    "应用数据目录：APPDATA；未设置时为 $XDG_CONFIG_HOME，再不然为 $HOME/.config。\n"
+    "同一目录只运行一个实例；收到 SIGTERM 或 SIGINT 时停止并删除 explain.json。\n";
+
+namespace {
+
+int show_help() {
+  platform::write_stdout(kGuiHelpText);
+  return 0;
+}
+
+int show_version() {
+  platform::write_stdout(kGuiVersionLine);
+  return 0;
+}
+
+struct Command {
+  std::string_view word;
+  int (*run)();
+};
+
+constexpr Command kCommands[] = {
+    {"--service", run_service}, {"--help", show_help}, {"-h", show_help},
+    {"--version", show_version}, {"-V", show_version},
+};
+
+}  // namespace
+
+int run_gui(const std::vector<std::string>& words) {
+  if (words.size() == 1) {
+    for (const auto& command : kCommands) {
+      if (words[0] == command.word) return command.run();
+    }
+  }
+  std::string message;
+  if (!words.empty()) {
+    message = "ruvo-gui.exe：不认识的参数「";
+    for (std::size_t i = 0; i < words.size(); ++i) message += (i ? " " : "") + words[i];
+    message += "」\n";
+  }
+  platform::write_stderr(message + std::string(kGuiUsageLine));
+  return 2;
+}
+
+}  // namespace ruvo::desktop

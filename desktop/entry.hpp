@@ -1,0 +1,20 @@
+// The process entry of ruvo-gui.exe: one table of the words it accepts.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ruvo::desktop {
+
+extern const std::string_view kGuiHelpText;
+inline constexpr std::string_view kGuiVersionLine = "ruvo-gui " RUVO_VERSION "\n";
+inline constexpr std::string_view kGuiUsageLine = "用法：ruvo-gui.exe --service | --help | --version\n";
+
+// Runs ruvo-gui.exe with the words after the program name and returns the
+// exit code: "--service" runs the service; "--help"/"-h" and "--version"/"-V"
+// write to standard output and give 0; no word, any other word, or more than
+// one word writes the usage line to standard error and gives 2.
+int run_gui(const std::vector<std::string>& words);
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,131 @@
+#include "explain.hpp"
+
+#include "common/utf8.hpp"
+
+namespace ruvo::desktop {
+
+namespace {
+
+template <std::size_t N>
+bool is_one_of(std::string_view value, const std::string_view (&accepted)[N]) {
+  for (auto candidate : accepted) {
+    if (value == candidate) return true;
+  }
+  return false;
+}
+
+template <std::size_t N>
+std::string accepted_list(const std::string_view (&accepted)[N]) {
+  std::string out;
+  for (auto candidate : accepted) {
+    if (!out.empty()) out += "、";
+    out += candidate;
+  }
+  return out;
+}
+
+// Reads an optional string member into `out`; false when it is present but
+// not a string.
+bool read_string(const JsonValue& body, const char* key, std::string& out) {
+  auto it = body.find(key);
+  if (it == body.end()) return true;
+  if (!it->is_string()) return false;
+  out = it->get<std::string>();
+  return true;
+}
+
+// The text as a message quotes it: cut after kMaxTermChars characters.
+std::string corner_quoted(std::string_view text) {
+  std::string_view head = common::first_scalars(text, kMaxTermChars);
+  std::string out = "「" + std::string(head);
+  if (head.size() < text.size()) out += "…";
+  return out + "」";
+}
+
+Reply miss(const ExplainRequest& request, bool as_term) {
+  std::string what;
+  if (as_term) {
+    what = "词库里没有" + corner_quoted(request.text) + (request.lang == "en" ? "的英文解释" : "");
+  } else {
+    what = "本地词库只能解释单个词条，这段文字要靠模型解释";
+  }
+  Reply reply;
+  if (!request.allow_cloud) {
+    reply = error_reply(200, "miss", what + "，而这次不允许调用模型");
+    reply.body["reason"] = "cloud_not_allowed";
+  } else {
+    reply = error_reply(200, "miss", what + "，可还没有配置模型");
+    reply.body["reason"] = "no_model";
+  }
+  return reply;
+}
+
+}  // namespace
+
+std::variant<ExplainRequest, std::string> parse_explain_request(const JsonValue& body) {
+  ExplainRequest request;
+  auto text = body.find("text");
+  if (text == body.end() || !text->is_string()) return std::string("text 必须是字符串：要解释的文字");
+  request.text = std::string(common::trim_unicode_space(text->get_ref<const std::string&>()));
+  if (request.text.empty()) return std::string("要解释的文字是空的");
+
+  if (!read_string(body, "mode", request.mode)) return std::string("mode 必须是字符串");
+  if (!is_one_of(request.mode, kExplainModes)) {
+    return "不认识的 mode「" + request.mode + "」，可选：" + accepted_list(kExplainModes);
+  }
+  if (!read_string(body, "lang", request.lang)) return std::string("lang 必须是字符串");
+  if (!is_one_of(request.lang, kExplainLangs)) {
+    return "不认识的 lang「" + request.lang + "」，可选：" + accepted_list(kExplainLangs);
+  }
+  auto allow = body.find("allowCloud");
+  if (allow != body.end()) {
+    if (!allow->is_boolean()) return std::string("allowCloud 必须是 true 或 false");
+    request.allow_cloud = allow->get<bool>();
+  }
+  if (!read_string(body, "context", request.context)) return std::string("context 必须是字符串");
+  return request;
+}
+
+bool has_line_break(std::string_view text) {
+  static constexpr std::string_view kLineBreaks[] = {"\n", "\r", "\v", "\f", "\xc2\x85", "\xe2\x80\xa8",
+                                                     "\xe2\x80\xa9"};
+  for (auto brk : kLineBreaks) {
+    if (text.find(brk) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool within_term_length(std::string_view text) {
+  return common::first_scalars(text, kMaxTermChars).size() == text.size();
+}
+
+bool reads_as_term(std::string_view text) {
+  static constexpr std::string_view kSentenceMarks[] = {"。", "？", "！", "，", "；", "?"};
+  for (auto mark : kSentenceMarks) {
+    if (text.find(mark) != std::string_view::npos) return false;
+  }
+  return !has_line_break(text) && within_term_length(text);
+}
+
+Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest& request) {
+  // In mode "auto" any single line that could be a stored term is looked
+  // up: a hit costs nothing even for "RAG 是什么？"-like text. Whether the
+  // text reads as a term only decides how a miss is worded.
+  bool auto_candidate = request.mode == "auto" && !has_line_break(request.text) && within_term_length(request.text);
+  if (request.mode == "term" || auto_candidate) {
+    auto found = store.find(request.text, request.lang);
+    if (auto* error = std::get_if<StoreError>(&found)) return store_failure(*error);
+    if (const auto& entry = std::get<std::optional<TermEntry>>(found)) {
+      Reply reply;
+      reply.body["ok"] = true;
+      reply.body["source"] = "local";
+      reply.body["tokens"] = 0;
+      put_entry(reply.body, *entry);
+      return reply;
+    }
+  }
+  if (request.allow_cloud && model) return model(request);
+  return miss(request, request.mode == "term" || (request.mode == "auto" && reads_as_term(request.text)));
+}
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,67 @@
+// The explain route: answers from the store when it can, and is the one
+// place where a model call joins in.
+#pragma once
+
+#include "common/json.hpp"
+#include "reply.hpp"
+#include "store.hpp"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace ruvo::desktop {
+
+inline constexpr std::string_view kExplainModes[] = {"auto", "term", "passage"};
+inline constexpr std::string_view kExplainLangs[] = {"zh", "en"};
+
+// Text of at most this many characters on one line reads as a term in mode
+// "auto".
+inline constexpr std::size_t kMaxTermChars = 64;
+
+struct ExplainRequest {
+  std::string text;          // trimmed of white space, not blank
+  std::string mode = "auto"; // one of kExplainModes
+  std::string lang = "zh";   // one of kExplainLangs
+  bool allow_cloud = false;
+  std::string context;
+};
+
+// Reads an explain body: "text" (a string, not blank), and optionally "mode",
+// "lang" (strings, defaulting to "auto" and "zh"), "allowCloud" (a boolean,
+// default false) and "context" (a string). Returns the request, or a Chinese
+// message saying what is wrong; for an unknown mode or lang the message
+// lists the accepted values.
+std::variant<ExplainRequest, std::string> parse_explain_request(const JsonValue& body);
+
+// True when the text holds a line break (LF, CR, VT, FF, NEL, U+2028 or
+// U+2029).
+bool has_line_break(std::string_view text);
+
+// True when the text has at most kMaxTermChars characters (the limit of a
+// stored term).
+bool within_term_length(std::string_view text);
+
+// True when the text reads as a term rather than a sentence or a passage: a
+// single line within the term length, without sentence punctuation (。？！，；
+// or a question mark), so "RAG" is a term and "RAG 是什么？" is not.
+bool reads_as_term(std::string_view text);
+
+// A language-model call for text the store cannot answer. It returns the
+// whole reply: "ok" true with "source", "term", the fields and the "tokens"
+// spent, or a failure. An empty function means that no model is configured.
+using ExplainModel = std::function<Reply(const ExplainRequest&)>;
+
+// Answers the request. Text in mode "term", or a single line within the
+// term length in mode "auto", is looked up in the requested language; a hit
+// is answered from the store: "ok" true, "source" "local", the entry,
+// "tokens" 0. Anything else goes to the model when "allowCloud" is true and
+// a model is configured; failing that, the reply is "ok" false, "kind"
+// "miss", a "reason" ("cloud_not_allowed" or "no_model") and a Chinese
+// "message" saying which, worded for a term when the text reads as one and
+// for a passage otherwise. Mode "passage" never answers from the store.
+Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest& request);
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,61 @@
+#include "glossary.hpp"
+
+#include "common/json.hpp"
+#include "common/utf8.hpp"
+#include "explain.hpp"
+#include "fields.hpp"
+#include "glossary_data.hpp"
+
+#include <set>
+
+namespace ruvo::desktop {
+
+namespace {
+
+bool is_text(const JsonValue& object, const char* key) {
+  auto it = object.find(key);
+  return it != object.end() && it->is_string() && !common::is_blank(it->get_ref<const std::string&>());
+}
+
+}  // namespace
+
+std::string_view embedded_glossary() { return kGlossaryJson; }
+
+std::variant<std::vector<TermDraft>, std::string> parse_glossary(std::string_view json_text) {
+  auto parsed = common::parse_json(json_text);
+  if (!parsed.value) return "glossary: " + parsed.error;
+  const JsonValue& doc = *parsed.value;
+  if (!doc.is_object() || !is_text(doc, "lang") || !is_text(doc, "categoryId")) {
+    return std::string("glossary: needs \"lang\" and \"categoryId\"");
+  }
+  auto terms = doc.find("terms");
+  if (terms == doc.end() || !terms->is_array()) return std::string("glossary: \"terms\" must be an array");
+
+  std::vector<TermDraft> drafts;
+  std::set<std::string> keys;
+  for (const auto& item : *terms) {
+    std::string where = "glossary entry " + std::to_string(drafts.size() + 1);
+    if (!item.is_object() || !is_text(item, "term")) return where + ": needs \"term\"";
+    TermDraft draft;
+    draft.term = std::string(common::trim_unicode_space(item["term"].get_ref<const std::string&>()));
+    draft.lang = doc["lang"].get<std::string>();
+    draft.category_id = doc["categoryId"].get<std::string>();
+    if (has_line_break(draft.term) || !within_term_length(draft.term)) {
+      return where + ": term too long or on several lines";
+    }
+    if (!keys.insert(term_key(draft.term)).second) return where + ": " + draft.term + " given twice";
+    for (const auto& field : kFieldNames) {
+      std::string key(field.key);
+      if (!is_text(item, key.c_str())) return where + " (" + draft.term + "): needs \"" + key + "\"";
+    }
+    for (const auto& [key, value] : item.items()) {
+      if (key == "term") continue;
+      if (!value.is_string()) return where + " (" + draft.term + "): \"" + key + "\" must be a string";
+      draft.fields[key] = value;
+    }
+    drafts.push_back(std::move(draft));
+  }
+  return drafts;
+}
+
+}  // namespace ruvo::desktop

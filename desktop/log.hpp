@@ -1,0 +1,38 @@
+// The service's own log: a file in the application-data folder, never a
+// standard stream (those are the null device once the service runs).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace ruvo::desktop {
+
+inline constexpr std::uint64_t kMaxLogBytes = 1024 * 1024;
+
+class Log {
+ public:
+  // A log that drops every line (for code run without one).
+  Log() = default;
+  // Appends to the file at `path`, created owner-only. Before a line would
+  // take the file past `max_bytes`, it is renamed to `path` + ".1" (replacing
+  // the previous one) and a new file is begun, so the log never holds more
+  // than about twice `max_bytes`.
+  explicit Log(std::string path, std::uint64_t max_bytes = kMaxLogBytes);
+
+  // Appends "<local time> <message>" and a line feed; line breaks inside the
+  // message become spaces. Safe from several threads. Failures are dropped:
+  // a service that cannot log still serves.
+  void write(std::string_view message);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::mutex mutex_;
+  std::string path_;
+  std::uint64_t max_bytes_ = kMaxLogBytes;
+};
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,31 @@
+#include "reply.hpp"
+
+#include "fields.hpp"
+
+#include <string>
+
+namespace ruvo::desktop {
+
+Reply error_reply(int status, std::string_view kind, std::string_view message) {
+  Reply reply{status, JsonValue::object()};
+  reply.body["ok"] = false;
+  reply.body["kind"] = std::string(kind);
+  reply.body["message"] = std::string(message);
+  return reply;
+}
+
+void put_entry(JsonValue& reply, const TermEntry& entry) {
+  reply["id"] = entry.id;
+  reply["term"] = entry.term;
+  reply["lang"] = entry.lang;
+  reply["categoryId"] = entry.category_id;
+  for (const auto& field : kFieldNames) {
+    auto it = entry.fields.find(std::string(field.key));
+    if (it != entry.fields.end()) reply[std::string(field.key)] = *it;
+  }
+  reply["fields"] = entry.fields;
+}
+
+Reply store_failure(const StoreError& error) { return error_reply(500, "store", "词库读写失败：" + error.message); }
+
+}  // namespace ruvo::desktop

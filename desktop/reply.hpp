@@ -1,0 +1,29 @@
+// What a route answers: an HTTP status and a JSON object.
+#pragma once
+
+#include "common/json.hpp"
+#include "store.hpp"
+
+#include <string_view>
+
+namespace ruvo::desktop {
+
+using common::JsonValue;
+
+struct Reply {
+  int status = 200;
+  JsonValue body = JsonValue::object();
+};
+
+// {"ok": false, "kind": kind, "message": message} with the status.
+Reply error_reply(int status, std::string_view kind, std::string_view message);
+
+// Adds the entry to a reply object: "id", "term", "lang", "categoryId", each
+// of "definition", "plain" and "example" that is stored, and "fields" with
+// every stored field (others included).
+void put_entry(JsonValue& reply, const TermEntry& entry);
+
+// The reply for a store failure: status 500, "kind" "store".
+Reply store_failure(const StoreError& error);
+
+}  // namespace ruvo::desktop

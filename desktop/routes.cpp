@@ -1,0 +1,176 @@
+#include "routes.hpp"
+
+#include "common/utf8.hpp"
+#include "fields.hpp"
+#include "token.hpp"
+
+#include <exception>
+#include <string>
+
+namespace ruvo::desktop {
+
+namespace {
+
+using Handler = Reply (*)(ServiceContext&, const JsonValue&);
+
+Reply health_route(ServiceContext& ctx, const JsonValue&) { return handle_health(ctx); }
+
+struct Route {
+  std::string_view method;
+  std::string_view path;
+  Handler handler;
+};
+
+constexpr Route kRoutes[] = {
+    {"GET", "/v1/health", health_route},
+    {"POST", "/v1/lookup", handle_lookup},
+    {"POST", "/v1/save", handle_save},
+    {"POST", "/v1/explain", handle_explain},
+};
+
+Reply bad_request(std::string_view message) { return error_reply(400, "bad_request", message); }
+
+Reply unauthorized() {
+  return error_reply(401, "auth", "X-Ruvo-Token 缺失或不对：请按 explain.json 里的 token 重试");
+}
+
+Reply too_large() { return error_reply(413, "too_large", "请求体超过 1 MiB"); }
+
+bool token_matches(const ServiceContext& ctx, const std::optional<std::string>& token) {
+  return token && tokens_equal(*token, ctx.token);
+}
+
+}  // namespace
+
+Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
+                     const std::optional<std::string>& token, std::string_view body) {
+  if (!token_matches(ctx, token)) return unauthorized();
+  if (body.size() > kMaxBodyBytes) return too_large();
+
+  const Route* route = nullptr;
+  bool path_known = false;
+  for (const auto& candidate : kRoutes) {
+    if (candidate.path != path) continue;
+    path_known = true;
+    if (candidate.method == method) route = &candidate;
+  }
+  if (!path_known) return error_reply(404, "not_found", "没有这个接口：" + std::string(path));
+  if (route == nullptr) {
+    return error_reply(405, "method_not_allowed",
+                       "接口 " + std::string(path) + " 不接受 " + std::string(method) + " 请求");
+  }
+
+  JsonValue parsed = JsonValue::object();
+  if (route->method == "POST") {
+    auto result = common::parse_json(body);
+    if (!result.value) return bad_request("请求体不是 JSON：" + result.error);
+    if (!result.value->is_object()) return bad_request("请求体必须是 JSON 对象");
+    parsed = std::move(*result.value);
+  }
+  try {
+    return route->handler(ctx, parsed);
+  } catch (const std::exception& e) {
+    // The routes check every type they read; this is the last guard that
+    // keeps one bad request from ending the service.
+    return error_reply(500, "internal", std::string("服务内部错误：") + e.what());
+  }
+}
+
+Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<std::string>& token) {
+  if (!token_matches(ctx, token)) return unauthorized();
+  switch (status) {
+    case 413:
+      return too_large();
+    case 411:
+      return error_reply(411, "length_required", "请求必须带 Content-Length，不接受分块传输的请求体");
+    case 400:
+      return bad_request("请求格式不对");
+    case 404:
+      return error_reply(404, "not_found", "没有这个接口");
+    case 405:
+      return error_reply(405, "method_not_allowed", "不接受这种请求方法");
+    default:
+      return error_reply(status, "refused", "请求被拒绝（HTTP " + std::to_string(status) + "）");
+  }
+}
+
+Reply handle_health(ServiceContext& ctx) {
+  auto count = ctx.store.count();
+  if (auto* error = std::get_if<StoreError>(&count)) return store_failure(*error);
+  Reply reply;
+  reply.body["ok"] = true;
+  reply.body["version"] = ctx.version;
+  reply.body["protocol"] = kProtocolVersion;
+  reply.body["terms"] = std::get<std::int64_t>(count);
+  return reply;
+}
+
+Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
+  auto text = body.find("text");
+  if (text == body.end() || !text->is_string()) return bad_request("text 必须是字符串：要查的词");
+  Reply reply;
+  reply.body["ok"] = true;
+  reply.body["hit"] = false;
+  const auto& query = text->get_ref<const std::string&>();
+  if (common::is_blank(query)) return reply;
+
+  // Lookup names no language: a Chinese entry comes first, as the glossary
+  // and ruvo's default language are Chinese.
+  auto found = ctx.store.find_any(query, "zh");
+  if (auto* error = std::get_if<StoreError>(&found)) return store_failure(*error);
+  if (const auto& entry = std::get<std::optional<TermEntry>>(found)) {
+    reply.body["hit"] = true;
+    put_entry(reply.body, *entry);
+  }
+  return reply;
+}
+
+Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
+  TermDraft draft;
+  auto term = body.find("term");
+  if (term == body.end() || !term->is_string()) return bad_request("term 必须是字符串：要保存的词");
+  draft.term = std::string(common::trim_unicode_space(term->get_ref<const std::string&>()));
+  if (draft.term.empty()) return bad_request("词条不能为空");
+  if (has_line_break(draft.term)) return bad_request("词条不能换行");
+  if (!within_term_length(draft.term)) {
+    return bad_request("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
+  }
+
+  draft.lang = "zh";
+  if (auto lang = body.find("lang"); lang != body.end()) {
+    if (!lang->is_string()) return bad_request("lang 必须是字符串");
+    draft.lang = lang->get<std::string>();
+  }
+  bool lang_known = false;
+  for (auto accepted : kExplainLangs) lang_known = lang_known || draft.lang == accepted;
+  if (!lang_known) return bad_request("不认识的 lang「" + draft.lang + "」，可选：zh、en");
+
+  draft.category_id = "term";
+  if (auto category = body.find("categoryId"); category != body.end()) {
+    if (!category->is_string() || common::is_blank(category->get_ref<const std::string&>())) {
+      return bad_request("categoryId 必须是非空字符串");
+    }
+    draft.category_id = category->get<std::string>();
+  }
+
+  if (auto fields = body.find("fields"); fields != body.end()) {
+    auto normalized = normalize_fields(*fields);
+    if (auto* message = std::get_if<std::string>(&normalized)) return bad_request(*message);
+    draft.fields = std::move(std::get<JsonValue>(normalized));
+  }
+
+  auto saved = ctx.store.save(draft);
+  if (auto* error = std::get_if<StoreError>(&saved)) return store_failure(*error);
+  Reply reply;
+  reply.body["ok"] = true;
+  put_entry(reply.body, std::get<TermEntry>(saved));
+  return reply;
+}
+
+Reply handle_explain(ServiceContext& ctx, const JsonValue& body) {
+  auto request = parse_explain_request(body);
+  if (auto* message = std::get_if<std::string>(&request)) return bad_request(*message);
+  return explain(ctx.store, ctx.model, std::get<ExplainRequest>(request));
+}
+
+}  // namespace ruvo::desktop

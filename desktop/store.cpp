@@ -1,0 +1,275 @@
+#include "store.hpp"
+
+#include "common/utf8.hpp"
+#include "system.hpp"
+
+#include <sqlite3.h>
+
+#include <iterator>
+#include <utility>
+
+namespace ruvo::desktop {
+
+namespace {
+
+// Schema steps, applied in order to bring a store from version to - 1 up to
+// version to. A later change adds a row here and raises kStoreSchemaVersion.
+struct Migration {
+  int to_version;
+  const char* sql;
+};
+
+constexpr Migration kMigrations[] = {
+    {1,
+     "CREATE TABLE terms ("
+     " id INTEGER PRIMARY KEY,"
+     " term TEXT NOT NULL,"
+     " term_key TEXT NOT NULL,"
+     " lang TEXT NOT NULL,"
+     " category_id TEXT NOT NULL,"
+     " fields TEXT NOT NULL,"
+     " created_at INTEGER NOT NULL,"
+     " updated_at INTEGER NOT NULL,"
+     " UNIQUE (term_key, lang));"},
+};
+static_assert(std::size(kMigrations) == kStoreSchemaVersion);
+
+StoreError sqlite_error(sqlite3* db, std::string_view what) {
+  return StoreError{std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory")};
+}
+
+// One prepared statement, finalized when it goes out of scope.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  void bind(int index, std::string_view text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  }
+  void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return sqlite3_step(stmt_); }
+  std::string text(int column) const {
+    auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+  }
+  std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::optional<StoreError> exec(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return sqlite_error(db, sql);
+  return std::nullopt;
+}
+
+std::variant<int, StoreError> schema_version(sqlite3* db) {
+  Statement st(db, "PRAGMA user_version");
+  if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db, "PRAGMA user_version");
+  return static_cast<int>(st.integer(0));
+}
+
+// Stored fields as an object of non-blank strings; a damaged value reads as
+// no fields rather than failing the request.
+JsonValue read_fields(const std::string& text) {
+  JsonValue out = JsonValue::object();
+  auto parsed = common::parse_json(text);
+  if (!parsed.value || !parsed.value->is_object()) return out;
+  for (auto& [key, value] : parsed.value->items()) {
+    if (value.is_string() && !common::is_blank(value.get_ref<const std::string&>())) out[key] = value;
+  }
+  return out;
+}
+
+JsonValue merge_fields(JsonValue stored, const JsonValue& given) {
+  if (!stored.is_object()) stored = JsonValue::object();
+  if (!given.is_object()) return stored;
+  for (auto& [key, value] : given.items()) {
+    if (!value.is_string()) continue;
+    if (common::is_blank(value.get_ref<const std::string&>())) {
+      stored.erase(key);
+    } else {
+      stored[key] = value;
+    }
+  }
+  return stored;
+}
+
+constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields FROM terms ";
+
+TermEntry entry_from_row(const Statement& st) {
+  return TermEntry{std::to_string(st.integer(0)), st.text(1), st.text(2), st.text(3), read_fields(st.text(4))};
+}
+
+std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, const std::string& sql,
+                                                              std::string_view key, std::string_view lang) {
+  Statement st(db, sql.c_str());
+  if (!st.ok()) return sqlite_error(db, "prepare lookup");
+  st.bind(1, key);
+  st.bind(2, lang);
+  int rc = st.step();
+  if (rc == SQLITE_DONE) return std::optional<TermEntry>();
+  if (rc != SQLITE_ROW) return sqlite_error(db, "lookup");
+  return std::optional<TermEntry>(entry_from_row(st));
+}
+
+// Inserts or merges, inside a transaction the caller has begun.
+std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermDraft& draft) {
+  std::string key = term_key(draft.term);
+  std::int64_t now = unix_seconds();
+  Statement find(db, "SELECT id, fields FROM terms WHERE term_key = ?1 AND lang = ?2");
+  if (!find.ok()) return sqlite_error(db, "prepare save");
+  find.bind(1, key);
+  find.bind(2, draft.lang);
+  int rc = find.step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db, "save");
+
+  TermEntry entry{{}, draft.term, draft.lang, draft.category_id, {}};
+  if (rc == SQLITE_ROW) {
+    std::int64_t id = find.integer(0);
+    entry.id = std::to_string(id);
+    entry.fields = merge_fields(read_fields(find.text(1)), draft.fields);
+    Statement update(db,
+                     "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4 "
+                     "WHERE id = ?5");
+    if (!update.ok()) return sqlite_error(db, "prepare update");
+    update.bind(1, entry.term);
+    update.bind(2, entry.category_id);
+    update.bind(3, common::to_compact(entry.fields));
+    update.bind(4, now);
+    update.bind(5, id);
+    if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
+    return entry;
+  }
+
+  entry.fields = merge_fields(JsonValue::object(), draft.fields);
+  Statement insert(db,
+                   "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6)");
+  if (!insert.ok()) return sqlite_error(db, "prepare insert");
+  insert.bind(1, entry.term);
+  insert.bind(2, key);
+  insert.bind(3, entry.lang);
+  insert.bind(4, entry.category_id);
+  insert.bind(5, common::to_compact(entry.fields));
+  insert.bind(6, now);
+  if (insert.step() != SQLITE_DONE) return sqlite_error(db, "insert");
+  entry.id = std::to_string(sqlite3_last_insert_rowid(db));
+  return entry;
+}
+
+std::optional<StoreError> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
+  if (auto err = exec(db, "BEGIN IMMEDIATE")) return err;
+  auto fail = [db](StoreError error) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return std::optional<StoreError>(std::move(error));
+  };
+  auto version = schema_version(db);
+  if (auto* error = std::get_if<StoreError>(&version)) return fail(*error);
+  int from = std::get<int>(version);
+  for (const auto& step : kMigrations) {
+    if (step.to_version <= from) continue;
+    if (auto err = exec(db, step.sql)) return fail(*err);
+  }
+  if (from == 0) {
+    for (const auto& draft : seed) {
+      auto saved = save_in_transaction(db, draft);
+      if (auto* error = std::get_if<StoreError>(&saved)) return fail(*error);
+    }
+  }
+  // PRAGMA takes no bound parameters; the value is our own constant.
+  std::string set_version = "PRAGMA user_version = " + std::to_string(kStoreSchemaVersion);
+  if (auto err = exec(db, set_version.c_str())) return fail(*err);
+  if (auto err = exec(db, "COMMIT")) return fail(*err);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string term_key(std::string_view term) {
+  std::string key(common::trim_unicode_space(term));
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
+
+std::variant<std::unique_ptr<TermStore>, StoreError> TermStore::open(const std::string& path,
+                                                                     const std::vector<TermDraft>& seed) {
+  if (auto err = make_private_file(path)) return StoreError{*err};
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    StoreError error = sqlite_error(db, "open " + path);
+    sqlite3_close(db);
+    return error;
+  }
+  std::unique_ptr<TermStore> store(new TermStore(db));
+  sqlite3_busy_timeout(db, 5000);
+
+  {
+    Statement wal(db, "PRAGMA journal_mode = WAL");
+    if (!wal.ok() || wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
+      return sqlite_error(db, "PRAGMA journal_mode = WAL");
+    }
+  }
+  if (auto err = exec(db, "PRAGMA synchronous = FULL")) return *err;
+
+  auto version = schema_version(db);
+  if (auto* error = std::get_if<StoreError>(&version)) return *error;
+  int current = std::get<int>(version);
+  if (current > kStoreSchemaVersion) {
+    return StoreError{"词库 " + path + " 的版本 " + std::to_string(current) + " 比本程序新（" +
+                      std::to_string(kStoreSchemaVersion) + "），不敢改动"};
+  }
+  if (current < kStoreSchemaVersion) {
+    if (auto err = migrate(db, seed)) return *err;
+  }
+  return store;
+}
+
+TermStore::~TermStore() { sqlite3_close(db_); }
+
+std::variant<std::int64_t, StoreError> TermStore::count() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Statement st(db_, "SELECT COUNT(*) FROM terms");
+  if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
+  return st.integer(0);
+}
+
+std::variant<std::optional<TermEntry>, StoreError> TermStore::find(std::string_view term, std::string_view lang) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return select_one(db_, std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2", term_key(term), lang);
+}
+
+std::variant<std::optional<TermEntry>, StoreError> TermStore::find_any(std::string_view term,
+                                                                       std::string_view preferred_lang) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return select_one(db_,
+                    std::string(kSelectColumns) +
+                        "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1",
+                    term_key(term), preferred_lang);
+}
+
+std::variant<TermEntry, StoreError> TermStore::save(const TermDraft& draft) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (auto err = exec(db_, "BEGIN IMMEDIATE")) return *err;
+  auto saved = save_in_transaction(db_, draft);
+  if (std::holds_alternative<StoreError>(saved)) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return saved;
+  }
+  if (auto err = exec(db_, "COMMIT")) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return *err;
+  }
+  return saved;
+}
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,88 @@
+// The term store: one SQLite file in the application-data folder.
+#pragma once
+
+#include "common/json.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+struct sqlite3;
+
+namespace ruvo::desktop {
+
+using common::JsonValue;
+
+inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
+
+// The schema this program writes; PRAGMA user_version holds it.
+inline constexpr int kStoreSchemaVersion = 1;
+
+// A term to store: what a save request or the starter glossary gives.
+struct TermDraft {
+  std::string term;         // trimmed, not blank
+  std::string lang;         // "zh" or "en"
+  std::string category_id;  // "term" from ruvo
+  JsonValue fields = JsonValue::object();  // string members; a blank one removes that field
+};
+
+// A stored term.
+struct TermEntry {
+  std::string id;           // the row id in decimal, stable for the entry's life
+  std::string term;         // as most recently saved
+  std::string lang;
+  std::string category_id;
+  JsonValue fields = JsonValue::object();  // non-blank string members only
+};
+
+struct StoreError {
+  std::string message;  // one line: what failed and SQLite's own text
+};
+
+// The key terms are compared by: Unicode white space trimmed at both ends and
+// ASCII letters lower-cased ("  RAG\t" and "rag" share a key; other letters
+// are left as they are).
+std::string term_key(std::string_view term);
+
+class TermStore {
+ public:
+  // Opens the store at `path`, creating it owner-only when missing, in WAL
+  // mode with synchronous=FULL, so an answered save survives the process
+  // being killed. A new store gets the current schema and, in the same
+  // transaction, the `seed` entries; an older schema is migrated; a store
+  // written by a newer program is refused rather than damaged.
+  static std::variant<std::unique_ptr<TermStore>, StoreError> open(const std::string& path,
+                                                                   const std::vector<TermDraft>& seed);
+  ~TermStore();
+  TermStore(const TermStore&) = delete;
+  TermStore& operator=(const TermStore&) = delete;
+
+  // Number of stored entries.
+  std::variant<std::int64_t, StoreError> count();
+
+  // The entry whose term has the same key in exactly this language.
+  std::variant<std::optional<TermEntry>, StoreError> find(std::string_view term, std::string_view lang);
+
+  // The entry whose term has the same key in any language, one in
+  // `preferred_lang` first, else the most recently updated one.
+  std::variant<std::optional<TermEntry>, StoreError> find_any(std::string_view term,
+                                                              std::string_view preferred_lang);
+
+  // Stores the draft in one transaction: a new entry for a new (key, lang),
+  // else the given fields replace those of the same name, a blank one removes
+  // its field, the others stay, and the term takes the spelling just given.
+  // Returns the entry as stored. Safe to call from several threads.
+  std::variant<TermEntry, StoreError> save(const TermDraft& draft);
+
+ private:
+  explicit TermStore(sqlite3* db) : db_(db) {}
+  std::mutex mutex_;  // one connection, shared by the server's threads
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace ruvo::desktop

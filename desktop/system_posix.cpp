@@ -1,0 +1,239 @@
+// POSIX implementation of system.hpp.
+#include "system.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ruvo::desktop {
+
+namespace {
+
+std::string errno_text(std::string_view what, int code) {
+  return std::string(what) + ": " + std::strerror(code) + " (os error " + std::to_string(code) + ")";
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::string parent_of(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+sigset_t stop_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+}  // namespace
+
+Detach detach_from_caller() {
+  ::umask(077);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
+
+  int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd < 0) {
+    // Still let go of the caller's pipes; with nothing on 0 to 2 we must not
+    // go on, or a later file would take those numbers.
+    ::close(0);
+    ::close(1);
+    ::close(2);
+    return Detach::kFailed;
+  }
+  for (int target = 0; target <= 2; ++target) {
+    if (null_fd != target) ::dup2(null_fd, target);  // dup2 clears close-on-exec on the copy
+  }
+  if (null_fd > 2) ::close(null_fd);
+
+  if (::setsid() >= 0) return Detach::kDone;
+  // A process-group leader (a shell job, say) cannot start a session, but a
+  // child of it always can.
+  pid_t child = ::fork();
+  if (child < 0) return Detach::kFailed;
+  if (child > 0) return Detach::kParentExits;
+  return ::setsid() >= 0 ? Detach::kDone : Detach::kFailed;
+}
+
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the flock
+}
+
+LockResult try_lock_instance(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return {LockOutcome::kFailed, InstanceLock()};
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int code = errno;
+    if (code == EINTR) continue;
+    ::close(fd);
+    return {code == EWOULDBLOCK ? LockOutcome::kBusy : LockOutcome::kFailed, InstanceLock()};
+  }
+  return {LockOutcome::kAcquired, InstanceLock(fd)};
+}
+
+std::optional<std::string> random_bytes(std::size_t count) {
+  std::string out(count, '\0');
+  std::size_t filled = 0;
+  while (filled < count) {
+    ssize_t n = ::getrandom(out.data() + filled, count - filled, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  if (filled == count) return out;
+
+  // Kernels without getrandom still have the device.
+  int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  filled = 0;
+  while (filled < count) {
+    ssize_t n = ::read(fd, out.data() + filled, count - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (filled != count) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> write_file_atomically(const std::string& path, std::string_view content) {
+  std::string temp = path + ".tmp-" + std::to_string(::getpid());
+  ::unlink(temp.c_str());  // a leftover of a killed process with our pid
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno_text("open " + temp, errno);
+  if (!write_all(fd, content) || ::fsync(fd) != 0) {
+    int code = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return errno_text("write " + temp, code);
+  }
+  ::close(fd);
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int code = errno;
+    ::unlink(temp.c_str());
+    return errno_text("rename " + temp, code);
+  }
+  // Make the rename itself durable; a failure here loses nothing readers see.
+  int dir_fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> make_private_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return errno_text("open " + path, errno);
+  int rc = ::fchmod(fd, 0600);
+  int code = errno;
+  ::close(fd);
+  if (rc != 0) return errno_text("chmod " + path, code);
+  return std::nullopt;
+}
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buffer[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool rename_file(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::optional<std::uint64_t> file_size(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<unsigned> file_mode(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<unsigned>(st.st_mode & 07777);
+}
+
+void block_stop_signals() {
+  // A caller may have left these ignored; waiting for them needs them live.
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGINT, SIG_DFL);
+  sigset_t set = stop_signal_set();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int wait_for_stop_signal() {
+  sigset_t set = stop_signal_set();
+  for (;;) {
+    int signal_number = 0;
+    if (::sigwait(&set, &signal_number) == 0) return signal_number;
+  }
+}
+
+void request_stop() { ::kill(::getpid(), SIGTERM); }
+
+int current_pid() { return static_cast<int>(::getpid()); }
+
+std::int64_t unix_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::string local_timestamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts {};
+  ::localtime_r(&now, &parts);
+  char text[32];
+  std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return std::string(text, n);
+}
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,166 @@
+#include "explain.hpp"
+
+#include "desktop_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace ruvo::desktop {
+namespace {
+
+using testing::TempFolder;
+
+TEST(ParseExplainRequestTest, ReadsMembersAndAppliesDefaults) {
+  auto full = parse_explain_request(JsonValue::parse(
+      R"({"allowCloud":true,"context":"c","lang":"en","mode":"passage","text":"  Hello\u3000"})"));
+  ASSERT_TRUE(std::holds_alternative<ExplainRequest>(full));
+  const auto& r = std::get<ExplainRequest>(full);
+  EXPECT_EQ(r.text, "Hello");
+  EXPECT_EQ(r.mode, "passage");
+  EXPECT_EQ(r.lang, "en");
+  EXPECT_TRUE(r.allow_cloud);
+  EXPECT_EQ(r.context, "c");
+
+  auto bare = parse_explain_request(JsonValue::parse(R"({"text":"RAG"})"));
+  ASSERT_TRUE(std::holds_alternative<ExplainRequest>(bare));
+  EXPECT_EQ(std::get<ExplainRequest>(bare).mode, "auto");
+  EXPECT_EQ(std::get<ExplainRequest>(bare).lang, "zh");
+  EXPECT_FALSE(std::get<ExplainRequest>(bare).allow_cloud);
+}
+
+TEST(ParseExplainRequestTest, RefusalsNameTheProblemAndTheAcceptedValues) {
+  struct Case {
+    const char* body;
+    const char* message;
+  };
+  const Case cases[] = {
+      {R"({"text":"x","mode":"word"})", "不认识的 mode「word」，可选：auto、term、passage"},
+      {R"({"text":"x","lang":"fr"})", "不认识的 lang「fr」，可选：zh、en"},
+      {R"({"text":"x","lang":"ZH"})", "不认识的 lang「ZH」，可选：zh、en"},
+      {R"({"text":"x","mode":1})", "mode 必须是字符串"},
+      {R"({"text":"x","allowCloud":"true"})", "allowCloud 必须是 true 或 false"},
+      {R"({"text":"x","context":null})", "context 必须是字符串"},
+      {R"({"text":7})", "text 必须是字符串：要解释的文字"},
+      {R"({})", "text 必须是字符串：要解释的文字"},
+      {R"({"text":" \n\u3000"})", "要解释的文字是空的"},
+  };
+  for (const auto& c : cases) {
+    auto result = parse_explain_request(JsonValue::parse(c.body));
+    ASSERT_TRUE(std::holds_alternative<std::string>(result)) << c.body;
+    EXPECT_EQ(std::get<std::string>(result), c.message) << c.body;
+  }
+}
+
+TEST(ReadsAsTermTest, OneShortLineIsATerm) {
+  const std::string sixty_four(kMaxTermChars, 'a');
+  std::string sixty_four_chinese;
+  for (std::size_t i = 0; i < kMaxTermChars; ++i) sixty_four_chinese += "词";
+  const std::pair<std::string, bool> cases[] = {
+      {"RAG", true},
+      {"Function Calling", true},
+      {sixty_four, true},
+      {sixty_four + "a", false},
+      {sixty_four_chinese, true},  // characters are counted, not bytes
+      {sixty_four_chinese + "词", false},
+      {"line one\nline two", false},
+      {"a\rb", false},
+      {"a\xe2\x80\xa8" "b", false},  // LINE SEPARATOR
+      {"RAG 是什么？", false},          // a question reads as a sentence
+      {"what is RAG?", false},
+      {"先检索，再生成", false},
+      {"CI/CD", true},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(reads_as_term(text), expected) << text;
+}
+
+class ExplainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
+    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    auto saved = store_->save(TermDraft{"RAG", "zh", "term", {{"definition", "检索增强生成"}, {"plain", "先查再答"}}});
+    ASSERT_TRUE(std::holds_alternative<TermEntry>(saved));
+  }
+
+  ExplainRequest request(std::string text, std::string mode, bool allow_cloud, std::string lang = "zh") {
+    ExplainRequest r;
+    r.text = std::move(text);
+    r.mode = std::move(mode);
+    r.lang = std::move(lang);
+    r.allow_cloud = allow_cloud;
+    return r;
+  }
+
+  TempFolder dir_;
+  std::unique_ptr<TermStore> store_;
+};
+
+TEST_F(ExplainTest, StoredTermIsAnsweredLocallyForFreeInTermAndAutoMode) {
+  for (const char* mode : {"term", "auto"}) {
+    Reply reply = explain(*store_, {}, request("rag", mode, false));
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body["ok"], true) << mode;
+    EXPECT_EQ(reply.body["source"], "local");
+    EXPECT_EQ(reply.body["term"], "RAG");
+    EXPECT_EQ(reply.body["definition"], "检索增强生成");
+    EXPECT_EQ(reply.body["plain"], "先查再答");
+    EXPECT_FALSE(reply.body.contains("example"));
+    EXPECT_EQ(reply.body["tokens"], 0);
+  }
+}
+
+TEST_F(ExplainTest, AutoModeFindsAStoredTermEvenWhenItReadsAsASentence) {
+  ASSERT_TRUE(std::holds_alternative<TermEntry>(store_->save(TermDraft{"为什么？", "zh", "term", {{"plain", "p"}}})));
+  Reply reply = explain(*store_, {}, request("为什么？", "auto", false));
+  EXPECT_EQ(reply.body["ok"], true);
+  EXPECT_EQ(reply.body["source"], "local");
+  EXPECT_FALSE(reply.body.contains("kind")) << reply.body.dump();
+}
+
+TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
+  struct Case {
+    std::string text;
+    std::string mode;
+    bool allow_cloud;
+    std::string lang;
+    std::string reason;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"LLM", "auto", false, "zh", "cloud_not_allowed", "词库里没有「LLM」，而这次不允许调用模型"},
+      {"LLM", "term", true, "zh", "no_model", "词库里没有「LLM」，可还没有配置模型"},
+      {"RAG", "auto", false, "en", "cloud_not_allowed", "词库里没有「RAG」的英文解释，而这次不允许调用模型"},
+      // A passage is never answered from the store, even when it is a stored term.
+      {"RAG", "passage", false, "zh", "cloud_not_allowed",
+       "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型"},
+      {"第一行\n第二行", "auto", true, "zh", "no_model", "本地词库只能解释单个词条，这段文字要靠模型解释，可还没有配置模型"},
+      {"RAG 是什么？", "auto", false, "zh", "cloud_not_allowed",
+       "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型"},
+  };
+  for (const auto& c : cases) {
+    Reply reply = explain(*store_, {}, request(c.text, c.mode, c.allow_cloud, c.lang));
+    EXPECT_EQ(reply.body["ok"], false) << c.text;
+    EXPECT_EQ(reply.body["kind"], "miss") << c.text;
+    EXPECT_EQ(reply.body["reason"], c.reason) << c.text;
+    EXPECT_EQ(reply.body["message"], c.message) << c.text;
+  }
+}
+
+TEST_F(ExplainTest, ModelIsAskedOnlyWhenAllowedAndTheStoreCannotAnswer) {
+  std::vector<std::string> asked;
+  ExplainModel model = [&asked](const ExplainRequest& r) {
+    asked.push_back(r.text);
+    Reply reply;
+    reply.body = {{"ok", true}, {"source", "model"}, {"term", r.text}, {"tokens", 42}};
+    return reply;
+  };
+  EXPECT_EQ(explain(*store_, model, request("RAG", "auto", true)).body["source"], "local");
+  EXPECT_EQ(explain(*store_, model, request("LLM", "auto", false)).body["kind"], "miss");
+  Reply answered = explain(*store_, model, request("LLM", "auto", true));
+  EXPECT_EQ(answered.body["source"], "model");
+  EXPECT_EQ(answered.body["tokens"], 42);
+  EXPECT_EQ(asked, std::vector<std::string>{"LLM"});
+}
+
+}  // namespace
+}  // namespace ruvo::desktop

@@ -1,0 +1,199 @@
+// The routes served over real HTTP on 127.0.0.1, read the way ruvo reads
+// them: its own client, and raw bytes for what it relies on.
+#include "http_server.hpp"
+
+#include "desktop_support.hpp"
+#include "platform/platform.hpp"
+#include "service/client.hpp"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
+
+namespace ruvo::desktop {
+namespace {
+
+using testing::body_of;
+using testing::head_of;
+using testing::raw_exchange;
+using testing::ruvo_request;
+using testing::status_of;
+using testing::TempFolder;
+
+constexpr const char* kToken = "fedcba9876543210fedcba9876543210";
+
+// A server thread inside the test process, stopped by the fixture.
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
+    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "1.2.3", {}});
+    log_ = std::make_unique<Log>(dir_.file("test.log"));
+    install_service(server_, *ctx_, *log_);
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::yield();
+  }
+
+  void TearDown() override {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  service::ServiceInfo info(std::string token = kToken) const {
+    return service::ServiceInfo{static_cast<std::uint16_t>(port_), std::move(token), ""};
+  }
+
+  service::ServiceReply request(std::string_view method, std::string_view path, const JsonValue* body,
+                                std::string token = kToken) {
+    return service::service_request(info(std::move(token)), method, path, body, 30);
+  }
+
+  std::string raw(std::string_view bytes) {
+    auto reply = raw_exchange(port_, bytes);
+    EXPECT_TRUE(reply.has_value()) << "exchange failed";
+    return reply.value_or("");
+  }
+
+  TempFolder dir_;
+  std::unique_ptr<TermStore> store_;
+  std::unique_ptr<ServiceContext> ctx_;
+  std::unique_ptr<Log> log_;
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(HttpServerTest, RepliesAreOnePlainJsonBodyAndTheConnectionCloses) {
+  JsonValue save = {{"categoryId", "term"}, {"fields", {{"定义", "检索增强生成"}}}, {"lang", "zh"}, {"term", "RAG"}};
+  JsonValue lookup = {{"text", "rag"}};
+  struct Case {
+    const char* method;
+    const char* path;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"POST", "/v1/save", save.dump()},
+      {"GET", "/v1/health", ""},
+      {"POST", "/v1/lookup", lookup.dump()},
+      {"POST", "/v1/explain", R"({"allowCloud":false,"context":"","lang":"zh","mode":"auto","text":"RAG"})"},
+  };
+  for (const auto& c : cases) {
+    // raw_exchange reads until the server closes: returning at all shows the close.
+    std::string reply = raw(ruvo_request(c.method, c.path, kToken, c.body));
+    std::string head = head_of(reply);
+    EXPECT_EQ(status_of(reply), 200) << c.path << "\n" << reply;
+    EXPECT_NE(head.find("\r\nConnection: close"), std::string::npos) << head;
+    EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
+    EXPECT_EQ(head.find("Content-Encoding"), std::string::npos) << head;
+    auto body = common::parse_json(body_of(reply));
+    ASSERT_TRUE(body.value) << body_of(reply);
+    EXPECT_TRUE(body.value->is_object());
+    EXPECT_EQ((*body.value)["ok"], true) << c.path;
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(body_of(reply).size())), std::string::npos) << head;
+  }
+}
+
+TEST_F(HttpServerTest, RuvosOwnClientReadsEveryRoute) {
+  JsonValue save = {{"categoryId", "term"}, {"fields", {{"例子", "e"}}}, {"lang", "zh"}, {"term", "Prompt"}};
+  auto saved = request("POST", "/v1/save", &save);
+  ASSERT_TRUE(saved.ok()) << saved.error;
+  EXPECT_EQ((*saved.value)["ok"], true);
+  EXPECT_TRUE((*saved.value)["id"].is_string());
+
+  auto health = request("GET", "/v1/health", nullptr);
+  ASSERT_TRUE(health.ok()) << health.error;
+  EXPECT_EQ((*health.value)["terms"], 1);
+
+  JsonValue lookup = {{"text", "PROMPT"}};
+  auto hit = request("POST", "/v1/lookup", &lookup);
+  ASSERT_TRUE(hit.ok()) << hit.error;
+  EXPECT_EQ((*hit.value)["hit"], true);
+  EXPECT_EQ((*hit.value)["example"], "e");
+}
+
+TEST_F(HttpServerTest, WrongOrMissingTokenIs401WithAJsonBody) {
+  auto wrong = request("GET", "/v1/health", nullptr, "0000000000000000000000000000000000");
+  ASSERT_TRUE(wrong.ok()) << wrong.error;  // the body was JSON, so ruvo substitutes its auth reply
+  EXPECT_EQ((*wrong.value)["kind"], "auth");
+
+  std::string missing = raw("GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(status_of(missing), 401);
+  auto body = common::parse_json(body_of(missing));
+  ASSERT_TRUE(body.value);
+  EXPECT_EQ((*body.value)["ok"], false);
+}
+
+TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
+  struct Case {
+    std::string request;
+    int status;
+  };
+  std::string big(kMaxBodyBytes + 1, 'x');
+  const Case cases[] = {
+      {ruvo_request("POST", "/v1/lookup", kToken, big), 413},
+      {ruvo_request("POST", "/v1/lookup", "wrong-token-wrong-token", big), 401},
+      {ruvo_request("POST", "/v1/lookup", kToken, "[1,2]"), 400},
+      {ruvo_request("POST", "/v1/lookup", kToken, "not json"), 400},
+      {ruvo_request("GET", "/v2/health", kToken, ""), 404},
+      {ruvo_request("DELETE", "/v1/save", kToken, ""), 405},
+      {"POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) +
+           "\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
+       411},
+  };
+  for (const auto& c : cases) {
+    std::string reply = raw(c.request);
+    EXPECT_EQ(status_of(reply), c.status) << c.request.substr(0, 80) << "\n" << reply;
+    auto body = common::parse_json(body_of(reply));
+    ASSERT_TRUE(body.value) << reply;
+    EXPECT_EQ((*body.value)["ok"], false) << reply;
+    EXPECT_TRUE((*body.value)["message"].is_string()) << reply;
+  }
+}
+
+TEST_F(HttpServerTest, AKeepAliveClientStillGetsTheConnectionClosed) {
+  std::string reply = raw("GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) +
+                          "\r\nConnection: keep-alive\r\n\r\n");
+  EXPECT_EQ(status_of(reply), 200);
+  EXPECT_NE(head_of(reply).find("Connection: close"), std::string::npos);
+}
+
+TEST_F(HttpServerTest, ConcurrentSavesThroughTheServerAreAllStored) {
+  constexpr int kClients = 6;
+  constexpr int kSaves = 10;
+  std::vector<std::thread> clients;
+  std::vector<int> failures(kClients, 0);
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < kSaves; ++i) {
+        JsonValue body = {{"term", "c" + std::to_string(c) + "-" + std::to_string(i)}, {"fields", {{"定义", "x"}}}};
+        auto reply = service::service_request(info(), "POST", "/v1/save", &body, 30);
+        if (!reply.ok() || (*reply.value)["ok"] != true) ++failures[c];
+      }
+    });
+  }
+  for (auto& client : clients) client.join();
+  for (int c = 0; c < kClients; ++c) EXPECT_EQ(failures[c], 0) << "client " << c;
+  auto health = request("GET", "/v1/health", nullptr);
+  ASSERT_TRUE(health.ok());
+  EXPECT_EQ((*health.value)["terms"], kClients * kSaves);
+}
+
+TEST_F(HttpServerTest, LogNamesRequestsButNeverTheToken) {
+  JsonValue lookup = {{"text", "RAG"}};
+  request("POST", "/v1/lookup", &lookup);
+  request("GET", "/v1/health", nullptr, "not-the-token-not-the-token");
+  auto text = platform::read_file(log_->path());
+  ASSERT_TRUE(text);
+  EXPECT_NE(text->find("POST /v1/lookup 200"), std::string::npos) << *text;
+  EXPECT_NE(text->find("GET /v1/health 401"), std::string::npos) << *text;
+  EXPECT_EQ(text->find(kToken), std::string::npos);
+  EXPECT_EQ(text->find("not-the-token"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ruvo::desktop

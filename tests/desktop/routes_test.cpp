@@ -1,0 +1,188 @@
+#include "routes.hpp"
+
+#include "desktop_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace ruvo::desktop {
+namespace {
+
+using testing::TempFolder;
+
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+
+class RoutesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
+    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "9.9.9", {}});
+  }
+
+  Reply call(std::string_view method, std::string_view path, std::string_view body,
+             std::optional<std::string> token = std::string(kToken)) {
+    return handle_request(*ctx_, method, path, token, body);
+  }
+
+  Reply post(std::string_view path, const JsonValue& body) { return call("POST", path, body.dump()); }
+
+  TempFolder dir_;
+  std::unique_ptr<TermStore> store_;
+  std::unique_ptr<ServiceContext> ctx_;
+};
+
+void expect_refusal(const Reply& reply, int status, const std::string& context) {
+  EXPECT_EQ(reply.status, status) << context;
+  EXPECT_EQ(reply.body["ok"], false) << context;
+  ASSERT_TRUE(reply.body["message"].is_string()) << context;
+  EXPECT_FALSE(reply.body["message"].get<std::string>().empty()) << context;
+}
+
+TEST_F(RoutesTest, MissingOrWrongTokenIsRefusedBeforeAnythingElse) {
+  const std::optional<std::string> tokens[] = {
+      std::nullopt, std::string(), std::string(kToken).substr(1), std::string(kToken) + "0",
+      "1123456789abcdef0123456789abcdef",  // same length, first byte differs
+      "0123456789abcdef0123456789abcdee",  // same length, last byte differs
+  };
+  // Even an unknown path or an oversize body gets 401 first.
+  for (const auto& token : tokens) {
+    std::string label = token ? "token '" + *token + "'" : "no token";
+    expect_refusal(call("GET", "/v1/health", "", token), 401, label);
+    expect_refusal(call("POST", "/v1/lookup", R"({"text":"RAG"})", token), 401, label);
+    expect_refusal(call("GET", "/nowhere", "", token), 401, label);
+    expect_refusal(call("POST", "/v1/save", std::string(kMaxBodyBytes + 1, ' '), token), 401, label);
+    EXPECT_EQ(call("GET", "/v1/health", "", token).body["kind"], "auth");
+  }
+}
+
+TEST_F(RoutesTest, BodyOverOneMebibyteIs413AndOneMebibyteIsRead) {
+  expect_refusal(call("POST", "/v1/lookup", std::string(kMaxBodyBytes + 1, ' ')), 413, "over");
+  std::string exact = R"({"text":")" + std::string(kMaxBodyBytes - 11, 'a') + R"("})";
+  ASSERT_EQ(exact.size(), kMaxBodyBytes);
+  Reply reply = call("POST", "/v1/lookup", exact);
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body["hit"], false);
+}
+
+TEST_F(RoutesTest, BodyThatIsNotAJsonObjectIs400) {
+  for (const char* body : {"", "nope", "[]", "\"RAG\"", "42", "null", "{\"text\":", "{} {}"}) {
+    for (const char* path : {"/v1/lookup", "/v1/save", "/v1/explain"}) {
+      expect_refusal(call("POST", path, body), 400, std::string(path) + " with " + body);
+    }
+  }
+}
+
+TEST_F(RoutesTest, UnknownPathIs404AndWrongMethodIs405) {
+  expect_refusal(call("GET", "/v1/nothing", ""), 404, "unknown");
+  expect_refusal(call("GET", "/v1/health/", ""), 404, "trailing slash");
+  expect_refusal(call("POST", "/V1/HEALTH", "{}"), 404, "path case");
+  expect_refusal(call("GET", "/v1/lookup", ""), 405, "GET lookup");
+  expect_refusal(call("POST", "/v1/health", "{}"), 405, "POST health");
+  EXPECT_EQ(call("GET", "/v1/nothing", "").body["message"], "没有这个接口：/v1/nothing");
+}
+
+TEST_F(RoutesTest, HealthReportsVersionProtocolAndTermCount) {
+  Reply empty = call("GET", "/v1/health", "");
+  EXPECT_EQ(empty.status, 200);
+  EXPECT_EQ(empty.body, JsonValue({{"ok", true}, {"protocol", kProtocolVersion}, {"terms", 0}, {"version", "9.9.9"}}));
+  post("/v1/save", {{"term", "RAG"}, {"lang", "zh"}, {"categoryId", "term"}, {"fields", JsonValue::object()}});
+  EXPECT_EQ(call("GET", "/v1/health", "").body["terms"], 1);
+}
+
+TEST_F(RoutesTest, SaveThenLookupRoundTripsTheFields) {
+  Reply saved = post("/v1/save", {{"categoryId", "term"},
+                                  {"fields", {{"定义", "检索增强生成"}, {"plain", "先查再答"}, {"来源", "论文"}}},
+                                  {"lang", "zh"},
+                                  {"term", "  RAG\t"}});
+  ASSERT_EQ(saved.status, 200) << saved.body.dump();
+  EXPECT_EQ(saved.body["ok"], true);
+  ASSERT_TRUE(saved.body["id"].is_string());
+
+  for (const char* query : {"RAG", " rag ", "\xe3\x80\x80Rag"}) {
+    Reply hit = post("/v1/lookup", {{"text", query}});
+    EXPECT_EQ(hit.body["ok"], true);
+    EXPECT_EQ(hit.body["hit"], true) << query;
+    EXPECT_EQ(hit.body["id"], saved.body["id"]);
+    EXPECT_EQ(hit.body["term"], "RAG");
+    EXPECT_EQ(hit.body["lang"], "zh");
+    EXPECT_EQ(hit.body["definition"], "检索增强生成");
+    EXPECT_EQ(hit.body["plain"], "先查再答");
+    EXPECT_FALSE(hit.body.contains("example"));
+    EXPECT_EQ(hit.body["fields"]["来源"], "论文");
+  }
+  for (const char* query : {"RAGs", "", "   "}) {
+    Reply miss = post("/v1/lookup", {{"text", query}});
+    EXPECT_EQ(miss.body, JsonValue({{"hit", false}, {"ok", true}})) << query;
+  }
+}
+
+TEST_F(RoutesTest, SavingAgainUpdatesGivenFieldsAndKeepsTheOthers) {
+  Reply first = post("/v1/save", {{"term", "Token"}, {"fields", {{"定义", "d1"}, {"例子", "e1"}}}});
+  Reply second = post("/v1/save", {{"term", "token"}, {"fields", {{"definition", "d2"}}}});
+  EXPECT_EQ(second.body["id"], first.body["id"]);
+  Reply hit = post("/v1/lookup", {{"text", "TOKEN"}});
+  EXPECT_EQ(hit.body["term"], "token");
+  EXPECT_EQ(hit.body["definition"], "d2");
+  EXPECT_EQ(hit.body["example"], "e1");
+}
+
+TEST_F(RoutesTest, SaveRefusalsAreClearChineseMessages) {
+  struct Case {
+    JsonValue body;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{{"term", ""}}, "词条不能为空"},
+      {{{"term", " \u3000\t"}}, "词条不能为空"},
+      {{{"fields", JsonValue::object()}}, "term 必须是字符串：要保存的词"},
+      {{{"term", 5}}, "term 必须是字符串：要保存的词"},
+      {{{"term", "a\nb"}}, "词条不能换行"},
+      {{{"term", std::string(kMaxTermChars + 1, 'x')}}, "词条太长（最多 64 个字符）"},
+      {{{"term", "RAG"}, {"fields", JsonValue::array()}},
+       "fields 必须是 JSON 对象，例如 {\"定义\":\"…\",\"通俗解释\":\"…\",\"例子\":\"…\"}"},
+      {{{"term", "RAG"}, {"fields", "定义"}},
+       "fields 必须是 JSON 对象，例如 {\"定义\":\"…\",\"通俗解释\":\"…\",\"例子\":\"…\"}"},
+      {{{"term", "RAG"}, {"fields", {{"定义", 1}}}}, "字段「定义」的值必须是字符串"},
+      {{{"term", "RAG"}, {"lang", "de"}}, "不认识的 lang「de」，可选：zh、en"},
+      {{{"term", "RAG"}, {"categoryId", ""}}, "categoryId 必须是非空字符串"},
+  };
+  for (const auto& c : cases) {
+    Reply reply = post("/v1/save", c.body);
+    expect_refusal(reply, 400, c.body.dump());
+    EXPECT_EQ(reply.body["message"], c.message) << c.body.dump();
+  }
+  EXPECT_EQ(call("GET", "/v1/health", "").body["terms"], 0);
+}
+
+TEST_F(RoutesTest, ExplainAnswersFromTheStoreOrMissesOrRefuses) {
+  post("/v1/save", {{"term", "RAG"}, {"fields", {{"定义", "检索增强生成"}}}});
+  JsonValue request = {{"allowCloud", true}, {"context", ""}, {"lang", "zh"}, {"mode", "auto"}, {"text", "rag"}};
+  Reply hit = post("/v1/explain", request);
+  EXPECT_EQ(hit.body["ok"], true);
+  EXPECT_EQ(hit.body["source"], "local");
+  EXPECT_EQ(hit.body["term"], "RAG");
+  EXPECT_EQ(hit.body["definition"], "检索增强生成");
+  EXPECT_EQ(hit.body["tokens"], 0);
+
+  request["text"] = "LLM";
+  Reply miss = post("/v1/explain", request);
+  EXPECT_EQ(miss.status, 200);
+  EXPECT_EQ(miss.body["ok"], false);
+  EXPECT_EQ(miss.body["kind"], "miss");
+
+  request["mode"] = "sentence";
+  Reply refused = post("/v1/explain", request);
+  expect_refusal(refused, 400, "unknown mode");
+  EXPECT_EQ(refused.body["message"], "不认识的 mode「sentence」，可选：auto、term、passage");
+}
+
+TEST_F(RoutesTest, LibraryRefusalsGetJsonBodiesAndTheTokenRuleFirst) {
+  expect_refusal(refusal_reply(*ctx_, 413, std::string(kToken)), 413, "413");
+  expect_refusal(refusal_reply(*ctx_, 400, std::string(kToken)), 400, "400");
+  expect_refusal(refusal_reply(*ctx_, 411, std::string(kToken)), 411, "411");
+  expect_refusal(refusal_reply(*ctx_, 413, std::nullopt), 401, "413 without token");
+}
+
+}  // namespace
+}  // namespace ruvo::desktop

@@ -1,0 +1,182 @@
+// ruvo-gui.exe as a real process: started with APPDATA pointing at a
+// temporary folder, stopped by its pid.
+#include "desktop_support.hpp"
+#include "platform/platform.hpp"
+#include "service/client.hpp"
+#include "system.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include <unistd.h>
+
+namespace ruvo::desktop {
+namespace {
+
+using common::JsonValue;
+using testing::gui_program;
+using testing::kExitLimitMs;
+using testing::kStartLimitMs;
+using testing::Process;
+using testing::TempFolder;
+using testing::wait_for_discovery;
+
+class ServiceProcessTest : public ::testing::Test {
+ protected:
+  std::string data_folder() const { return dir_.file("com.corvanta.desktop"); }
+  std::string discovery_path() const { return data_folder() + "/explain.json"; }
+
+  // The standard streams are files of the test folder, so a test can see
+  // whether the service let go of them.
+  std::unique_ptr<Process> start() {
+    std::string input = dir_.file("service.in");
+    if (!platform::is_regular_file(input)) write_file_atomically(input, "");
+    return std::make_unique<Process>(gui_program(), std::vector<std::string>{"--service"},
+                                     std::vector<std::pair<std::string, std::string>>{{"APPDATA", dir_.path()}},
+                                     dir_.file("service.out"), dir_.file("service.err"), input);
+  }
+
+  // Starts an instance and waits until it has published a discovery file
+  // with a token other than `not_token`.
+  std::pair<std::unique_ptr<Process>, service::ServiceInfo> start_serving(const std::string& not_token = {}) {
+    auto process = start();
+    auto info = wait_for_discovery(discovery_path(), kStartLimitMs, not_token);
+    EXPECT_TRUE(info.has_value()) << "no discovery file from pid " << process->pid();
+    return {std::move(process), info.value_or(service::ServiceInfo{})};
+  }
+
+  static JsonValue call(const service::ServiceInfo& info, std::string_view method, std::string_view path,
+                        const JsonValue* body) {
+    auto reply = service::service_request(info, method, path, body, 30);
+    EXPECT_TRUE(reply.ok()) << reply.error;
+    return reply.value.value_or(JsonValue());
+  }
+
+  TempFolder dir_;
+};
+
+TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* out_part;  // empty: nothing on standard output
+    const char* err_part;  // empty: nothing on standard error
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "ruvo-gui.exe --service", ""},
+      {{"-h"}, 0, "ruvo-gui.exe --service", ""},
+      {{"--version"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
+      {{"-V"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
+      {{}, 2, "", "用法：ruvo-gui.exe --service | --help | --version\n"},
+      {{"--bogus"}, 2, "", "不认识的参数「--bogus」"},
+      {{"service"}, 2, "", "用法："},
+      {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
+  };
+  for (const auto& c : cases) {
+    auto result = testing::run_program(dir_, gui_program(), c.args, kExitLimitMs);
+    std::string label = c.args.empty() ? "(no words)" : c.args[0];
+    EXPECT_EQ(result.exit_code, c.code) << label;
+    if (*c.out_part) {
+      EXPECT_NE(result.out.find(c.out_part), std::string::npos) << label << ": " << result.out;
+    } else {
+      EXPECT_EQ(result.out, "") << label;
+    }
+    if (*c.err_part) {
+      EXPECT_NE(result.err.find(c.err_part), std::string::npos) << label << ": " << result.err;
+    } else {
+      EXPECT_EQ(result.err, "") << label;
+    }
+  }
+}
+
+TEST_F(ServiceProcessTest, PublishesAPrivateDiscoveryFileAndServesTheGlossary) {
+  auto [process, info] = start_serving();
+  EXPECT_EQ(file_mode(discovery_path()), 0600u);
+  EXPECT_EQ(info.token.size(), 64u);
+  EXPECT_EQ(info.version, RUVO_VERSION);
+
+  JsonValue health = call(info, "GET", "/v1/health", nullptr);
+  EXPECT_EQ(health["ok"], true);
+  EXPECT_GE(health["terms"].get<int>(), 40);
+  JsonValue lookup = {{"text", "RAG"}};
+  JsonValue hit = call(info, "POST", "/v1/lookup", &lookup);
+  EXPECT_EQ(hit["hit"], true);
+  EXPECT_TRUE(hit["definition"].is_string());
+
+  // Detached from whoever started it: its own session, and the standard
+  // streams it inherited (files here, an agent's pipes under ruvo mcp) are
+  // let go for the null device, with nothing written to them.
+  EXPECT_EQ(::getsid(process->pid()), process->pid());
+  EXPECT_EQ(platform::read_file(dir_.file("service.out")), "");
+  EXPECT_EQ(platform::read_file(dir_.file("service.err")), "");
+  for (int fd = 0; fd <= 2; ++fd) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink("/proc/" + std::to_string(process->pid()) + "/fd/" +
+                                                std::to_string(fd), error);
+    EXPECT_EQ(target.string(), "/dev/null") << "fd " << fd;
+  }
+  // The store and the log are private, and the log never holds the token.
+  for (const char* name : {"ruvo-terms.sqlite3", "ruvo-gui.log", "ruvo-gui.lock"}) {
+    EXPECT_EQ(file_mode(data_folder() + "/" + name), 0600u) << name;
+  }
+  EXPECT_EQ(platform::read_file(data_folder() + "/ruvo-gui.log").value_or("").find(info.token), std::string::npos);
+}
+
+TEST_F(ServiceProcessTest, AnsweredSaveSurvivesKillNineAndRestart) {
+  std::string old_token;
+  {
+    auto [process, info] = start_serving();
+    old_token = info.token;
+    JsonValue save = {{"categoryId", "term"},
+                      {"fields", {{"定义", "只在这次测试里出现的定义"}, {"例子", "例句"}}},
+                      {"lang", "zh"},
+                      {"term", "持久化测试词"}};
+    JsonValue reply = call(info, "POST", "/v1/save", &save);
+    ASSERT_EQ(reply["ok"], true) << reply.dump();
+    process->signal(SIGKILL);
+    EXPECT_EQ(process->wait_exit(kExitLimitMs), 128 + SIGKILL);
+  }
+  // The killed instance could not remove its file; the new one replaces it.
+  auto [process, info] = start_serving(old_token);
+  JsonValue lookup = {{"text", "持久化测试词"}};
+  JsonValue hit = call(info, "POST", "/v1/lookup", &lookup);
+  EXPECT_EQ(hit["hit"], true);
+  EXPECT_EQ(hit["definition"], "只在这次测试里出现的定义");
+  EXPECT_EQ(hit["example"], "例句");
+}
+
+TEST_F(ServiceProcessTest, SecondInstanceExitsZeroAndLeavesTheFirstServing) {
+  auto [first, info] = start_serving();
+  auto before = platform::read_file(discovery_path());
+  auto second = start();
+  EXPECT_EQ(second->wait_exit(kExitLimitMs), 0);
+  EXPECT_EQ(platform::read_file(discovery_path()), before);
+  EXPECT_TRUE(first->running());
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+}
+
+TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    auto [process, info] = start_serving();
+    process->signal(signal_number);
+    EXPECT_EQ(process->wait_exit(kExitLimitMs), 0) << "signal " << signal_number;
+    EXPECT_FALSE(platform::is_regular_file(discovery_path())) << "signal " << signal_number;
+  }
+  // After the stops a new instance takes the lock and serves again.
+  auto [process, info] = start_serving();
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+}
+
+TEST_F(ServiceProcessTest, StopLeavesADiscoveryFileThatIsNoLongerItsOwn) {
+  auto [process, info] = start_serving();
+  const std::string foreign = R"({"port":1,"token":"another-instance-token","version":""})";
+  ASSERT_FALSE(write_file_atomically(discovery_path(), foreign).has_value());
+  process->signal(SIGTERM);
+  EXPECT_EQ(process->wait_exit(kExitLimitMs), 0);
+  EXPECT_EQ(platform::read_file(discovery_path()), foreign);
+}
+
+}  // namespace
+}  // namespace ruvo::desktop

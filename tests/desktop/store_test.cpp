@@ -1,0 +1,208 @@
+#include "store.hpp"
+
+#include "desktop_support.hpp"
+#include "system.hpp"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <thread>
+
+namespace ruvo::desktop {
+namespace {
+
+using testing::TempFolder;
+
+std::unique_ptr<TermStore> open_store(const std::string& path, const std::vector<TermDraft>& seed = {}) {
+  auto opened = TermStore::open(path, seed);
+  if (auto* error = std::get_if<StoreError>(&opened)) {
+    ADD_FAILURE() << error->message;
+    return nullptr;
+  }
+  return std::move(std::get<std::unique_ptr<TermStore>>(opened));
+}
+
+TermDraft draft(std::string term, JsonValue fields, std::string lang = "zh") {
+  return TermDraft{std::move(term), std::move(lang), "term", std::move(fields)};
+}
+
+TermEntry saved(TermStore& store, const TermDraft& d) {
+  auto result = store.save(d);
+  if (auto* error = std::get_if<StoreError>(&result)) {
+    ADD_FAILURE() << error->message;
+    return {};
+  }
+  return std::get<TermEntry>(result);
+}
+
+std::optional<TermEntry> found(std::variant<std::optional<TermEntry>, StoreError> result) {
+  if (auto* error = std::get_if<StoreError>(&result)) {
+    ADD_FAILURE() << error->message;
+    return std::nullopt;
+  }
+  return std::get<std::optional<TermEntry>>(result);
+}
+
+std::int64_t count_of(TermStore& store) {
+  auto result = store.count();
+  return std::holds_alternative<std::int64_t>(result) ? std::get<std::int64_t>(result) : -1;
+}
+
+// Reads one value through a connection of its own, as another program would.
+std::string pragma_value(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  std::string out;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+      out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+TEST(TermKeyTest, TrimsUnicodeSpaceAndFoldsAsciiCaseOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"RAG", "rag"},
+      {"  Rag\t\n", "rag"},
+      {"\xe3\x80\x80RAG\xe3\x80\x80", "rag"},  // ideographic spaces around
+      {"向量数据库", "向量数据库"},
+      {"ÉCOLE", "École"},                      // only the ASCII letters fold
+      {"Function Calling", "function calling"},  // inner space kept
+  };
+  for (const auto& [term, key] : cases) EXPECT_EQ(term_key(term), key) << term;
+}
+
+TEST(TermStoreTest, FindsSavedTermWhateverTheCaseAndSurroundingSpace) {
+  TempFolder dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  TermEntry entry = saved(*store, draft("RAG", {{"definition", "检索增强生成"}}));
+  for (const char* query : {"RAG", "rag", "  Rag \t", "\xe3\x80\x80rAg"}) {
+    auto hit = found(store->find(query, "zh"));
+    ASSERT_TRUE(hit) << query;
+    EXPECT_EQ(hit->id, entry.id);
+    EXPECT_EQ(hit->term, "RAG");
+    EXPECT_EQ(hit->fields, JsonValue({{"definition", "检索增强生成"}}));
+  }
+  EXPECT_FALSE(found(store->find("RAGS", "zh")));
+  EXPECT_FALSE(found(store->find("RAG", "en")));
+}
+
+TEST(TermStoreTest, UpdateReplacesGivenFieldsKeepsOthersAndRemovesBlankOnes) {
+  TempFolder dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  TermEntry first = saved(*store, draft("token", {{"definition", "d1"}, {"plain", "p1"}, {"example", "e1"}}));
+  TermEntry second = saved(*store, draft(" Token ", {{"plain", "p2"}, {"example", "  "}, {"note", "n"}}));
+  EXPECT_EQ(second.id, first.id);
+  EXPECT_EQ(second.term, " Token ");  // the store keeps what it is given; routes trim
+  JsonValue expected = {{"definition", "d1"}, {"plain", "p2"}, {"note", "n"}};
+  EXPECT_EQ(second.fields, expected);
+  auto hit = found(store->find("TOKEN", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields, expected);
+  EXPECT_EQ(count_of(*store), 1);
+}
+
+TEST(TermStoreTest, LanguagesAreSeparateEntriesAndFindAnyPrefersTheGivenOne) {
+  TempFolder dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  TermEntry zh = saved(*store, draft("API", {{"definition", "中文"}}, "zh"));
+  TermEntry en = saved(*store, draft("api", {{"definition", "English"}}, "en"));
+  EXPECT_NE(zh.id, en.id);
+  EXPECT_EQ(count_of(*store), 2);
+  auto prefer_zh = found(store->find_any("Api", "zh"));
+  auto prefer_en = found(store->find_any("Api", "en"));
+  ASSERT_TRUE(prefer_zh && prefer_en);
+  EXPECT_EQ(prefer_zh->id, zh.id);
+  EXPECT_EQ(prefer_en->id, en.id);
+  auto only_en = found(store->find_any("api", "fr"));
+  ASSERT_TRUE(only_en);
+}
+
+TEST(TermStoreTest, SavesSurviveReopeningAndTheFileIsPrivateWalWithSchemaVersion) {
+  TempFolder dir;
+  std::string path = dir.file("terms.sqlite3");
+  {
+    auto store = open_store(path);
+    ASSERT_TRUE(store);
+    saved(*store, draft("LoRA", {{"definition", "低秩适配"}}));
+  }
+  EXPECT_EQ(file_mode(path), 0600u);
+  EXPECT_EQ(pragma_value(path, "PRAGMA journal_mode"), "wal");
+  EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
+  auto store = open_store(path);
+  ASSERT_TRUE(store);
+  auto hit = found(store->find("lora", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields["definition"], "低秩适配");
+}
+
+TEST(TermStoreTest, SeedFillsOnlyANewStore) {
+  TempFolder dir;
+  std::string path = dir.file("terms.sqlite3");
+  std::vector<TermDraft> seed = {draft("RAG", {{"definition", "a"}}), draft("LLM", {{"definition", "b"}})};
+  {
+    auto store = open_store(path, seed);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(count_of(*store), 2);
+    saved(*store, draft("RAG", {{"definition", "mine"}}));
+  }
+  auto store = open_store(path, seed);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(count_of(*store), 2);
+  auto hit = found(store->find("RAG", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields["definition"], "mine");  // the user's edit is not overwritten
+}
+
+TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
+  TempFolder dir;
+  std::string path = dir.file("terms.sqlite3");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string sql = "PRAGMA user_version = " + std::to_string(kStoreSchemaVersion + 1);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  auto opened = TermStore::open(path, {});
+  ASSERT_TRUE(std::holds_alternative<StoreError>(opened));
+  EXPECT_NE(std::get<StoreError>(opened).message.find("比本程序新"), std::string::npos);
+}
+
+TEST(TermStoreTest, ConcurrentSavesAreAllKept) {
+  TempFolder dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  constexpr int kThreads = 8;
+  constexpr int kSaves = 25;
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kSaves; ++i) {
+        // Every thread writes its own terms and also its own field of one
+        // shared term, so merges race with each other.
+        auto own = store->save(draft("t" + std::to_string(t) + "-" + std::to_string(i), {{"definition", "x"}}));
+        auto shared = store->save(draft("shared", {{"f" + std::to_string(t), std::to_string(i)}}));
+        if (std::holds_alternative<StoreError>(own) || std::holds_alternative<StoreError>(shared)) ++failures[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+  EXPECT_EQ(count_of(*store), kThreads * kSaves + 1);
+  auto shared = found(store->find("shared", "zh"));
+  ASSERT_TRUE(shared);
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(shared->fields["f" + std::to_string(t)], std::to_string(kSaves - 1)) << "thread " << t;
+  }
+}
+
+}  // namespace
+}  // namespace ruvo::desktop
