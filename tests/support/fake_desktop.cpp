@@ -13,6 +13,13 @@
 // standard input and never writes to standard output: its standard streams
 // are reattached to /dev/null at once, so it does not hold the pipes of the
 // ruvo that started it. Tests stop it by the recorded pid.
+//
+// The same program serves the Windows pass: Wine starts a Unix executable
+// that a Windows program starts, so ruvo.exe under Wine runs this one. Its
+// own path, APPDATA and WEBVIEW2_USER_DATA_FOLDER then arrive in Windows form
+// on drive Z:, Wine's name for the Unix root, and are read back as Unix paths
+// ("Z:\tmp\x" as "/tmp/x"): the record and the discovery file are then what
+// the tests expect natively.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -54,6 +61,14 @@ std::string env_text(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
+// "Z:\tmp\x" -> "/tmp/x"; any other value is returned unchanged.
+std::string from_wine_path(std::string value) {
+  if (value.size() < 3 || (value[0] != 'Z' && value[0] != 'z') || value[1] != ':' || value[2] != '\\') return value;
+  value.erase(0, 2);
+  std::replace(value.begin(), value.end(), '\\', '/');
+  return value;
+}
+
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -69,9 +84,9 @@ void append_record(int argc, char** argv) {
   if (path.empty()) return;
   nlohmann::json record = nlohmann::json::object();
   record["argv"] = nlohmann::json::array();
-  for (int i = 0; i < argc; ++i) record["argv"].push_back(argv[i]);
+  for (int i = 0; i < argc; ++i) record["argv"].push_back(i == 0 ? from_wine_path(argv[i]) : std::string(argv[i]));
   const char* webview2 = std::getenv("WEBVIEW2_USER_DATA_FOLDER");
-  record["webview2"] = webview2 == nullptr ? nlohmann::json(nullptr) : nlohmann::json(webview2);
+  record["webview2"] = webview2 == nullptr ? nlohmann::json(nullptr) : nlohmann::json(from_wine_path(webview2));
   record["pid"] = static_cast<long>(::getpid());
   char cwd[4096];
   record["cwd"] = ::getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) : std::string();
@@ -159,6 +174,9 @@ void answer(int fd, bool healthy, Clock::time_point deadline) {
 int main(int argc, char** argv) {
   const auto started = Clock::now();
   ::signal(SIGPIPE, SIG_IGN);
+  if (const char* app_data = std::getenv("APPDATA"); app_data != nullptr) {
+    ::setenv("APPDATA", from_wine_path(app_data).c_str(), 1);
+  }
   append_record(argc, argv);
   detach_standard_streams();
   ::setsid();

@@ -98,6 +98,19 @@ std::vector<std::string> child_environment(const RunSpec& spec) {
   return entries;
 }
 
+// Wine sets APPDATA inside every Windows program to its prefix's folder,
+// whatever the Unix environment says, but passes other variables through; the
+// copy under this name is what the Wine shim turns back into APPDATA.
+void add_wine_app_data(std::vector<std::string>& entries) {
+  static const std::string kPrefix = "APPDATA=";
+  for (const auto& entry : entries) {
+    if (entry.rfind(kPrefix, 0) == 0) {
+      entries.push_back("RUVO_WINE_APPDATA=" + entry.substr(kPrefix.size()));
+      return;
+    }
+  }
+}
+
 std::vector<char*> pointers(std::vector<std::string>& texts) {
   std::vector<char*> result;
   for (auto& text : texts) result.push_back(text.data());
@@ -185,6 +198,8 @@ std::vector<std::string> launcher_words() {
   return words;
 }
 
+bool running_under_launcher() { return !launcher_words().empty(); }
+
 RunResult run(const RunSpec& spec) {
   RunResult result;
 
@@ -204,6 +219,7 @@ RunResult run(const RunSpec& spec) {
   if (spec.program.empty() || (!under_test.empty() && file_name(program) == file_name(under_test))) {
     argv = launcher_words();
   }
+  const bool launched = !argv.empty();
   argv.push_back(program);
   argv.insert(argv.end(), spec.words.begin(), spec.words.end());
 
@@ -237,6 +253,7 @@ RunResult run(const RunSpec& spec) {
   posix_spawnattr_setsigdefault(&attributes, &signals);
 
   std::vector<std::string> env = child_environment(spec);
+  if (launched) add_wine_app_data(env);
   std::vector<char*> argv_pointers = pointers(argv);
   std::vector<char*> env_pointers = pointers(env);
   pid_t pid = -1;

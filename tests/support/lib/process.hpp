@@ -57,7 +57,15 @@ RunResult run(const RunSpec& spec);
 std::string ruvo_program();
 
 // The words of $RUVO_TEST_LAUNCHER split at spaces (e.g. {"wine64"}); empty
-// when it is not set. run() puts them before the ruvo under test.
+// when it is not set. run() puts them before the ruvo under test. When it
+// does, the child also gets the value of APPDATA as RUVO_WINE_APPDATA: Wine
+// replaces APPDATA inside Windows programs, and the shim that the Windows
+// pass puts in the launcher (tests/support/wine_shim.cpp) sets it back.
 std::vector<std::string> launcher_words();
+
+// True when $RUVO_TEST_LAUNCHER names a launcher, so the ruvo under test runs
+// behind it (ruvo.exe under Wine). Tests that need a native program (a shell
+// pipeline around it, POSIX error texts) skip or relax a check with it.
+bool running_under_launcher();
 
 }  // namespace ruvo::test

@@ -68,9 +68,10 @@ std::string copy_file(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-TempDir::TempDir() {
+TempDir::TempDir(std::string_view name) {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ruvo-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + std::string(name) + "XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "cannot make a temporary folder from " << pattern << ": " << std::strerror(errno);
     return;
@@ -125,7 +126,8 @@ void AppDataDir::write_discovery(uint16_t port, std::string_view token, std::str
 
 std::map<std::string, std::string> AppDataDir::env() const { return {{"APPDATA", path()}}; }
 
-ProgramDir::ProgramDir(std::vector<std::pair<std::string, std::string>> extra) {
+ProgramDir::ProgramDir(std::vector<std::pair<std::string, std::string>> extra, std::string_view folder_name)
+    : TempDir(folder_name) {
   if (path().empty()) return;
   const std::string source = ruvo_program();
   if (source.empty()) {

@@ -14,13 +14,16 @@ namespace ruvo::test {
 
 inline constexpr std::string_view kTestToken = "test-token-0123456789abcdef";
 
-// A new folder made with mkdtemp under $TMPDIR (or /tmp). Removed with its
-// content at destruction, unless the current GoogleTest test has failed: it is
-// then kept and its path printed to standard error. A folder that cannot be
-// made fails the current test (path() is then empty).
+inline constexpr std::string_view kTempDirName = "ruvo-test-";
+
+// A new folder made with mkdtemp under $TMPDIR (or /tmp), its name `name`
+// followed by six random characters. Removed with its content at destruction,
+// unless the current GoogleTest test has failed: it is then kept and its path
+// printed to standard error. A folder that cannot be made fails the current
+// test (path() is then empty).
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(std::string_view name = kTempDirName);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -37,6 +40,7 @@ class TempDir {
 // path()) and it looks for the discovery file in discovery_path().
 class AppDataDir : public TempDir {
  public:
+  using TempDir::TempDir;
   // path()/com.corvanta.desktop, created if missing.
   std::string desktop_folder() const;
   // desktop_folder()/explain.json
@@ -54,13 +58,16 @@ class AppDataDir : public TempDir {
 // A folder holding a copy of the ruvo under test and, under the given names,
 // copies of other programs (e.g. fake_desktop as "ruvo-gui.exe"): the launcher
 // looks beside its own executable. The copies keep their source's permission
-// bits; a copy that fails fails the current test.
+// bits; a copy that fails fails the current test. `folder_name` begins the
+// folder's name as TempDir's `name` does (e.g. one with a space in it).
 class ProgramDir : public TempDir {
  public:
-  explicit ProgramDir(std::vector<std::pair<std::string /*name*/, std::string /*source path*/>> extra = {});
+  explicit ProgramDir(std::vector<std::pair<std::string /*name*/, std::string /*source path*/>> extra = {},
+                      std::string_view folder_name = kTempDirName);
   // The same, so that ProgramDir dir({{"ruvo-gui.exe", "/path/fake_desktop"}}) is not ambiguous.
-  explicit ProgramDir(std::initializer_list<std::pair<std::string, std::string>> extra)
-      : ProgramDir(std::vector<std::pair<std::string, std::string>>(extra)) {}
+  explicit ProgramDir(std::initializer_list<std::pair<std::string, std::string>> extra,
+                      std::string_view folder_name = kTempDirName)
+      : ProgramDir(std::vector<std::pair<std::string, std::string>>(extra), folder_name) {}
   // The copied ruvo: path()/<file name of $RUVO_TEST_PROGRAM>. run() gives it
   // the launcher words like the original.
   std::string ruvo() const;
