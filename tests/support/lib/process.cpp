@@ -339,4 +339,25 @@ RunResult run(const RunSpec& spec) {
   return result;
 }
 
+std::vector<int> processes_running(const std::string& program) {
+  std::vector<int> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_error;
+    const auto target = std::filesystem::read_symlink(entry.path() / "exe", link_error);
+    if (!link_error && target == program) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+void kill_all_running(const std::string& program) {
+  for (const int pid : processes_running(program)) ::kill(pid, SIGKILL);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!processes_running(program).empty() && std::chrono::steady_clock::now() < deadline) {
+    ::usleep(20000);
+  }
+}
+
 }  // namespace ruvo::test

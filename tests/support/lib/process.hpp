@@ -68,4 +68,19 @@ std::vector<std::string> launcher_words();
 // pipeline around it, POSIX error texts) skip or relax a check with it.
 bool running_under_launcher();
 
+// The ids of running processes whose executable is exactly `program`.
+std::vector<int> processes_running(const std::string& program);
+
+// Kills (SIGKILL) every process running `program` and waits, up to a minute,
+// until each is gone. They are not our children (ruvo starts the service
+// detached), so their end is watched through /proc.
+void kill_all_running(const std::string& program);
+
+// Kills what runs from `program` when the scope ends: a service that ruvo
+// started for a test never outlives the test.
+struct KillOnExit {
+  std::string program;
+  ~KillOnExit() { kill_all_running(program); }
+};
+
 }  // namespace ruvo::test
