@@ -17,12 +17,6 @@ namespace {
 const std::string kUsage =
     "用法：ruvo explain <文字|-> [--mode auto|term|passage] [--lang zh|en] [--no-cloud] [--json]\n";
 
-std::string post_bytes(const std::string& path, const std::string& body) {
-  return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kTestToken) +
-         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
-}
-
 std::string explain_body(const std::string& text, const std::string& lang = "zh",
                          const std::string& mode = "auto", bool allow_cloud = true) {
   return std::string(R"({"allowCloud":)") + (allow_cloud ? "true" : "false") +
@@ -69,7 +63,7 @@ TEST(CliExplain, StandardInputWithLangAndJson) {
   EXPECT_EQ(r.out,
             "{\n  \"ok\": true,\n  \"plain\": \"some text\",\n  \"source\": \"model\",\n"
             "  \"term\": \"一些文字\"\n}\n");
-  EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body("一些文字", "en")));
+  EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body("一些文字", "en")));
 }
 
 TEST(CliExplain, RendersTheHeaderAndSpacedFields) {
@@ -80,7 +74,7 @@ TEST(CliExplain, RendersTheHeaderAndSpacedFields) {
   const RunResult r = live.explain({"RAG", "--mode", "term", "--no-cloud"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "RAG（local）\n\n定义：检索增强生成\n\n通俗解释：先查再答\n");
-  EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body("RAG", "zh", "term", false)));
+  EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body("RAG", "zh", "term", false)));
 }
 
 TEST(CliExplain, WhatIsSentForTheOddWords) {
@@ -106,7 +100,7 @@ TEST(CliExplain, WhatIsSentForTheOddWords) {
     const RunResult r = live.explain(c.words, c.input);
     EXPECT_EQ(r.exit_code, 0) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, "T（local）\n") << c.name;
-    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", c.body)) << c.name;
+    EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", c.body)) << c.name;
   }
 }
 
@@ -117,14 +111,14 @@ TEST(CliExplain, LongTextIsCutTo2000Characters) {
     LiveService live;
     const RunResult r = live.explain({"-"}, " \n" + kept + "字\n");
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body(kept)));
+    EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body(kept)));
   }
   // From a word.
   {
     LiveService live;
     const RunResult r = live.explain({kept + "字"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(live.explain_request(), post_bytes("/v1/explain", explain_body(kept)));
+    EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body(kept)));
   }
 }
 

@@ -13,12 +13,6 @@ using namespace ruvo::test;
 
 namespace {
 
-std::string post_bytes(const std::string& path, const std::string& body) {
-  return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kTestToken) +
-         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
-}
-
 // A running service found through the discovery file.
 struct LiveService {
   FakeService service;
@@ -49,7 +43,7 @@ TEST(CliLookup, HitPrintsTheNameLineAndShownFields) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "RAG\n定义：检索增强生成\n");
-  EXPECT_EQ(live.lookup_request(), post_bytes("/v1/lookup", R"({"text":"rag"})"));
+  EXPECT_EQ(live.lookup_request(), request_bytes("POST", "/v1/lookup", R"({"text":"rag"})"));
 }
 
 TEST(CliLookup, JsonSwitchBeforeOrAfterTheTermPrintsTheWholeReply) {
@@ -59,7 +53,7 @@ TEST(CliLookup, JsonSwitchBeforeOrAfterTheTermPrintsTheWholeReply) {
     const RunResult r = live.lookup(words);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "{\n  \"hit\": false,\n  \"ok\": true\n}\n");
-    EXPECT_EQ(live.lookup_request(), post_bytes("/v1/lookup", R"({"text":"RAG"})"));
+    EXPECT_EQ(live.lookup_request(), request_bytes("POST", "/v1/lookup", R"({"text":"RAG"})"));
   }
 }
 
@@ -81,7 +75,7 @@ TEST(CliLookup, TermsAreSentAndEchoedExactlyAsTyped) {
     const RunResult r = live.lookup(c.words);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(live.lookup_request(), post_bytes("/v1/lookup", c.body));
+    EXPECT_EQ(live.lookup_request(), request_bytes("POST", "/v1/lookup", c.body));
   }
 }
 

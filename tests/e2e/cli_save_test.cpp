@@ -15,12 +15,6 @@ namespace {
 
 const std::string kUsage = "用法：ruvo save --term <词> [--fields '<json>'] [--lang zh]\n";
 
-std::string post_bytes(const std::string& path, const std::string& body) {
-  return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kTestToken) +
-         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
-}
-
 // A running service found through the discovery file.
 struct LiveService {
   FakeService service;
@@ -70,7 +64,7 @@ TEST(CliSave, SendsTheFourMembersAndConfirmsTheId) {
     EXPECT_EQ(r.exit_code, 0) << c.name << ": " << r.err;
     EXPECT_EQ(r.err, "") << c.name;
     EXPECT_EQ(r.out, c.out) << c.name;
-    EXPECT_EQ(live.save_request(), post_bytes("/v1/save", c.body)) << c.name;
+    EXPECT_EQ(live.save_request(), request_bytes("POST", "/v1/save", c.body)) << c.name;
   }
 }
 

@@ -9,10 +9,6 @@ using namespace ruvo::test;
 
 namespace {
 
-const std::string kHealthRequest =
-    "GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kTestToken) +
-    "\r\nContent-Type: application/json\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-
 // A program folder with nothing beside ruvo: a dead service stays dead.
 RunResult health_with(const AppDataDir& appdata, const ProgramDir& programs) {
   return run({.words = {"health", "extra", "--json"}, .program = programs.ruvo(), .env = appdata.env()});
@@ -38,8 +34,8 @@ TEST(Health, ProbesThenAsksAgainAndPrintsThePrettyReply) {
             "  \"terms\": 3,\n  \"version\": \"2.0\"\n}\n");
   const auto requests = service.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].raw, kHealthRequest);
-  EXPECT_EQ(requests[1].raw, kHealthRequest);
+  EXPECT_EQ(requests[0].raw, request_bytes("GET", "/v1/health"));
+  EXPECT_EQ(requests[1].raw, request_bytes("GET", "/v1/health"));
 }
 
 TEST(Health, TheSpecExample) {

@@ -1,4 +1,5 @@
 #include "support/lib/fake_service.hpp"
+#include "support/lib/temp_dir.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -300,6 +301,12 @@ void FakeService::serve(int fd) {
     wait_for_client_close(fd, wake_read_, kIdleTimeoutMs);
   }
   ::close(fd);
+}
+
+std::string request_bytes(std::string_view method, std::string_view path, std::string_view body) {
+  return std::string(method) + " " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " +
+         std::string(kTestToken) + "\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + std::string(body);
 }
 
 }  // namespace ruvo::test

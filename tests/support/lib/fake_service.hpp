@@ -41,6 +41,10 @@ struct Request {
   std::optional<std::string> header(std::string_view name) const;
 };
 
+// The exact bytes ruvo sends for one request carrying the test token
+// (kTestToken): request line, headers in their order, the empty line, the body.
+std::string request_bytes(std::string_view method, std::string_view path, std::string_view body = "");
+
 class FakeService {
  public:
   // Binds 127.0.0.1 on a free port and starts accepting. A failure to bind
