@@ -17,7 +17,14 @@ const std::string_view kGuiHelpText =
     "<应用数据目录>/com.corvanta.desktop/explain.json（仅本人可读）。\n"
     "词库 ruvo-terms.sqlite3 和日志 ruvo-gui.log 也在这个目录里。\n"
     "应用数据目录：APPDATA；未设置时为 $XDG_CONFIG_HOME，再不然为 $HOME/.config。\n"
-    "同一目录只运行一个实例；收到 SIGTERM 或 SIGINT 时停止并删除 explain.json。\n";
+    "同一目录只运行一个实例；收到 SIGTERM 或 SIGINT 时停止并删除 explain.json。\n"
+    "\n"
+    "模型（词库里没有、且调用方允许时才会调用）：OpenAI 兼容的 chat completions 接口。\n"
+    "启动时读取同一目录下的 model.json（仅本人可读），例如\n"
+    "  {\"baseUrl\": \"http://127.0.0.1:11434/v1\", \"model\": \"qwen2.5:7b\", \"apiKey\": \"…\"}\n"
+    "环境变量 RUVO_MODEL_BASE_URL、RUVO_MODEL、RUVO_MODEL_API_KEY 逐项覆盖它；\n"
+    "RUVO_MODEL_TIMEOUT_S 可把整次回答的时限（默认 80 秒）调短，供测试和调优。\n"
+    "模型对单个词条的解释会存进词库，下次直接本地命中。\n";
 
 namespace {
 

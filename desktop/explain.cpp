@@ -107,6 +107,40 @@ bool reads_as_term(std::string_view text) {
   return !has_line_break(text) && within_term_length(text);
 }
 
+bool explains_as_term(const ExplainRequest& request) {
+  return request.mode == "term" || (request.mode == "auto" && reads_as_term(request.text));
+}
+
+bool remembers_answer(const ExplainRequest& request) {
+  return explains_as_term(request) && !has_line_break(request.text) && within_term_length(request.text);
+}
+
+namespace {
+
+// Keeps a model's answer about a term, so the next request for it is a
+// local hit that costs nothing.
+void remember(TermStore& store, const ExplainRequest& request, Reply& reply) {
+  TermDraft draft{request.text, request.lang, "term", JsonValue::object(), std::string(kSourceModel)};
+  if (auto fields = reply.body.find("fields"); fields != reply.body.end() && fields->is_object()) {
+    for (const auto& [key, value] : fields->items()) {
+      if (value.is_string() && !common::is_blank(value.get_ref<const std::string&>())) draft.fields[key] = value;
+    }
+  }
+  reply.body["remembered"] = false;
+  // An entry without a single field would make every later request a hit
+  // that explains nothing.
+  if (draft.fields.empty()) return;
+  auto saved = store.save_if_absent(draft);
+  if (auto* error = std::get_if<StoreError>(&saved)) {
+    reply.body["warning"] = "没能把这次的解释存进词库：" + error->message;
+  } else if (const auto& entry = std::get<std::optional<TermEntry>>(saved)) {
+    reply.body["remembered"] = true;
+    reply.body["id"] = entry->id;
+  }
+}
+
+}  // namespace
+
 Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest& request) {
   // In mode "auto" any single line that could be a stored term is looked
   // up: a hit costs nothing even for "RAG 是什么？"-like text. Whether the
@@ -124,8 +158,14 @@ Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest&
       return reply;
     }
   }
-  if (request.allow_cloud && model) return model(request);
-  return miss(request, request.mode == "term" || (request.mode == "auto" && reads_as_term(request.text)));
+  if (request.allow_cloud && model) {
+    Reply reply = model(request);
+    auto ok = reply.body.is_object() ? reply.body.find("ok") : reply.body.end();
+    bool answered = ok != reply.body.end() && *ok == true;
+    if (answered && remembers_answer(request)) remember(store, request, reply);
+    return reply;
+  }
+  return miss(request, explains_as_term(request));
 }
 
 }  // namespace ruvo::desktop

@@ -49,6 +49,15 @@ bool within_term_length(std::string_view text);
 // or a question mark), so "RAG" is a term and "RAG 是什么？" is not.
 bool reads_as_term(std::string_view text);
 
+// True when the request is explained as a term rather than as a passage:
+// mode "term", or mode "auto" with text that reads as a term.
+bool explains_as_term(const ExplainRequest& request);
+
+// True when a model's explanation of the request is kept in the store: it
+// explains a term, and the text fits a stored term (one line, at most
+// kMaxTermChars characters).
+bool remembers_answer(const ExplainRequest& request);
+
 // A language-model call for text the store cannot answer. It returns the
 // whole reply: "ok" true with "source", "term", the fields and the "tokens"
 // spent, or a failure. An empty function means that no model is configured.
@@ -62,6 +71,13 @@ using ExplainModel = std::function<Reply(const ExplainRequest&)>;
 // "miss", a "reason" ("cloud_not_allowed" or "no_model") and a Chinese
 // "message" saying which, worded for a term when the text reads as one and
 // for a passage otherwise. Mode "passage" never answers from the store.
+// A model's successful answer to a request that remembers_answer is stored
+// under the requested text and language with the source "model" (its
+// "fields" that hold text; an answer with none is not stored), unless an
+// entry appeared meanwhile (what a person saved is never replaced); the
+// reply then also says "remembered" (true or false) and, when stored, the
+// entry's "id". A store failure at that point keeps the answer and adds a
+// "warning".
 Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest& request);
 
 }  // namespace ruvo::desktop

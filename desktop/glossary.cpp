@@ -40,6 +40,7 @@ std::variant<std::vector<TermDraft>, std::string> parse_glossary(std::string_vie
     draft.term = std::string(common::trim_unicode_space(item["term"].get_ref<const std::string&>()));
     draft.lang = doc["lang"].get<std::string>();
     draft.category_id = doc["categoryId"].get<std::string>();
+    draft.source = std::string(kSourceGlossary);
     if (has_line_break(draft.term) || !within_term_length(draft.term)) {
       return where + ": term too long or on several lines";
     }

@@ -24,6 +24,7 @@ void put_entry(JsonValue& reply, const TermEntry& entry) {
     if (it != entry.fields.end()) reply[std::string(field.key)] = *it;
   }
   reply["fields"] = entry.fields;
+  reply["origin"] = entry.source;
 }
 
 Reply store_failure(const StoreError& error) { return error_reply(500, "store", "词库读写失败：" + error.message); }

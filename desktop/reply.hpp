@@ -20,7 +20,8 @@ Reply error_reply(int status, std::string_view kind, std::string_view message);
 
 // Adds the entry to a reply object: "id", "term", "lang", "categoryId", each
 // of "definition", "plain" and "example" that is stored, and "fields" with
-// every stored field (others included).
+// every stored field (others included), and "origin": who wrote the entry
+// ("user", "glossary" or "model").
 void put_entry(JsonValue& reply, const TermEntry& entry);
 
 // The reply for a store failure: status 500, "kind" "store".

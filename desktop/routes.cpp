@@ -102,6 +102,7 @@ Reply handle_health(ServiceContext& ctx) {
   reply.body["version"] = ctx.version;
   reply.body["protocol"] = kProtocolVersion;
   reply.body["terms"] = std::get<std::int64_t>(count);
+  reply.body["model"] = ctx.model_status;
   return reply;
 }
 

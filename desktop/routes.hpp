@@ -25,6 +25,7 @@ struct ServiceContext {
   std::string token;    // the expected X-Ruvo-Token
   std::string version;  // the program's version, reported by health
   ExplainModel model;   // empty: no model configured
+  JsonValue model_status = JsonValue{{"configured", false}};  // what health says of the model
 };
 
 // Answers one request. A token that is missing or wrong gives 401 before
@@ -39,7 +40,9 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
 // wrong, else that status with a JSON body.
 Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<std::string>& token);
 
-// The routes themselves, with the body already parsed.
+// The routes themselves, with the body already parsed. Health answers "ok",
+// "version", "protocol", "terms" (the number stored) and "model" (the
+// context's model_status).
 Reply handle_health(ServiceContext& ctx);
 Reply handle_lookup(ServiceContext& ctx, const JsonValue& body);
 Reply handle_save(ServiceContext& ctx, const JsonValue& body);

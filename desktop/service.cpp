@@ -5,6 +5,8 @@
 #include "glossary.hpp"
 #include "http_server.hpp"
 #include "log.hpp"
+#include "model.hpp"
+#include "model_config.hpp"
 #include "platform/platform.hpp"
 #include "routes.hpp"
 #include "store.hpp"
@@ -33,12 +35,13 @@ std::vector<TermDraft> starter_glossary(Log& log) {
 }
 
 // Serves until a stop signal; the store, lock and log are already open.
-int serve(TermStore& store, Log& log, const std::string& discovery_path) {
+int serve(TermStore& store, Log& log, const std::string& discovery_path, const ModelSetup& model) {
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
   block_stop_signals();
 
-  ServiceContext ctx{store, std::string(), std::string(kVersion), ExplainModel()};
+  ServiceContext ctx{store, std::string(), std::string(kVersion), ExplainModel(), model_status(model)};
+  if (model.config) ctx.model = make_chat_model(*model.config, log);
   httplib::Server server;
   install_service(server, ctx, log);
   int port = server.bind_to_any_port("127.0.0.1");
@@ -114,7 +117,8 @@ int run_service() {
             (std::holds_alternative<std::int64_t>(terms) ? std::to_string(std::get<std::int64_t>(terms)) : "?") +
             " terms");
 
-  int code = serve(store, log, common::join_path(*folder, common::kDiscoveryFileName));
+  ModelSetup model = load_model_setup(*folder, log);
+  int code = serve(store, log, common::join_path(*folder, common::kDiscoveryFileName), model);
   log.write(code == 0 ? "stopped" : "stopped after a failure");
   return code;
 }

@@ -10,7 +10,8 @@ inline constexpr std::string_view kLogFileName = "ruvo-gui.log";
 
 // Runs the service until SIGTERM or SIGINT. In order: standard streams on
 // the null device and a session of its own; the single-instance lock in the
-// application-data folder (com.corvanta.desktop); the store; a listening
+// application-data folder (com.corvanta.desktop); the store; the model
+// configuration (model.json there and the environment); a listening
 // socket on 127.0.0.1 at a free port; a fresh token; and only then the
 // discovery file. On a stop signal it stops serving, removes the discovery
 // file if it is still its own, and returns.

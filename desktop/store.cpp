@@ -31,6 +31,9 @@ constexpr Migration kMigrations[] = {
      " created_at INTEGER NOT NULL,"
      " updated_at INTEGER NOT NULL,"
      " UNIQUE (term_key, lang));"},
+    // Who wrote each entry, so a remembered model answer is told apart from
+    // what a person saved.
+    {2, "ALTER TABLE terms ADD COLUMN source TEXT NOT NULL DEFAULT 'user';"},
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
@@ -102,10 +105,11 @@ JsonValue merge_fields(JsonValue stored, const JsonValue& given) {
   return stored;
 }
 
-constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields FROM terms ";
+constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields, source FROM terms ";
 
 TermEntry entry_from_row(const Statement& st) {
-  return TermEntry{std::to_string(st.integer(0)), st.text(1), st.text(2), st.text(3), read_fields(st.text(4))};
+  return TermEntry{std::to_string(st.integer(0)), st.text(1), st.text(2), st.text(3), read_fields(st.text(4)),
+                   st.text(5)};
 }
 
 std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, const std::string& sql,
@@ -120,49 +124,92 @@ std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, const
   return std::optional<TermEntry>(entry_from_row(st));
 }
 
-// Inserts or merges, inside a transaction the caller has begun.
-std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermDraft& draft) {
-  std::string key = term_key(draft.term);
-  std::int64_t now = unix_seconds();
+// What a save finds of an existing entry with the draft's (key, lang).
+struct Existing {
+  std::int64_t id = 0;
+  std::string fields;
+};
+
+std::variant<std::optional<Existing>, StoreError> find_existing(sqlite3* db, const TermDraft& draft) {
   Statement find(db, "SELECT id, fields FROM terms WHERE term_key = ?1 AND lang = ?2");
   if (!find.ok()) return sqlite_error(db, "prepare save");
-  find.bind(1, key);
+  find.bind(1, term_key(draft.term));
   find.bind(2, draft.lang);
   int rc = find.step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db, "save");
+  if (rc == SQLITE_DONE) return std::optional<Existing>();
+  if (rc != SQLITE_ROW) return sqlite_error(db, "save");
+  return std::optional<Existing>(Existing{find.integer(0), find.text(1)});
+}
 
-  TermEntry entry{{}, draft.term, draft.lang, draft.category_id, {}};
-  if (rc == SQLITE_ROW) {
-    std::int64_t id = find.integer(0);
-    entry.id = std::to_string(id);
-    entry.fields = merge_fields(read_fields(find.text(1)), draft.fields);
-    Statement update(db,
-                     "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4 "
-                     "WHERE id = ?5");
-    if (!update.ok()) return sqlite_error(db, "prepare update");
-    update.bind(1, entry.term);
-    update.bind(2, entry.category_id);
-    update.bind(3, common::to_compact(entry.fields));
-    update.bind(4, now);
-    update.bind(5, id);
-    if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
-    return entry;
-  }
-
-  entry.fields = merge_fields(JsonValue::object(), draft.fields);
+std::variant<TermEntry, StoreError> insert_entry(sqlite3* db, const TermDraft& draft) {
+  TermEntry entry{{}, draft.term, draft.lang, draft.category_id, merge_fields(JsonValue::object(), draft.fields),
+                  draft.source};
   Statement insert(db,
-                   "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at) "
-                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6)");
+                   "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7)");
   if (!insert.ok()) return sqlite_error(db, "prepare insert");
   insert.bind(1, entry.term);
-  insert.bind(2, key);
+  insert.bind(2, term_key(draft.term));
   insert.bind(3, entry.lang);
   insert.bind(4, entry.category_id);
   insert.bind(5, common::to_compact(entry.fields));
-  insert.bind(6, now);
+  insert.bind(6, unix_seconds());
+  insert.bind(7, entry.source);
   if (insert.step() != SQLITE_DONE) return sqlite_error(db, "insert");
   entry.id = std::to_string(sqlite3_last_insert_rowid(db));
   return entry;
+}
+
+// Inserts or merges, inside a transaction the caller has begun.
+std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermDraft& draft) {
+  auto existing = find_existing(db, draft);
+  if (auto* error = std::get_if<StoreError>(&existing)) return *error;
+  const auto& found = std::get<std::optional<Existing>>(existing);
+  if (!found) return insert_entry(db, draft);
+
+  TermEntry entry{std::to_string(found->id), draft.term, draft.lang, draft.category_id,
+                  merge_fields(read_fields(found->fields), draft.fields), draft.source};
+  Statement update(db,
+                   "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4, source = ?5 "
+                   "WHERE id = ?6");
+  if (!update.ok()) return sqlite_error(db, "prepare update");
+  update.bind(1, entry.term);
+  update.bind(2, entry.category_id);
+  update.bind(3, common::to_compact(entry.fields));
+  update.bind(4, unix_seconds());
+  update.bind(5, entry.source);
+  update.bind(6, found->id);
+  if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
+  return entry;
+}
+
+// Inserts only into a free (key, lang), inside a transaction the caller has
+// begun.
+std::variant<std::optional<TermEntry>, StoreError> insert_if_absent_in_transaction(sqlite3* db,
+                                                                                   const TermDraft& draft) {
+  auto existing = find_existing(db, draft);
+  if (auto* error = std::get_if<StoreError>(&existing)) return *error;
+  if (std::get<std::optional<Existing>>(existing)) return std::optional<TermEntry>();
+  auto inserted = insert_entry(db, draft);
+  if (auto* error = std::get_if<StoreError>(&inserted)) return *error;
+  return std::optional<TermEntry>(std::move(std::get<TermEntry>(inserted)));
+}
+
+// Runs `work` in a transaction of its own, committed when it succeeds and
+// rolled back when it fails.
+template <typename Result, typename Work>
+Result in_transaction(sqlite3* db, Work work) {
+  if (auto err = exec(db, "BEGIN IMMEDIATE")) return *err;
+  Result result = work();
+  if (std::holds_alternative<StoreError>(result)) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return result;
+  }
+  if (auto err = exec(db, "COMMIT")) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return *err;
+  }
+  return result;
 }
 
 std::optional<StoreError> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
@@ -259,17 +306,13 @@ std::variant<std::optional<TermEntry>, StoreError> TermStore::find_any(std::stri
 
 std::variant<TermEntry, StoreError> TermStore::save(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
-  if (auto err = exec(db_, "BEGIN IMMEDIATE")) return *err;
-  auto saved = save_in_transaction(db_, draft);
-  if (std::holds_alternative<StoreError>(saved)) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return saved;
-  }
-  if (auto err = exec(db_, "COMMIT")) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return *err;
-  }
-  return saved;
+  return in_transaction<std::variant<TermEntry, StoreError>>(db_, [&] { return save_in_transaction(db_, draft); });
+}
+
+std::variant<std::optional<TermEntry>, StoreError> TermStore::save_if_absent(const TermDraft& draft) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return in_transaction<std::variant<std::optional<TermEntry>, StoreError>>(
+      db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
 }
 
 }  // namespace ruvo::desktop

@@ -21,7 +21,14 @@ using common::JsonValue;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 1;
+inline constexpr int kStoreSchemaVersion = 2;
+
+// Who wrote an entry: a person through a save request, the starter glossary,
+// or a language model whose answer was remembered. Entries of a store older
+// than this record count as the user's.
+inline constexpr std::string_view kSourceUser = "user";
+inline constexpr std::string_view kSourceGlossary = "glossary";
+inline constexpr std::string_view kSourceModel = "model";
 
 // A term to store: what a save request or the starter glossary gives.
 struct TermDraft {
@@ -29,6 +36,7 @@ struct TermDraft {
   std::string lang;         // "zh" or "en"
   std::string category_id;  // "term" from ruvo
   JsonValue fields = JsonValue::object();  // string members; a blank one removes that field
+  std::string source = std::string(kSourceUser);  // one of the kSource… values
 };
 
 // A stored term.
@@ -38,6 +46,7 @@ struct TermEntry {
   std::string lang;
   std::string category_id;
   JsonValue fields = JsonValue::object();  // non-blank string members only
+  std::string source = std::string(kSourceUser);  // who wrote it last
 };
 
 struct StoreError {
@@ -76,8 +85,15 @@ class TermStore {
   // Stores the draft in one transaction: a new entry for a new (key, lang),
   // else the given fields replace those of the same name, a blank one removes
   // its field, the others stay, and the term takes the spelling just given.
-  // Returns the entry as stored. Safe to call from several threads.
+  // The entry takes the draft's source. Returns the entry as stored. Safe to
+  // call from several threads.
   std::variant<TermEntry, StoreError> save(const TermDraft& draft);
+
+  // Stores the draft as a new entry only when no entry of the same (key,
+  // lang) exists, in one transaction, so an answer that arrives late never
+  // replaces what someone saved meanwhile. Returns the new entry, or nothing
+  // when an entry was already there (it is left untouched).
+  std::variant<std::optional<TermEntry>, StoreError> save_if_absent(const TermDraft& draft);
 
  private:
   explicit TermStore(sqlite3* db) : db_(db) {}

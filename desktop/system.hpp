@@ -75,6 +75,10 @@ std::optional<std::string> write_file_atomically(const std::string& path, std::s
 // text on failure.
 std::optional<std::string> make_private_file(const std::string& path);
 
+// Sets the permission bits of an existing file (0600, say). Returns an error
+// text on failure.
+std::optional<std::string> set_file_mode(const std::string& path, unsigned mode);
+
 // The whole content of a file, or nothing.
 std::optional<std::string> read_whole_file(const std::string& path);
 

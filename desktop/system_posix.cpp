@@ -168,6 +168,11 @@ std::optional<std::string> make_private_file(const std::string& path) {
   return std::nullopt;
 }
 
+std::optional<std::string> set_file_mode(const std::string& path, unsigned mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return errno_text("chmod " + path, errno);
+  return std::nullopt;
+}
+
 std::optional<std::string> read_whole_file(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;

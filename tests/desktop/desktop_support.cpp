@@ -97,6 +97,8 @@ std::string ruvo_request(std::string_view method, std::string_view path, std::st
 
 std::string gui_program() { return RUVO_GUI_PROGRAM; }
 
+std::string ruvo_program() { return RUVO_PROGRAM; }
+
 Process::Process(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::pair<std::string, std::string>>& env, const std::string& stdout_path,
                  const std::string& stderr_path, const std::string& stdin_path) {
@@ -128,6 +130,11 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
     int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0) ::_exit(126);
+    // An ignored SIGPIPE would survive exec; the program starts as a shell
+    // would start it.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &default_action, nullptr);
     ::dup2(in_fd, 0);
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
@@ -179,9 +186,20 @@ bool Process::running() {
 
 RunResult run_program(const TempFolder& folder, const std::string& program, const std::vector<std::string>& args,
                       int limit_ms) {
+  return run_program(folder, program, args, {}, "", limit_ms);
+}
+
+RunResult run_program(const TempFolder& folder, const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::pair<std::string, std::string>>& env, std::string_view input,
+                      int limit_ms) {
   std::string out = folder.file("run.out");
   std::string err = folder.file("run.err");
-  Process process(program, args, {}, out, err);
+  std::string in = folder.file("run.in");
+  {
+    std::ofstream file(in, std::ios::binary | std::ios::trunc);
+    file << input;
+  }
+  Process process(program, args, env, out, err, in);
   RunResult result;
   result.exit_code = process.wait_exit(limit_ms);
   result.out = read_text(out);
@@ -198,6 +216,51 @@ std::optional<service::ServiceInfo> wait_for_discovery(const std::string& path, 
       if (info && (not_token.empty() || info->token != not_token)) return info;
     }
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace ruvo::desktop::testing
+
+namespace ruvo::desktop::testing {
+
+namespace {
+
+// "R (sleeping)": the state letter of /proc/<pid>/stat, or 0 when the
+// process is gone.
+char process_state(int pid) {
+  std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+  auto close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return 0;
+  return stat[close + 2];
+}
+
+}  // namespace
+
+std::optional<int> LoggedServiceStopper::pid() const {
+  std::string log = read_text(data_folder_ + "/ruvo-gui.log");
+  constexpr std::string_view kMark = "starting, pid ";
+  auto at = log.rfind(kMark);
+  if (at == std::string::npos) return std::nullopt;
+  int pid = std::atoi(log.c_str() + at + kMark.size());
+  if (pid <= 1) return std::nullopt;
+  return pid;
+}
+
+bool LoggedServiceStopper::stop() {
+  auto found = pid();
+  if (!found) return true;
+  // Only the program under test, never a process that reused the number.
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(*found) + "/exe", error);
+  auto gui = std::filesystem::weakly_canonical(gui_program(), error);
+  if (exe.empty() || exe != gui) return process_state(*found) == 0;
+  ::kill(*found, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitLimitMs);
+  for (;;) {
+    char state = process_state(*found);
+    if (state == 0 || state == 'Z' || state == 'X') return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }

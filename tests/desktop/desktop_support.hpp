@@ -46,8 +46,9 @@ std::string body_of(std::string_view reply);
 std::string ruvo_request(std::string_view method, std::string_view path, std::string_view token,
                          std::string_view body);
 
-// The path of the built ruvo-gui.exe.
+// The path of the built ruvo-gui.exe, and of ruvo beside it.
 std::string gui_program();
+std::string ruvo_program();
 
 // A started program. The destructor kills it (SIGKILL) and reaps it if the
 // test has not stopped it, so no process outlives a test.
@@ -88,6 +89,31 @@ struct RunResult {
 };
 RunResult run_program(const TempFolder& folder, const std::string& program, const std::vector<std::string>& args,
                       int limit_ms);
+// The same with variables added to the environment and `input` on standard
+// input.
+RunResult run_program(const TempFolder& folder, const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::pair<std::string, std::string>>& env, std::string_view input,
+                      int limit_ms);
+
+// Stops the ruvo-gui.exe that ruvo started with the application-data folder
+// `data_folder` (…/com.corvanta.desktop) when it is destroyed: its pid is
+// the one its log gives at start, checked to be that program, sent SIGTERM
+// and waited for (at most kExitLimitMs).
+class LoggedServiceStopper {
+ public:
+  explicit LoggedServiceStopper(std::string data_folder) : data_folder_(std::move(data_folder)) {}
+  ~LoggedServiceStopper() { stop(); }
+  LoggedServiceStopper(const LoggedServiceStopper&) = delete;
+  LoggedServiceStopper& operator=(const LoggedServiceStopper&) = delete;
+
+  // The pid the log names, or nothing.
+  std::optional<int> pid() const;
+  // Stops it now; true when it is gone (or was never started).
+  bool stop();
+
+ private:
+  std::string data_folder_;
+};
 
 // Polls (every 20 ms, at most `limit_ms`) until the discovery file in the
 // folder parses and, when `not_token` is given, carries another token.

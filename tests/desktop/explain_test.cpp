@@ -162,5 +162,49 @@ TEST_F(ExplainTest, ModelIsAskedOnlyWhenAllowedAndTheStoreCannotAnswer) {
   EXPECT_EQ(asked, std::vector<std::string>{"LLM"});
 }
 
+TEST_F(ExplainTest, ModelAnswersAboutTermsWithFieldsAreRememberedOthersAreNot) {
+  JsonValue fields = {{"definition", "大语言模型"}};
+  ExplainModel model = [&fields](const ExplainRequest& r) {
+    Reply reply;
+    reply.body = {{"ok", true}, {"source", "model"}, {"term", r.text}, {"fields", fields}, {"tokens", 7}};
+    return reply;
+  };
+  struct Case {
+    std::string text;
+    std::string mode;
+    JsonValue fields;
+    bool remembered;
+    bool has_key;  // the reply says "remembered" only about terms
+  };
+  const Case cases[] = {
+      {"LLM", "auto", {{"definition", "大语言模型"}}, true, true},
+      {"Agent", "term", {{"plain", "p"}, {"example", " "}}, true, true},
+      {"空答案", "auto", JsonValue::object(), false, true},
+      {"只有空白", "term", {{"definition", "  "}}, false, true},
+      {"段落", "passage", {{"definition", "d"}}, false, false},
+      {"这是一句话。", "auto", {{"definition", "d"}}, false, false},
+  };
+  for (const auto& c : cases) {
+    fields = c.fields;
+    Reply reply = explain(*store_, model, request(c.text, c.mode, true));
+    EXPECT_EQ(reply.body["ok"], true) << c.text;
+    EXPECT_EQ(reply.body.contains("remembered"), c.has_key) << c.text;
+    if (c.has_key) {
+      EXPECT_EQ(reply.body["remembered"], c.remembered) << c.text;
+    }
+    auto stored = store_->find(c.text, "zh");
+    ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(stored));
+    const auto& entry = std::get<std::optional<TermEntry>>(stored);
+    EXPECT_EQ(entry.has_value(), c.remembered) << c.text;
+    if (entry) {
+      EXPECT_EQ(entry->source, kSourceModel) << c.text;
+      EXPECT_FALSE(entry->fields.contains("example")) << "blank fields are not stored";
+      Reply again = explain(*store_, {}, request(c.text, c.mode, false));
+      EXPECT_EQ(again.body["source"], "local") << c.text;
+      EXPECT_EQ(again.body["tokens"], 0) << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ruvo::desktop

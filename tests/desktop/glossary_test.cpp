@@ -86,6 +86,7 @@ TEST(GlossaryTest, SeedingANewStoreMakesTheFirstLookupAHit) {
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->term, "RAG");
   EXPECT_NE(entry->fields["definition"].get<std::string>().find("检索增强生成"), std::string::npos);
+  EXPECT_EQ(entry->source, kSourceGlossary);
 }
 
 }  // namespace

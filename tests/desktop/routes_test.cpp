@@ -85,7 +85,11 @@ TEST_F(RoutesTest, UnknownPathIs404AndWrongMethodIs405) {
 TEST_F(RoutesTest, HealthReportsVersionProtocolAndTermCount) {
   Reply empty = call("GET", "/v1/health", "");
   EXPECT_EQ(empty.status, 200);
-  EXPECT_EQ(empty.body, JsonValue({{"ok", true}, {"protocol", kProtocolVersion}, {"terms", 0}, {"version", "9.9.9"}}));
+  EXPECT_EQ(empty.body, JsonValue({{"model", {{"configured", false}}},
+                                    {"ok", true},
+                                    {"protocol", kProtocolVersion},
+                                    {"terms", 0},
+                                    {"version", "9.9.9"}}));
   post("/v1/save", {{"term", "RAG"}, {"lang", "zh"}, {"categoryId", "term"}, {"fields", JsonValue::object()}});
   EXPECT_EQ(call("GET", "/v1/health", "").body["terms"], 1);
 }

@@ -175,6 +175,65 @@ TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
   EXPECT_NE(std::get<StoreError>(opened).message.find("比本程序新"), std::string::npos);
 }
 
+TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
+  TempFolder dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  TermEntry mine = saved(*store, draft("Embedding", {{"definition", "我写的"}}));
+  EXPECT_EQ(mine.source, kSourceUser);
+
+  TermDraft answer = draft(" embedding ", {{"definition", "模型写的"}, {"plain", "p"}});
+  answer.source = std::string(kSourceModel);
+  auto kept = store->save_if_absent(answer);
+  ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(kept));
+  EXPECT_FALSE(std::get<std::optional<TermEntry>>(kept).has_value());
+  auto hit = found(store->find("Embedding", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields, JsonValue({{"definition", "我写的"}}));
+  EXPECT_EQ(hit->source, kSourceUser);
+
+  answer.term = "向量";
+  auto added = store->save_if_absent(answer);
+  ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(added));
+  ASSERT_TRUE(std::get<std::optional<TermEntry>>(added).has_value());
+  auto remembered = found(store->find("向量", "zh"));
+  ASSERT_TRUE(remembered);
+  EXPECT_EQ(remembered->source, kSourceModel);
+  EXPECT_EQ(remembered->fields["plain"], "p");
+
+  // A person's save over a remembered answer makes the entry theirs.
+  saved(*store, draft("向量", {{"example", "e"}}));
+  auto taken_over = found(store->find("向量", "zh"));
+  ASSERT_TRUE(taken_over);
+  EXPECT_EQ(taken_over->source, kSourceUser);
+  EXPECT_EQ(taken_over->fields["plain"], "p");
+}
+
+TEST(TermStoreTest, MigratesAVersionOneStoreKeepingItsEntriesAsTheUsers) {
+  TempFolder dir;
+  std::string path = dir.file("terms.sqlite3");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* v1 =
+        "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
+        " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
+        " updated_at INTEGER NOT NULL, UNIQUE (term_key, lang));"
+        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\"}', 1, 1);"
+        "PRAGMA user_version = 1;";
+    EXPECT_EQ(sqlite3_exec(db, v1, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  auto store = open_store(path, {draft("LLM", {{"definition", "seed"}})});
+  ASSERT_TRUE(store);
+  EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
+  EXPECT_EQ(count_of(*store), 1);  // an existing store is not seeded
+  auto hit = found(store->find("rag", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields["definition"], "旧的");
+  EXPECT_EQ(hit->source, kSourceUser);
+}
+
 TEST(TermStoreTest, ConcurrentSavesAreAllKept) {
   TempFolder dir;
   auto store = open_store(dir.file("terms.sqlite3"));

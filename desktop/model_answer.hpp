@@ -1,0 +1,69 @@
+// What is sent to a chat-completions endpoint, and how its answer is read.
+// Models wrap JSON in code fences, add prose, think aloud first, leave out
+// members or stop half-way; the readers here take what is usable from all of
+// that and say plainly when nothing is.
+#pragma once
+
+#include "common/json.hpp"
+#include "explain.hpp"
+#include "model_config.hpp"
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace ruvo::desktop {
+
+using common::JsonValue;
+
+inline constexpr double kModelTemperature = 0.2;
+
+// The chat-completions request body: "model", "messages" (a system message
+// asking for one JSON object with "term", "definition", "plain" and
+// "example" in the requested language, written for a reader who meets the
+// term for the first time, or explaining a passage in plain words; then a
+// user message with the text and any context), "temperature", "stream"
+// false, and "response_format" {"type":"json_object"} when the
+// configuration's json_mode is on.
+JsonValue chat_request(const ModelConfig& config, const ExplainRequest& request);
+
+// The parts of a chat-completions reply that matter here.
+struct Completion {
+  std::string content;   // the first choice's message text ("" when none)
+  JsonValue tokens;      // usage.total_tokens, else prompt_tokens + completion_tokens, else null
+  std::string model;     // the reply's "model", "" when absent
+};
+
+// Reads a chat-completions reply body. The message content may be a string
+// or an array of parts with "text". Returns the completion, or a Chinese
+// reason why the body is not one (not JSON, no choices, an error object,
+// whose text is quoted with `secret` masked).
+std::variant<Completion, std::string> read_completion(std::string_view body, std::string_view secret);
+
+// What a model's answer explains: "term" as the model wrote it (possibly
+// empty) and "fields", an object with those of "definition", "plain" and
+// "example" that hold text, trimmed.
+struct Explanation {
+  std::string term;
+  JsonValue fields = JsonValue::object();
+};
+
+// Reads the explanation in a model's message content: thinking in
+// <think>…</think> is dropped; the first JSON object in the text (inside a
+// code fence or among prose) that names a field is taken; an object cut off
+// before its end still gives its complete string members. Members are found
+// by key in any ASCII case or by their Chinese label ("定义"). Usable means a
+// definition or a plain explanation; otherwise the Chinese reason: the
+// answer is empty, holds no JSON object, or explains nothing.
+std::variant<Explanation, std::string> read_explanation(std::string_view content);
+
+// The text with every occurrence of `secret` replaced by "***" (the text
+// unchanged when `secret` is empty).
+std::string mask_secret(std::string text, std::string_view secret);
+
+// The error text of an endpoint's error reply ({"error":{"message":…}},
+// {"error":"…"} or {"message":…}), cut to 200 characters, with `secret`
+// replaced by "***" wherever it occurs; "" when there is none.
+std::string endpoint_error_text(std::string_view body, std::string_view secret);
+
+}  // namespace ruvo::desktop

@@ -1,0 +1,176 @@
+// End to end: the real ruvo, which starts the real ruvo-gui.exe beside it
+// with the model configured through the environment, against the scripted
+// fake endpoint. The service ruvo starts is stopped by the pid its log names.
+#include "desktop_support.hpp"
+#include "fake_model.hpp"
+#include "platform/platform.hpp"
+#include "system.hpp"
+
+#include <gtest/gtest.h>
+
+namespace ruvo::desktop {
+namespace {
+
+using testing::completion_body;
+using testing::explanation_json;
+using testing::FakeModel;
+using testing::kExitLimitMs;
+using testing::LoggedServiceStopper;
+using testing::RunResult;
+using testing::TempFolder;
+
+constexpr const char* kKey = "sk-process-secret-91c2aa";
+// ruvo waits up to 95 s for an explain; the suite's own bound is above it.
+constexpr int kRunLimitMs = 120000;
+
+class ModelProcessTest : public ::testing::Test {
+ protected:
+  std::string data_folder() const { return appdata_.file("com.corvanta.desktop"); }
+
+  using Env = std::vector<std::pair<std::string, std::string>>;
+
+  Env env_for(const std::string& base_url, Env extra = {}) const {
+    Env env = {{"APPDATA", appdata_.path()},
+               {"RUVO_MODEL_BASE_URL", base_url},
+               {"RUVO_MODEL", "test-model"},
+               {"RUVO_MODEL_API_KEY", kKey}};
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+
+  RunResult ruvo(const std::vector<std::string>& words, const Env& env, std::string_view input = {}) {
+    RunResult result = testing::run_program(runs_, testing::ruvo_program(), words, env, input, kRunLimitMs);
+    EXPECT_TRUE(result.exit_code.has_value()) << "ruvo did not end";
+    return result;
+  }
+
+  std::string log_text() const { return read_whole_file(data_folder() + "/ruvo-gui.log").value_or(""); }
+
+  TempFolder appdata_;
+  TempFolder runs_;
+  // Destroyed before the folders: the service goes first.
+  LoggedServiceStopper stopper_{appdata_.file("com.corvanta.desktop")};
+};
+
+TEST_F(ModelProcessTest, ExplainAsksTheModelOnceAndThenAnswersLocally) {
+  FakeModel fake({{200, completion_body(explanation_json("向量检索", "按语义相近程度查找向量的方法",
+                                                         "像按意思而不是按字面找书", "用一张图片找相似图片"),
+                                        99)}});
+  Env env = env_for(fake.base_url());
+  const std::string fields =
+      "\n定义：按语义相近程度查找向量的方法\n\n通俗解释：像按意思而不是按字面找书\n\n例子：用一张图片找相似图片\n";
+
+  RunResult first = ruvo({"explain", "向量检索"}, env);
+  EXPECT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_EQ(first.out, "向量检索（model）\n" + fields);
+  EXPECT_EQ(first.err, "");
+
+  RunResult second = ruvo({"explain", "向量检索"}, env);
+  EXPECT_EQ(second.exit_code, 0) << second.err;
+  EXPECT_EQ(second.out, "向量检索（local）\n" + fields);
+
+  RunResult lookup = ruvo({"lookup", "向量检索"}, env);
+  EXPECT_EQ(lookup.exit_code, 0) << lookup.err;
+  EXPECT_EQ(lookup.out.rfind("向量检索\n定义：按语义相近程度查找向量的方法\n", 0), 0u) << lookup.out;
+
+  auto requests = fake.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, "/v1/chat/completions");
+  EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
+
+  RunResult health = ruvo({"health"}, env);
+  EXPECT_EQ(health.exit_code, 0) << health.err;
+  EXPECT_NE(health.out.find("\"configured\": true"), std::string::npos) << health.out;
+  EXPECT_NE(health.out.find("\"name\": \"test-model\""), std::string::npos) << health.out;
+  EXPECT_NE(health.out.find("\"baseUrl\": \"" + fake.base_url() + "\""), std::string::npos) << health.out;
+  EXPECT_EQ(health.out.find(kKey), std::string::npos) << health.out;
+
+  RunResult json = ruvo({"explain", "向量检索", "--json"}, env);
+  EXPECT_EQ(json.out.find(kKey), std::string::npos) << json.out;
+  EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
+  EXPECT_TRUE(stopper_.stop());
+}
+
+TEST_F(ModelProcessTest, NoCloudAndMcpWithoutCloudSendNothingToTheModel) {
+  FakeModel fake({{200, completion_body(explanation_json("未存的词", "D", "P", "E"))}});
+  Env env = env_for(fake.base_url());
+
+  RunResult no_cloud = ruvo({"explain", "未存的词", "--no-cloud"}, env);
+  EXPECT_EQ(no_cloud.exit_code, 1);
+  EXPECT_EQ(no_cloud.out, "");
+  EXPECT_EQ(no_cloud.err, "词库里没有「未存的词」，而这次不允许调用模型\n");
+
+  RunResult mcp = ruvo({"mcp"}, env,
+                       R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"ruvo_explain",)"
+                       R"("arguments":{"text":"未存的词","allow_cloud":false}}})"
+                       "\n");
+  EXPECT_EQ(mcp.exit_code, 0);
+  EXPECT_NE(mcp.out.find("\"isError\":true"), std::string::npos) << mcp.out;
+  EXPECT_NE(mcp.out.find("cloud_not_allowed"), std::string::npos) << mcp.out;
+  EXPECT_TRUE(fake.requests().empty());
+
+  // The same service does reach the model when the caller allows it.
+  RunResult allowed = ruvo({"explain", "未存的词"}, env);
+  EXPECT_EQ(allowed.exit_code, 0) << allowed.err;
+  EXPECT_EQ(allowed.out.rfind("未存的词（model）\n", 0), 0u) << allowed.out;
+  EXPECT_EQ(fake.requests().size(), 1u);
+  EXPECT_TRUE(stopper_.stop());
+}
+
+TEST_F(ModelProcessTest, ModelFailuresArePrintedAndExitOne) {
+  // First a model that never answers, cut off by the short bound that
+  // RUVO_MODEL_TIMEOUT_S sets; then one that refuses the key.
+  FakeModel fake({{200, "", true},
+                  {401, std::string(R"({"error":{"message":"Incorrect API key provided: )") + kKey + "\"}}"}});
+  Env env = env_for(fake.base_url(), {{"RUVO_MODEL_TIMEOUT_S", "1"}});
+
+  RunResult timed_out = ruvo({"explain", "慢词"}, env);
+  EXPECT_EQ(timed_out.exit_code, 1);
+  EXPECT_EQ(timed_out.out, "");
+  EXPECT_EQ(timed_out.err, "模型服务超时：1 秒内没有答完（" + fake.base_url() + "）\n");
+
+  RunResult refused = ruvo({"explain", "慢词"}, env);
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err,
+            "模型服务拒绝了 API key（HTTP 401）：请检查 model.json 的 apiKey 或环境变量 RUVO_MODEL_API_KEY\n");
+  EXPECT_EQ(fake.requests().size(), 2u);
+  EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
+  EXPECT_TRUE(stopper_.stop());
+}
+
+TEST_F(ModelProcessTest, HttpsEndpointWithATrustedCertificateAnswers) {
+  TempFolder certs;
+  ASSERT_TRUE(testing::write_self_signed_certificate(certs.file("cert.pem"), certs.file("key.pem")));
+  FakeModel fake({{200, completion_body(explanation_json("TLS", "传输层安全", "给网络连接加密", "https"))}},
+                 certs.file("cert.pem"), certs.file("key.pem"));
+  // OpenSSL's default verify paths honour SSL_CERT_FILE: the test's own
+  // certificate is the only authority the service trusts.
+  Env env = env_for(fake.base_url(), {{"SSL_CERT_FILE", certs.file("cert.pem")}});
+  RunResult explained = ruvo({"explain", "TLS"}, env);
+  EXPECT_EQ(explained.exit_code, 0) << explained.err;
+  EXPECT_EQ(explained.out.rfind("TLS（model）\n\n定义：传输层安全\n", 0), 0u) << explained.out;
+  EXPECT_EQ(fake.requests().size(), 1u);
+  EXPECT_TRUE(stopper_.stop());
+}
+
+TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
+  FakeModel fake({{200, completion_body(explanation_json("词", "D", "P", "E"))}});
+  ASSERT_TRUE(platform::create_folders(data_folder()));
+  std::string file = R"({"baseUrl":")" + fake.base_url() + R"(","model":"file-model","apiKey":")" + kKey + "\"}";
+  ASSERT_FALSE(write_file_atomically(data_folder() + "/model.json", file).has_value());
+  ASSERT_FALSE(set_file_mode(data_folder() + "/model.json", 0644).has_value());
+
+  RunResult explained = ruvo({"explain", "词"}, {{"APPDATA", appdata_.path()}});
+  EXPECT_EQ(explained.exit_code, 0) << explained.err;
+  EXPECT_EQ(explained.out.rfind("词（model）\n", 0), 0u) << explained.out;
+  auto requests = fake.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].json["model"], "file-model");
+  EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
+  EXPECT_EQ(file_mode(data_folder() + "/model.json"), 0600u);
+  EXPECT_TRUE(stopper_.stop());
+}
+
+}  // namespace
+}  // namespace ruvo::desktop
