@@ -71,6 +71,42 @@ std::string without_exception_prefix(const char* what) {
   return std::string(text);
 }
 
+// Records where the parser gave up. The DOM parser's exception for a number
+// that overflows carries no position, so on that path the text is read once
+// more through this handler, whose error callback receives the byte offset.
+struct ErrorPosition {
+  std::size_t offset = 0;
+  bool null() { return true; }
+  bool boolean(bool) { return true; }
+  bool number_integer(JsonValue::number_integer_t) { return true; }
+  bool number_unsigned(JsonValue::number_unsigned_t) { return true; }
+  bool number_float(JsonValue::number_float_t, const JsonValue::string_t&) { return true; }
+  bool string(JsonValue::string_t&) { return true; }
+  bool binary(JsonValue::binary_t&) { return true; }
+  bool start_object(std::size_t) { return true; }
+  bool key(JsonValue::string_t&) { return true; }
+  bool end_object() { return true; }
+  bool start_array(std::size_t) { return true; }
+  bool end_array() { return true; }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) {
+    offset = position;
+    return false;
+  }
+};
+
+std::string position_prefix(std::string_view text, std::size_t offset) {
+  std::size_t line = 1;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    ++column;
+    if (text[i] == '\n') {
+      ++line;
+      column = 0;
+    }
+  }
+  return "parse error at line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
+}
+
 }  // namespace
 
 JsonParseResult parse_json(std::string_view text) {
@@ -88,8 +124,12 @@ JsonParseResult parse_json(std::string_view text) {
   }
   try {
     return {JsonValue::parse(text.begin(), text.end()), {}};
-  } catch (const JsonValue::exception& e) {
+  } catch (const JsonValue::parse_error& e) {
     return {std::nullopt, without_exception_prefix(e.what())};
+  } catch (const JsonValue::exception& e) {
+    ErrorPosition where;
+    JsonValue::sax_parse(text.begin(), text.end(), &where);
+    return {std::nullopt, position_prefix(text, where.offset) + without_exception_prefix(e.what())};
   } catch (const std::exception& e) {
     return {std::nullopt, e.what()};
   }

@@ -32,6 +32,8 @@ TEST(JsonParse, RejectsWithMessageNamingLineAndColumn) {
       {"[1,]", "parse error at line 1, column 4: "},
       {"{\n  \"a\": nope\n}", "parse error at line 2, column 9: "},
       {"\xEF\xBB\xBF{}", "parse error at line 1, column 1: "},
+      {"5e320", "parse error at line 1, column 5: number overflow parsing '5e320'"},
+      {"[1,\n 1e400]", "parse error at line 2, column 6: number overflow parsing '1e400'"},
   };
   for (const auto& c : cases) {
     const auto result = parse_json(c.text);
