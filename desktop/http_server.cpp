@@ -34,10 +34,15 @@ void install_service(httplib::Server& server, ServiceContext& ctx, Log& log) {
   server.set_read_timeout(10, 0);
   server.set_write_timeout(10, 0);
 
-  // A chunked body has no length to check before it is read, so it is
-  // refused unread; ruvo always sends a Content-Length.
+  // A chunked body, or a body-carrying request without Content-Length, has
+  // no length to check before it is read: the library would read it to the
+  // end of the stream and hold it whole. Both are refused unread; ruvo always
+  // sends a Content-Length.
   server.set_pre_routing_handler([&ctx](const httplib::Request& req, httplib::Response& res) {
-    if (!req.has_header("Transfer-Encoding")) return httplib::Server::HandlerResponse::Unhandled;
+    const bool carries_body = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
+                              req.method == "DELETE" || req.method == "PRI";
+    const bool unbounded = req.has_header("Transfer-Encoding") || (carries_body && !req.has_header("Content-Length"));
+    if (!unbounded) return httplib::Server::HandlerResponse::Unhandled;
     send(res, refusal_reply(ctx, 411, token_of(req)));
     return httplib::Server::HandlerResponse::Handled;
   });
