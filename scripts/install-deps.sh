@@ -13,8 +13,9 @@ packages=(
   wine64                        # running ruvo.exe in the tests
   nodejs npm                    # the MCP client interop test
   curl
+  wrk                           # load on the local service in the stress tests
 )
-if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(wrk hyperfine time); fi
+if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(hyperfine time linux-perf valgrind); fi
 if [ "${RUVO_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev); fi
 
 missing=()

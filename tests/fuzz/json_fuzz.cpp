@@ -2,8 +2,23 @@
 // never a crash or an exception, and the compact form reads back the same.
 #include "common/json.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
+
+namespace {
+
+// Levels of arrays and objects: a scalar has none.
+int depth_of(const ruvo::common::JsonValue& value) {
+  int deepest = 0;
+  if (value.is_structured()) {
+    for (const auto& item : value) deepest = std::max(deepest, depth_of(item));
+    return deepest + 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parsed = ruvo::common::parse_json(std::string_view(reinterpret_cast<const char*>(data), size));
@@ -11,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.error.rfind("parse error at line ", 0) != 0) __builtin_trap();
     return 0;
   }
+  // What the reader accepts stays under the nesting limit.
+  if (depth_of(*parsed.value) >= ruvo::common::kJsonNestingLimit) __builtin_trap();
   const std::string compact = ruvo::common::to_compact(*parsed.value);
   (void)ruvo::common::to_pretty(*parsed.value);
   const auto again = ruvo::common::parse_json(compact);
