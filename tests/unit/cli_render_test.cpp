@@ -45,7 +45,9 @@ TEST(ShownField, OnlyStringsThatAreNotBlankAndExactlyAsReceived) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
-    const auto value = shown_field(json(c.reply), "plain");
+    // The view points into the reply, so the reply must outlive it.
+    const JsonValue reply = json(c.reply);
+    const auto value = shown_field(reply, "plain");
     ASSERT_EQ(value.has_value(), c.shown);
     if (c.shown) {
       EXPECT_EQ(*value, c.value);
