@@ -32,10 +32,11 @@ std::optional<std::string> LineReader::next_line() {
       // session.
       if (buffer_.capacity() > 16 * kChunkBytes && buffer_.size() < kChunkBytes) buffer_.shrink_to_fit();
     }
-    const std::size_t old_size = buffer_.size();
-    if (buffer_.capacity() < old_size + kChunkBytes) buffer_.reserve(2 * (old_size + kChunkBytes));
-    buffer_.resize(old_size + kChunkBytes);
-    const auto got = read_(buffer_.data() + old_size, kChunkBytes);
+    // Reads land in a chunk of their own and only the bytes read join the
+    // buffer: growing the buffer by a whole chunk before each read would
+    // clear 64 KiB for every short message an agent sends.
+    if (!chunk_) chunk_ = std::make_unique_for_overwrite<char[]>(kChunkBytes);
+    const auto got = read_(chunk_.get(), kChunkBytes);
     const std::size_t* count = std::get_if<std::size_t>(&got);
     if (count == nullptr) {
       // A failed read ends the input; a partial line is not trusted.
@@ -44,7 +45,7 @@ std::optional<std::string> LineReader::next_line() {
       finished_ = true;
       return std::nullopt;
     }
-    buffer_.resize(old_size + *count);
+    buffer_.append(chunk_.get(), *count);
     if (*count == 0) finished_ = true;
   }
 

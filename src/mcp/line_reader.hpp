@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -30,6 +31,7 @@ class LineReader {
 
  private:
   ReadFunction read_;
+  std::unique_ptr<char[]> chunk_;  // where each read lands (kChunkBytes, made on first use)
   std::string buffer_;       // bytes read and not yet handed out start at start_
   std::size_t start_ = 0;
   std::size_t scanned_ = 0;  // buffer_[start_, scanned_) holds no line feed

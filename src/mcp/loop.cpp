@@ -37,6 +37,20 @@ JsonValue tools_call_result(const JsonValue& message, const ToolCaller& call_too
   return call_tool(tool_name, arguments != nullptr ? *arguments : JsonValue::object());
 }
 
+// "tools/list" is what agents ask most, and its result never changes. Its
+// compact text is made once; each reply is spliced around it, giving the
+// same bytes as to_compact(reply_to(...)) (members "id", "jsonrpc", "result"
+// in that byte order) without building and writing the catalogue tree anew.
+std::string tools_list_reply(const JsonValue& id) {
+  static const std::string result = common::to_compact(JsonValue{{"tools", tool_catalogue()}});
+  std::string reply = R"({"id":)";
+  reply += common::to_compact(id);
+  reply += R"(,"jsonrpc":"2.0","result":)";
+  reply += result;
+  reply += '}';
+  return reply;
+}
+
 }  // namespace
 
 JsonValue reply_to(const JsonValue& id, std::string_view method, const JsonValue& message,
@@ -71,6 +85,7 @@ std::optional<std::string> answer_line(std::string_view line, const ToolCaller& 
   const std::string method_text =
       method != message.end() && method->is_string() ? method->get<std::string>() : "";
 
+  if (method_text == "tools/list") return tools_list_reply(*id);
   return common::to_compact(reply_to(*id, method_text, message, call_tool));
 }
 
