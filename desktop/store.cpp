@@ -41,13 +41,22 @@ StoreError sqlite_error(sqlite3* db, std::string_view what) {
   return StoreError{std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory")};
 }
 
-// One prepared statement, finalized when it goes out of scope.
+// One prepared statement, finalized when it goes out of scope; or a kept
+// one, lent for one use and reset (bindings cleared) when it is given back.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) {
     if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  explicit Statement(sqlite3_stmt* kept) : stmt_(kept), owned_(false) {}
+  ~Statement() {
+    if (owned_) {
+      sqlite3_finalize(stmt_);
+    } else if (stmt_ != nullptr) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -66,6 +75,7 @@ class Statement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  bool owned_ = true;
 };
 
 std::optional<StoreError> exec(sqlite3* db, const char* sql) {
@@ -112,9 +122,8 @@ TermEntry entry_from_row(const Statement& st) {
                    st.text(5)};
 }
 
-std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, const std::string& sql,
-                                                              std::string_view key, std::string_view lang) {
-  Statement st(db, sql.c_str());
+std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, Statement st, std::string_view key,
+                                                              std::string_view lang) {
   if (!st.ok()) return sqlite_error(db, "prepare lookup");
   st.bind(1, key);
   st.bind(2, lang);
@@ -281,27 +290,42 @@ std::variant<std::unique_ptr<TermStore>, StoreError> TermStore::open(const std::
   return store;
 }
 
-TermStore::~TermStore() { sqlite3_close(db_); }
+TermStore::~TermStore() {
+  for (auto& [sql, stmt] : kept_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
+
+sqlite3_stmt* TermStore::kept_statement(const char* sql) {
+  auto at = kept_.find(std::string_view(sql));
+  if (at != kept_.end()) return at->second;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  kept_.emplace(sql, stmt);
+  return stmt;
+}
 
 std::variant<std::int64_t, StoreError> TermStore::count() {
   std::lock_guard<std::mutex> guard(mutex_);
-  Statement st(db_, "SELECT COUNT(*) FROM terms");
+  Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
   return st.integer(0);
 }
 
 std::variant<std::optional<TermEntry>, StoreError> TermStore::find(std::string_view term, std::string_view lang) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return select_one(db_, std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2", term_key(term), lang);
+  static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
+  return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), lang);
 }
 
 std::variant<std::optional<TermEntry>, StoreError> TermStore::find_any(std::string_view term,
                                                                        std::string_view preferred_lang) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return select_one(db_,
-                    std::string(kSelectColumns) +
-                        "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1",
-                    term_key(term), preferred_lang);
+  static const std::string sql =
+      std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+  return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), preferred_lang);
 }
 
 std::variant<TermEntry, StoreError> TermStore::save(const TermDraft& draft) {

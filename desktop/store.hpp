@@ -4,6 +4,8 @@
 #include "common/json.hpp"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +15,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ruvo::desktop {
 
@@ -97,8 +100,14 @@ class TermStore {
 
  private:
   explicit TermStore(sqlite3* db) : db_(db) {}
+  // The prepared statement for `sql`, kept for the store's life: the reads
+  // run on every request, and preparing them each time cost more than
+  // running them. Call with mutex_ held; nothing when it cannot be prepared.
+  sqlite3_stmt* kept_statement(const char* sql);
+
   std::mutex mutex_;  // one connection, shared by the server's threads
   sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*, std::less<>> kept_;
 };
 
 }  // namespace ruvo::desktop
