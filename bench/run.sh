@@ -91,8 +91,9 @@ for _ in $(seq 1 200); do
   sleep 0.05
 done
 [ -s "$discovery" ] || { echo "the service wrote no discovery file" >&2; exit 1; }
-# Kept now: under wrk the log grows and rotates, and its first line goes.
-svc_pid=$(sed -n 's/.* starting, pid \([0-9][0-9]*\)$/\1/p' "$svc/com.corvanta.desktop/ruvo-gui.log")
+# Its process id, from the first line of its log (a file begun by rotation
+# repeats it), for stopping it on the way out.
+svc_pid=$(sed -n 's/^[0-9-]* [0-9:]* ruvo-gui [^ ]* \(starting\|running\), pid \([0-9][0-9]*\).*/\2/p' "$svc/com.corvanta.desktop/ruvo-gui.log")
 json_field() { node -e 'const v=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write(String(v[process.argv[2]]))' "$1" "$2"; }
 port=$(json_field "$discovery" port)
 token=$(json_field "$discovery" token)

@@ -2,8 +2,11 @@
 // standard stream (those are the null device once the service runs).
 #pragma once
 
+#include "system.hpp"
+
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,15 +27,25 @@ class Log {
 
   // Appends "<local time> <message>" and a line feed; line breaks inside the
   // message become spaces. Safe from several threads. Failures are dropped:
-  // a service that cannot log still serves.
+  // a service that cannot log still serves. The file stays open between
+  // lines: every request is logged, and reopening per line cost more than
+  // the rest of a lookup.
   void write(std::string_view message);
+
+  // A line written first in every file begun by rotation, so what the first
+  // file said about the process (its id, say) is never rotated away.
+  void set_rotation_heading(std::string message);
 
   const std::string& path() const { return path_; }
 
  private:
+  std::string stamped(std::string_view message) const;
+
   std::mutex mutex_;
   std::string path_;
   std::uint64_t max_bytes_ = kMaxLogBytes;
+  std::string heading_;
+  std::optional<AppendFile> file_;
 };
 
 }  // namespace ruvo::desktop

@@ -13,8 +13,6 @@
 #include "system.hpp"
 #include "token.hpp"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -42,9 +40,8 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
 
   ServiceContext ctx{store, std::string(), std::string(kVersion), ExplainModel(), model_status(model)};
   if (model.config) ctx.model = make_chat_model(*model.config, log);
-  httplib::Server server;
-  install_service(server, ctx, log);
-  int port = server.bind_to_any_port("127.0.0.1");
+  HttpService http(ctx, log);
+  int port = http.bind();
   if (port <= 0) {
     log.write("cannot listen on 127.0.0.1");
     return 1;
@@ -56,16 +53,13 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
   }
   ctx.token = *token;
 
-  std::atomic<bool> stopping{false};
   std::atomic<bool> ended{false};
-  std::thread listener([&] {
-    server.listen_after_bind();
+  http.start([&ended] {
     ended = true;
-    if (!stopping) request_stop();  // the loop ended on its own: wake the wait below
+    request_stop();  // serving ended on its own: wake the wait below
   });
-  // stop() only reaches a loop that runs; a signal that comes earlier waits
-  // in the blocked mask until then.
-  while (!server.is_running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // The discovery file names a service that answers.
+  while (!http.running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   int code = 0;
   if (auto error = write_discovery_file(discovery_path, port, ctx.token, kVersion)) {
@@ -77,9 +71,7 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
     log.write(ended ? std::string("server loop ended on its own") : "stopping on signal " + std::to_string(signal_number));
     if (ended) code = 1;
   }
-  stopping = true;
-  server.stop();
-  listener.join();
+  http.stop();
   remove_own_discovery_file(discovery_path, ctx.token);
   return code;
 }
@@ -103,7 +95,10 @@ int run_service() {
   if (lock.outcome != LockOutcome::kAcquired) return 1;
 
   Log log(common::join_path(*folder, kLogFileName));
-  log.write("ruvo-gui " + std::string(kVersion) + " starting, pid " + std::to_string(current_pid()));
+  const std::string who = "ruvo-gui " + std::string(kVersion);
+  const std::string pid = std::to_string(current_pid());
+  log.write(who + " starting, pid " + pid);
+  log.set_rotation_heading(who + " running, pid " + pid + " (earlier lines are in " + std::string(kLogFileName) + ".1)");
 
   std::string store_path = common::join_path(*folder, kStoreFileName);
   auto opened = TermStore::open(store_path, starter_glossary(log));

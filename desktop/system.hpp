@@ -82,6 +82,34 @@ std::optional<std::string> set_file_mode(const std::string& path, unsigned mode)
 // The whole content of a file, or nothing.
 std::optional<std::string> read_whole_file(const std::string& path);
 
+// A file kept open for appending. Opening creates it owner-only, or takes
+// group and other permissions away from an existing one. Each append is one
+// write call on a descriptor opened with O_APPEND, so lines from one writer
+// are never interleaved and nothing is reread or reopened per line.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  AppendFile(AppendFile&& other) noexcept;
+  AppendFile& operator=(AppendFile&& other) noexcept;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  ~AppendFile();
+
+  // Opens (or creates) the file; nothing when it cannot be opened or made
+  // private.
+  static std::optional<AppendFile> open(const std::string& path);
+
+  // Appends all of `bytes`; false on a write failure.
+  bool append(std::string_view bytes);
+
+  // Bytes in the file: its size when opened plus what was appended since.
+  std::uint64_t size() const { return size_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
 // Removes the file; true when it is gone afterwards.
 bool remove_file(const std::string& path);
 
@@ -93,6 +121,28 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 
 // Permission bits of the file (0600, say), or nothing.
 std::optional<unsigned> file_mode(const std::string& path);
+
+// Makes every connection accepted from the listening socket hold back what
+// is written until the connection is shut down (TCP_CORK, which accepted
+// sockets inherit on Linux; nothing elsewhere). For a connection that carries
+// one reply and is then shut down, the status line, headers, body and end of
+// stream leave together and the client wakes once instead of three times.
+// Anything written while the client still waits for more (a "100 Continue")
+// is held up to the system's 200 ms ceiling.
+void hold_writes_until_shutdown(int listening_socket);
+
+// A new descriptor for the same open socket or file, or -1.
+int duplicate_descriptor(int fd);
+
+// Makes the descriptor `onto` (closing what it stood for) another descriptor
+// of the listening socket `from`; false on failure.
+bool share_listening_socket(int from, int onto);
+
+// Shuts the socket down for both directions. For a listening socket, every
+// accept on it fails from then on, through any of its descriptors.
+void shut_down_socket(int fd);
+
+void close_descriptor(int fd);
 
 // Blocks SIGTERM and SIGINT in the calling thread and every thread it starts
 // afterwards, so that only wait_for_stop_signal receives them. Call before

@@ -7,8 +7,11 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +171,40 @@ std::optional<std::string> make_private_file(const std::string& path) {
   return std::nullopt;
 }
 
+AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    size_ = other.size_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+AppendFile::~AppendFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<AppendFile> AppendFile::open(const std::string& path) {
+  AppendFile file;
+  file.fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (file.fd_ < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(file.fd_, &st) != 0) return std::nullopt;
+  if ((st.st_mode & 077) != 0 && ::fchmod(file.fd_, 0600) != 0) return std::nullopt;
+  file.size_ = static_cast<std::uint64_t>(st.st_size);
+  return file;
+}
+
+bool AppendFile::append(std::string_view bytes) {
+  if (fd_ < 0) return false;
+  if (!write_all(fd_, bytes)) return false;
+  size_ += bytes.size();
+  return true;
+}
+
 std::optional<std::string> set_file_mode(const std::string& path, unsigned mode) {
   if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return errno_text("chmod " + path, errno);
   return std::nullopt;
@@ -209,6 +246,28 @@ std::optional<unsigned> file_mode(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return static_cast<unsigned>(st.st_mode & 07777);
 }
+
+void hold_writes_until_shutdown(int listening_socket) {
+#ifdef TCP_CORK
+  int on = 1;
+  ::setsockopt(listening_socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+#else
+  (void)listening_socket;
+#endif
+}
+
+int duplicate_descriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+bool share_listening_socket(int from, int onto) {
+  for (;;) {
+    if (::dup3(from, onto, O_CLOEXEC) >= 0) return true;
+    if (errno != EINTR && errno != EBUSY) return false;
+  }
+}
+
+void shut_down_socket(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
+void close_descriptor(int fd) { ::close(fd); }
 
 void block_stop_signals() {
   // A caller may have left these ignored; waiting for them needs them live.

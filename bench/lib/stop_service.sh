@@ -19,7 +19,7 @@ running() {
 }
 
 pids=$({
-  sed -n 's/.* starting, pid \([0-9][0-9]*\)$/\1/p' "$log" "$log.1" 2>/dev/null
+  sed -n 's/^[0-9-]* [0-9:]* ruvo-gui [^ ]* \(starting\|running\), pid \([0-9][0-9]*\).*/\2/p' "$log" "$log.1" 2>/dev/null
   printf '%s\n' "$@"
 } | grep -E '^[0-9]+$' | sort -u)
 for pid in $pids; do

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <variant>
 
@@ -239,10 +240,25 @@ char process_state(int pid) {
 
 std::optional<int> LoggedServiceStopper::pid() const {
   std::string log = read_text(data_folder_ + "/ruvo-gui.log");
-  constexpr std::string_view kMark = "starting, pid ";
-  auto at = log.rfind(kMark);
-  if (at == std::string::npos) return std::nullopt;
-  int pid = std::atoi(log.c_str() + at + kMark.size());
+  // "<date> <time> ruvo-gui <version> starting, pid N" begins a run; a file
+  // begun by rotation repeats it as "... running, pid N (...)". Only lines
+  // of that shape count: a logged request path could hold ", pid ".
+  std::optional<int> found;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    auto end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    std::string_view line(log.data() + start, end - start);
+    start = end + 1;
+    constexpr std::size_t kStampBytes = 20;  // "YYYY-MM-DD HH:MM:SS "
+    if (line.size() <= kStampBytes || line.substr(kStampBytes, 9) != "ruvo-gui ") continue;
+    for (std::string_view mark : {" starting, pid ", " running, pid "}) {
+      auto at = line.find(mark);
+      if (at != std::string_view::npos) found = std::atoi(std::string(line.substr(at + mark.size())).c_str());
+    }
+  }
+  if (!found) return std::nullopt;
+  int pid = *found;
   if (pid <= 1) return std::nullopt;
   return pid;
 }

@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include <thread>
+#include <vector>
 
 namespace ruvo::desktop {
 namespace {
@@ -32,16 +33,15 @@ class HttpServerTest : public ::testing::Test {
     store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
     ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "1.2.3", {}});
     log_ = std::make_unique<Log>(dir_.file("test.log"));
-    install_service(server_, *ctx_, *log_);
-    port_ = server_.bind_to_any_port("127.0.0.1");
+    http_ = std::make_unique<HttpService>(*ctx_, *log_);
+    port_ = http_->bind();
     ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
+    http_->start(nullptr);
+    while (!http_->running()) std::this_thread::yield();
   }
 
   void TearDown() override {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
+    if (http_) http_->stop();
   }
 
   service::ServiceInfo info(std::string token = kToken) const {
@@ -63,9 +63,8 @@ class HttpServerTest : public ::testing::Test {
   std::unique_ptr<TermStore> store_;
   std::unique_ptr<ServiceContext> ctx_;
   std::unique_ptr<Log> log_;
-  httplib::Server server_;
+  std::unique_ptr<HttpService> http_;
   int port_ = 0;
-  std::thread thread_;
 };
 
 TEST_F(HttpServerTest, RepliesAreOnePlainJsonBodyAndTheConnectionCloses) {
@@ -152,6 +151,53 @@ TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
     ASSERT_TRUE(body.value) << reply;
     EXPECT_EQ((*body.value)["ok"], false) << reply;
     EXPECT_TRUE((*body.value)["message"].is_string()) << reply;
+  }
+}
+
+TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
+  // A client that asks before sending ("Expect: 100-continue") and announces
+  // too much is refused without being asked for the body; one within the
+  // limit is told to go on, and answered.
+  auto announce = [](std::string_view token, std::size_t length, std::string_view body) {
+    return "POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(token) +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
+           "\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n" + std::string(body);
+  };
+  std::string refused = raw(announce(kToken, kMaxBodyBytes + 1, ""));
+  EXPECT_EQ(status_of(refused), 413) << refused;
+  EXPECT_EQ(refused.find("100 Continue"), std::string::npos) << refused;
+  EXPECT_EQ(status_of(raw(announce("wrong-token-wrong-token", 5'000'000'000, ""))), 401);
+
+  std::string body = R"({"text":"RAG"})";
+  std::string answered = raw(announce(kToken, body.size(), body));
+  auto final_reply = answered.rfind("HTTP/1.1 ");
+  ASSERT_NE(final_reply, std::string::npos) << answered;
+  EXPECT_EQ(status_of(answered.substr(final_reply)), 200) << answered;
+  EXPECT_NE(answered.find("\"ok\":true"), std::string::npos) << answered;
+}
+
+TEST_F(HttpServerTest, ClientsThatSendNothingHoldOnlyTheirOwnThreads) {
+  // All threads but one are kept waiting by clients that never finish their
+  // request; the last one still answers at once. Had the answer waited for a
+  // thread to give up on its silent client (10 s), that client would be
+  // closed by now.
+  std::vector<platform::TcpStream> silent;
+  for (int i = 0; i + 1 < kServeThreads; ++i) {
+    auto connected = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
+    ASSERT_TRUE(std::holds_alternative<platform::TcpStream>(connected));
+    silent.push_back(std::move(std::get<platform::TcpStream>(connected)));
+    ASSERT_FALSE(silent.back().write_all("GET /v1/health HTTP/1.1\r\n"));
+  }
+  auto health = request("GET", "/v1/health", nullptr);
+  ASSERT_TRUE(health.ok()) << health.error;
+  EXPECT_EQ((*health.value)["ok"], true);
+  for (auto& stream : silent) {
+    stream.set_timeouts(100, 1000);
+    char byte = 0;
+    auto got = stream.read_some(&byte, 1);
+    auto* count = std::get_if<std::size_t>(&got);
+    EXPECT_TRUE(count == nullptr) << "the service had already closed a silent client";
+    stream.close();
   }
 }
 

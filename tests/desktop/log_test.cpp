@@ -28,6 +28,8 @@ TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
   testing::TempFolder dir;
   constexpr std::uint64_t kBound = 1000;
   Log log(dir.file("ruvo-gui.log"), kBound);
+  log.write("started, pid 42");
+  log.set_rotation_heading("running, pid 42");
   std::string message(80, 'm');
   for (int i = 0; i < 100; ++i) log.write(message + std::to_string(i));
   auto current = file_size(log.path());
@@ -38,6 +40,26 @@ TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
   // The newest line is in the current file, older ones went to ".1".
   EXPECT_NE(platform::read_file(log.path()).value_or("").find(message + "99\n"), std::string::npos);
   EXPECT_FALSE(file_size(log.path() + ".2").has_value());
+  // Each file begun by rotation opens with the heading, so the process id
+  // is still on record once the first line is gone.
+  for (const auto& path : {log.path(), log.path() + ".1"}) {
+    auto text = platform::read_file(path).value_or("");
+    EXPECT_EQ(text.find(" running, pid 42\n"), 19u) << text;
+    EXPECT_EQ(text.find("running, pid 42", 1), text.find("running, pid 42")) << "one heading per file";
+  }
+}
+
+TEST(LogTest, AppendsToAnExistingFileAndMakesItPrivate) {
+  testing::TempFolder dir;
+  std::string path = dir.file("ruvo-gui.log");
+  ASSERT_FALSE(write_file_atomically(path, "old line\n"));
+  ASSERT_FALSE(set_file_mode(path, 0644));
+  Log log(path);
+  log.write("new line");
+  EXPECT_EQ(file_mode(path), 0600u);
+  auto text = platform::read_file(path).value_or("");
+  EXPECT_EQ(text.rfind("old line\n", 0), 0u) << text;
+  EXPECT_NE(text.find(" new line\n"), std::string::npos) << text;
 }
 
 TEST(LogTest, WithoutAPathNothingIsWritten) {
