@@ -48,7 +48,8 @@ void install_service(httplib::Server& server, ServiceContext& ctx, Log& log) {
   server.set_keep_alive_max_count(1);
   // A client that announces a body with "Expect: 100-continue" and a length
   // past the limit is refused before it sends the body. Any other gets its
-  // "100 Continue" (held back up to 200 ms, see HttpService::bind).
+  // "100 Continue" (held back up to 200 ms by
+  // hold_writes_until_shutdown).
   server.set_expect_100_continue_handler([](const httplib::Request& req, httplib::Response& res) {
     if (!declared_length_too_large(req)) return 100;
     res.status = 413;
