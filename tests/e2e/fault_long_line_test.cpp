@@ -37,12 +37,12 @@ TEST(FaultLongLine, TensOfMebibytesInOneLine) {
   input += R"({"id":3,"method":"ping"})";
 
   AppDataDir app_data;  // no service is needed for ping
-  RunSpec spec;
-  spec.words = {"mcp"};
-  spec.env = app_data.env();
-  spec.stdin_bytes = std::move(input);
-  const RunResult r = run(spec);
-  EXPECT_FALSE(r.timed_out) << "the session did not end within " << spec.timeout_seconds << " s";
+  RunSpec settings;
+  settings.words = {"mcp"};
+  settings.env = app_data.env();
+  settings.stdin_bytes = std::move(input);
+  const RunResult r = run(settings);
+  EXPECT_FALSE(r.timed_out) << "the session did not end within " << settings.timeout_seconds << " s";
   EXPECT_FALSE(r.killed_by_signal) << r.signal;
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");

@@ -27,10 +27,10 @@
 namespace ruvo::test {
 namespace {
 
-RunResult sh(const std::string& script, RunSpec spec = {}) {
-  spec.program = "/bin/sh";
-  spec.words = {"-c", script};
-  return run(spec);
+RunResult sh(const std::string& script, RunSpec settings = {}) {
+  settings.program = "/bin/sh";
+  settings.words = {"-c", script};
+  return run(settings);
 }
 
 // A plain blocking client socket connected to 127.0.0.1:port, or -1.
@@ -99,9 +99,9 @@ TEST(Run, ReportsExitCodeAndBothStreams) {
 TEST(Run, FeedsLargeInputWhileCollectingOutput) {
   std::string input(5 << 20, '\0');
   for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<char>('a' + i % 26);
-  RunSpec spec;
-  spec.stdin_bytes = input;
-  const RunResult echoed = sh("cat; cat >&2 </dev/null; printf done >&2", spec);
+  RunSpec settings;
+  settings.stdin_bytes = input;
+  const RunResult echoed = sh("cat; cat >&2 </dev/null; printf done >&2", settings);
   EXPECT_EQ(echoed.exit_code, 0);
   EXPECT_TRUE(echoed.out == input) << "got " << echoed.out.size() << " bytes";
   EXPECT_EQ(echoed.err, "done");
@@ -116,13 +116,13 @@ TEST(Run, SetsAndRemovesEnvironmentVariables) {
   ::setenv("RUVO_FIXTURE_KEPT", "kept", 1);
   ::setenv("RUVO_FIXTURE_GONE", "gone", 1);
   ::setenv("RUVO_FIXTURE_OVERRIDDEN", "old", 1);
-  RunSpec spec;
-  spec.env = {{"RUVO_FIXTURE_SET", "set"}, {"RUVO_FIXTURE_OVERRIDDEN", "new"}};
-  spec.unset_env = {"RUVO_FIXTURE_GONE"};
+  RunSpec settings;
+  settings.env = {{"RUVO_FIXTURE_SET", "set"}, {"RUVO_FIXTURE_OVERRIDDEN", "new"}};
+  settings.unset_env = {"RUVO_FIXTURE_GONE"};
   const RunResult r = sh(
       R"(printf '%s|%s|%s|%s' "${RUVO_FIXTURE_KEPT-unset}" "${RUVO_FIXTURE_SET-unset}" )"
       R"("${RUVO_FIXTURE_GONE-unset}" "${RUVO_FIXTURE_OVERRIDDEN-unset}")",
-      spec);
+      settings);
   for (const char* name : {"RUVO_FIXTURE_KEPT", "RUVO_FIXTURE_GONE", "RUVO_FIXTURE_OVERRIDDEN"}) ::unsetenv(name);
   EXPECT_EQ(r.out, "kept|set|unset|new");
 }
@@ -147,10 +147,10 @@ TEST(Run, ClosedOutputsFailWrites) {
 }
 
 TEST(Run, KillsTheProcessGroupAfterTheTimeout) {
-  RunSpec spec;
-  spec.timeout_seconds = 1;
+  RunSpec settings;
+  settings.timeout_seconds = 1;
   // The background sleep holds the output pipes too; it must die with the group.
-  const RunResult r = sh("echo started; sleep 300 & sleep 300", spec);
+  const RunResult r = sh("echo started; sleep 300 & sleep 300", settings);
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(r.exit_code, -1);
   EXPECT_TRUE(r.killed_by_signal);
@@ -160,9 +160,9 @@ TEST(Run, KillsTheProcessGroupAfterTheTimeout) {
 }
 
 TEST(Run, ReportsAProgramThatCannotStart) {
-  RunSpec spec;
-  spec.program = "/nonexistent/ruvo-fixture-program";
-  const RunResult r = run(spec);
+  RunSpec settings;
+  settings.program = "/nonexistent/ruvo-fixture-program";
+  const RunResult r = run(settings);
   EXPECT_EQ(r.exit_code, -1);
   EXPECT_NE(r.err.find("[run] cannot start /nonexistent/ruvo-fixture-program"), std::string::npos) << r.err;
 }
@@ -253,18 +253,18 @@ nlohmann::json only_record(const std::string& path) {
 TEST(FakeDesktop, ExitModeRecordsHowItWasStarted) {
   if (fake_desktop_program().empty()) GTEST_SKIP() << "RUVO_TEST_FAKE_DESKTOP is not set";
   AppDataDir appdata;
-  RunSpec spec;
-  spec.program = fake_desktop_program();
-  spec.words = {"--service"};
-  spec.env = appdata.env();
-  spec.env["FAKE_DESKTOP_MODE"] = "exit";
-  spec.env["FAKE_DESKTOP_RECORD"] = appdata.file("record.jsonl");
-  spec.unset_env = {"WEBVIEW2_USER_DATA_FOLDER"};
-  const RunResult r = run(spec);
+  RunSpec settings;
+  settings.program = fake_desktop_program();
+  settings.words = {"--service"};
+  settings.env = appdata.env();
+  settings.env["FAKE_DESKTOP_MODE"] = "exit";
+  settings.env["FAKE_DESKTOP_RECORD"] = appdata.file("record.jsonl");
+  settings.unset_env = {"WEBVIEW2_USER_DATA_FOLDER"};
+  const RunResult r = run(settings);
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out + r.err, "");
   const auto record = only_record(appdata.file("record.jsonl"));
-  EXPECT_EQ(record["argv"], nlohmann::json::array({spec.program, "--service"}));
+  EXPECT_EQ(record["argv"], nlohmann::json::array({settings.program, "--service"}));
   EXPECT_TRUE(record["webview2"].is_null());
   EXPECT_TRUE(record["pid"].is_number_integer());
   EXPECT_FALSE(std::ifstream(appdata.discovery_path()).good()) << "exit mode wrote a discovery file";
@@ -273,14 +273,14 @@ TEST(FakeDesktop, ExitModeRecordsHowItWasStarted) {
 TEST(FakeDesktop, ServesHealthAndWritesTheDiscoveryFile) {
   if (fake_desktop_program().empty()) GTEST_SKIP() << "RUVO_TEST_FAKE_DESKTOP is not set";
   AppDataDir appdata;
-  RunSpec spec;
-  spec.env = appdata.env();
-  spec.env["FAKE_DESKTOP_RECORD"] = appdata.file("record.jsonl");
-  spec.env["FAKE_DESKTOP_LIFETIME_MS"] = "120000";
-  spec.env["WEBVIEW2_USER_DATA_FOLDER"] = "/wv2";
-  spec.env["FAKE"] = fake_desktop_program();
+  RunSpec settings;
+  settings.env = appdata.env();
+  settings.env["FAKE_DESKTOP_RECORD"] = appdata.file("record.jsonl");
+  settings.env["FAKE_DESKTOP_LIFETIME_MS"] = "120000";
+  settings.env["WEBVIEW2_USER_DATA_FOLDER"] = "/wv2";
+  settings.env["FAKE"] = fake_desktop_program();
   // Started in the background the way ruvo's launcher leaves it: nobody waits for it.
-  EXPECT_EQ(sh(R"("$FAKE" --service &)", spec).exit_code, 0);
+  EXPECT_EQ(sh(R"("$FAKE" --service &)", settings).exit_code, 0);
   // Wait generously for the file: the pass must not depend on the machine's speed.
   for (int i = 0; i < 1200 && !std::ifstream(appdata.discovery_path()).good(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -29,11 +29,11 @@ std::vector<std::string> output_lines(const std::string& out) {
 }
 
 RunResult run_mcp(const std::string& input, const std::map<std::string, std::string>& env) {
-  RunSpec spec;
-  spec.words = {"mcp"};
-  spec.stdin_bytes = input;
-  spec.env = env;
-  return run(spec);
+  RunSpec settings;
+  settings.words = {"mcp"};
+  settings.stdin_bytes = input;
+  settings.env = env;
+  return run(settings);
 }
 
 TEST(McpServer, AnswersASessionLineByLine) {
@@ -98,14 +98,14 @@ TEST(McpServer, ClosedStandardOutputDoesNotStopTheLoop) {
   FakeService service;
   AppDataDir app_data;
   app_data.write_discovery(service.port());
-  RunSpec spec;
-  spec.words = {"mcp"};
-  spec.env = app_data.env();
-  spec.close_stdout = true;
-  spec.stdin_bytes =
+  RunSpec settings;
+  settings.words = {"mcp"};
+  settings.env = app_data.env();
+  settings.close_stdout = true;
+  settings.stdin_bytes =
       "{\"id\":1,\"method\":\"ping\"}\n"
       "{\"id\":2,\"method\":\"tools/call\",\"params\":{\"name\":\"ruvo_lookup\",\"arguments\":{\"text\":\"after\"}}}\n";
-  const RunResult result = run(spec);
+  const RunResult result = run(settings);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_FALSE(result.killed_by_signal) << result.signal;
   EXPECT_EQ(result.err, "");

@@ -54,11 +54,11 @@ class McpTools : public ::testing::Test {
   void SetUp() override { app_data_.write_discovery(service_.port()); }
 
   RunResult run_mcp(const std::string& input) {
-    RunSpec spec;
-    spec.words = {"mcp"};
-    spec.stdin_bytes = input;
-    spec.env = app_data_.env();
-    RunResult result = run(spec);
+    RunSpec settings;
+    settings.words = {"mcp"};
+    settings.stdin_bytes = input;
+    settings.env = app_data_.env();
+    RunResult result = run(settings);
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.err, "");
     return result;
@@ -167,13 +167,13 @@ TEST_F(McpTools, ServiceErrorTextPassesThrough) {
 TEST(McpToolsServiceDown, EveryNameGetsServiceNotAvailable) {
   ProgramDir programs;  // a copy of ruvo with no desktop program beside it
   AppDataDir app_data;  // and no discovery file
-  RunSpec spec;
-  spec.program = programs.ruvo();
-  spec.words = {"mcp"};
-  spec.env = app_data.env();
-  spec.stdin_bytes = call_line(1, "ruvo_lookup", R"({"text":"RAG"})") + call_line(2, "RUVO_LOOKUP", "") +
+  RunSpec settings;
+  settings.program = programs.ruvo();
+  settings.words = {"mcp"};
+  settings.env = app_data.env();
+  settings.stdin_bytes = call_line(1, "ruvo_lookup", R"({"text":"RAG"})") + call_line(2, "RUVO_LOOKUP", "") +
                      call_line(3, "", "") + "{\"id\":4,\"method\":\"tools/list\"}\n";
-  const RunResult result = run(spec);
+  const RunResult result = run(settings);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.err, "");
   const auto values = results(result);

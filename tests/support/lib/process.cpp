@@ -86,15 +86,15 @@ std::string join_words(const std::vector<std::string>& words) {
   return text;
 }
 
-std::vector<std::string> child_environment(const RunSpec& spec) {
+std::vector<std::string> child_environment(const RunSpec& settings) {
   std::vector<std::string> entries;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     std::string text(*entry);
     const std::string name = text.substr(0, text.find('='));
-    const bool removed = std::find(spec.unset_env.begin(), spec.unset_env.end(), name) != spec.unset_env.end();
-    if (!removed && spec.env.count(name) == 0) entries.push_back(std::move(text));
+    const bool removed = std::find(settings.unset_env.begin(), settings.unset_env.end(), name) != settings.unset_env.end();
+    if (!removed && settings.env.count(name) == 0) entries.push_back(std::move(text));
   }
-  for (const auto& [name, value] : spec.env) entries.push_back(name + "=" + value);
+  for (const auto& [name, value] : settings.env) entries.push_back(name + "=" + value);
   return entries;
 }
 
@@ -200,7 +200,7 @@ std::vector<std::string> launcher_words() {
 
 bool running_under_launcher() { return !launcher_words().empty(); }
 
-RunResult run(const RunSpec& spec) {
+RunResult run(const RunSpec& settings) {
   RunResult result;
 
   // Feeding standard input of a child that has stopped reading must give
@@ -209,38 +209,38 @@ RunResult run(const RunSpec& spec) {
   std::call_once(ignore_sigpipe, [] { ::signal(SIGPIPE, SIG_IGN); });
 
   const std::string under_test = ruvo_program();
-  std::string program = spec.program.empty() ? under_test : spec.program;
+  std::string program = settings.program.empty() ? under_test : settings.program;
   if (program.empty()) {
     ADD_FAILURE() << "RUVO_TEST_PROGRAM is not set: the end-to-end tests need the program under test";
     add_note(result.err, "RUVO_TEST_PROGRAM is not set");
     return result;
   }
   std::vector<std::string> argv;
-  if (spec.program.empty() || (!under_test.empty() && file_name(program) == file_name(under_test))) {
+  if (settings.program.empty() || (!under_test.empty() && file_name(program) == file_name(under_test))) {
     argv = launcher_words();
   }
   const bool launched = !argv.empty();
   argv.push_back(program);
-  argv.insert(argv.end(), spec.words.begin(), spec.words.end());
+  argv.insert(argv.end(), settings.words.begin(), settings.words.end());
 
   Pipe in, out, err;
-  if ((spec.stdin_bytes && !make_pipe(in)) || !make_pipe(out) || !make_pipe(err)) {
+  if ((settings.stdin_bytes && !make_pipe(in)) || !make_pipe(out) || !make_pipe(err)) {
     add_note(result.err, std::string("cannot create pipes: ") + std::strerror(errno));
     return result;
   }
-  if (spec.close_stdout) out.read.reset();
-  if (spec.close_stderr) err.read.reset();
+  if (settings.close_stdout) out.read.reset();
+  if (settings.close_stderr) err.read.reset();
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (spec.stdin_bytes) {
+  if (settings.stdin_bytes) {
     posix_spawn_file_actions_adddup2(&actions, in.read.get(), 0);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }
   posix_spawn_file_actions_adddup2(&actions, out.write.get(), 1);
   posix_spawn_file_actions_adddup2(&actions, err.write.get(), 2);
-  if (!spec.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, spec.cwd.c_str());
+  if (!settings.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, settings.cwd.c_str());
 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -252,7 +252,7 @@ RunResult run(const RunSpec& spec) {
   sigaddset(&signals, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &signals);
 
-  std::vector<std::string> env = child_environment(spec);
+  std::vector<std::string> env = child_environment(settings);
   if (launched) add_wine_app_data(env);
   std::vector<char*> argv_pointers = pointers(argv);
   std::vector<char*> env_pointers = pointers(env);
@@ -274,11 +274,11 @@ RunResult run(const RunSpec& spec) {
   }
   Fd pidfd(open_pidfd(pid));
   static const std::string kNoInput;
-  const std::string& input = spec.stdin_bytes ? *spec.stdin_bytes : kNoInput;
+  const std::string& input = settings.stdin_bytes ? *settings.stdin_bytes : kNoInput;
   std::size_t written = 0;
   if (in.write.open() && input.empty()) in.write.reset();
 
-  const auto deadline = Clock::now() + std::chrono::seconds(spec.timeout_seconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(settings.timeout_seconds);
   int status = 0;
   for (;;) {
     const pid_t waited = ::waitpid(pid, &status, WNOHANG);
@@ -333,7 +333,7 @@ RunResult run(const RunSpec& spec) {
   record_status(status, result);
   if (result.timed_out) {
     result.exit_code = -1;
-    add_note(result.err, "timed out after " + std::to_string(spec.timeout_seconds) +
+    add_note(result.err, "timed out after " + std::to_string(settings.timeout_seconds) +
                              " s; killed the process group of " + join_words(argv));
   }
   return result;

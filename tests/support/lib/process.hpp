@@ -40,17 +40,17 @@ struct RunSpec {
 // launcher words when the program is the ruvo under test or a copy of it (a
 // program with the same file name, as ProgramDir makes). The child runs in a
 // process group of its own with SIGPIPE at its default and an empty signal
-// mask; its environment is the test's own with spec.unset_env removed and
-// spec.env applied. Standard input is fed from spec.stdin_bytes while both
+// mask; its environment is the test's own with settings.unset_env removed and
+// settings.env applied. Standard input is fed from settings.stdin_bytes while both
 // outputs are read, so no size of either deadlocks. Returns once the child has
 // exited and what it wrote is collected; output that a grandchild still holding
 // the pipes writes after that is not waited for.
 //
-// After spec.timeout_seconds the child's process group is killed with SIGKILL
+// After settings.timeout_seconds the child's process group is killed with SIGKILL
 // and the result has timed_out, exit_code -1 and a note in err. A program that
 // cannot be started gives exit_code -1 and a "[run] cannot start" note in err.
 // Never throws, never ends the test process.
-RunResult run(const RunSpec& spec);
+RunResult run(const RunSpec& settings);
 
 // $RUVO_TEST_PROGRAM, the ruvo under test (no launcher words); empty when it
 // is not set.
