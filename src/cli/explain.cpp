@@ -1,15 +1,10 @@
 #include "cli/explain.hpp"
 
-#include "bin/output.hpp"
-#include "cli/commands.hpp"
 #include "cli/explain_text.hpp"
-#include "platform/platform.hpp"
-#include "service/client.hpp"
-#include "service/launcher.hpp"
 
 namespace ruvo::cli {
 
-ExplainOptions parse_explain_words(const std::vector<std::string>& words) {
+ExplainOptions parse_explain_words(const Words& words) {
   ExplainOptions options;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -30,56 +25,44 @@ ExplainOptions parse_explain_words(const std::vector<std::string>& words) {
   return options;
 }
 
-JsonValue explain_request_body(const ExplainOptions& options, const std::string& prepared_text) {
-  JsonValue body = JsonValue::object();
-  body["allowCloud"] = !options.no_cloud;
-  body["context"] = "";
-  body["lang"] = options.lang;
-  body["mode"] = options.mode;
-  body["text"] = prepared_text;
-  return body;
+protocol::ExplainQuery explain_query(const ExplainOptions& options, std::string prepared_text) {
+  return protocol::ExplainQuery{std::move(prepared_text), options.mode, options.lang, !options.no_cloud};
 }
 
 Rendered render_explain_reply(const JsonValue& reply) {
-  if (!is_true_member(reply, "ok")) return {false, failure_message(reply, kExplainFailed)};
+  if (!is_true_member(reply, "ok")) return common::failure(failure_message(reply, kExplainFailed));
   std::string out;
   out += string_member(reply, "term").value_or("");
   out += "（";
   out += string_member(reply, "source").value_or("");
   out += "）\n";
   out += render_fields(reply, FieldLayout::kSpaced);
-  return {true, std::move(out)};
+  return out;
 }
 
-int run_explain(const std::vector<std::string>& words) {
+Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input) {
   const ExplainOptions options = parse_explain_words(words);
 
   // Standard input is read, and the usage checked, before the service is
-  // contacted: an empty text never starts the desktop application.
+  // contacted: an empty text never starts the service program.
   std::string text;
   if (options.text == "-") {
-    text = read_explain_stdin();
+    text = read_explain_text(input);
   } else if (options.text) {
     text = prepare_explain_text(*options.text);
   }
-  if (text.empty()) bin::fail_and_exit(kExplainUsage);
+  if (text.empty()) return fail_and_exit(kExplainUsage);
 
-  const auto info = service::ensure_service();
-  if (!info) bin::fail_and_exit(kServiceDownMessage);
+  const auto info = client.ensure_service();
+  if (!info) return fail_and_exit(kServiceDownMessage);
 
-  const JsonValue body = explain_request_body(options, text);
-  const auto reply =
-      service::service_request(*info, "POST", "/v1/explain", &body, service::kExplainTimeoutS);
-  if (!reply.ok()) bin::fail_and_exit(reply.error);
+  const auto reply = client.explain(*info, explain_query(options, std::move(text)));
+  if (!reply) return fail_and_exit(reply.error().message);
 
-  if (options.json) {
-    bin::print_pretty_json(*reply.value);
-    return 0;
-  }
-  const Rendered rendered = render_explain_reply(*reply.value);
-  if (!rendered.ok) bin::fail_and_exit(rendered.text);
-  platform::write_stdout(rendered.text);
-  return 0;
+  if (options.json) return print_pretty_json(*reply);
+  auto rendered = render_explain_reply(*reply);
+  if (!rendered) return fail_and_exit(rendered.error().message);
+  return print_text(std::move(rendered).value());
 }
 
 }  // namespace ruvo::cli

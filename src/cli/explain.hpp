@@ -2,8 +2,12 @@
 // local service explain a word, sentence or passage.
 #pragma once
 
+#include "cli/outcome.hpp"
 #include "cli/render.hpp"
+#include "client/client.hpp"
 #include "common/json.hpp"
+#include "platform/platform.hpp"
+#include "protocol/requests.hpp"
 
 #include <optional>
 #include <string>
@@ -29,16 +33,21 @@ struct ExplainOptions {
 // change nothing as the last word); "--json" and "--no-cloud" set their
 // switches; any other word becomes the text when none is taken yet and is
 // ignored otherwise. Mode and lang are not checked against known values.
-ExplainOptions parse_explain_words(const std::vector<std::string>& words);
+ExplainOptions parse_explain_words(const Words& words);
 
-// The body of POST /v1/explain: "allowCloud" (false only with --no-cloud),
-// "context" (always ""), "lang", "mode" and the prepared "text".
-common::JsonValue explain_request_body(const ExplainOptions& options,
-                                       const std::string& prepared_text);
+// What is asked of the service: the prepared text, mode and lang as given,
+// the model allowed unless --no-cloud.
+protocol::ExplainQuery explain_query(const ExplainOptions& options, std::string prepared_text);
 
 // Without "ok" true: a failure with the reply's string "message", else
 // "解释失败". Otherwise the header "term（source）" (each part empty when not a
 // string) and the shown fields, each after an empty line.
 Rendered render_explain_reply(const common::JsonValue& reply);
+
+// `ruvo explain`: "-" reads `input` to its end. Without text (or with text
+// that is blank or not UTF-8) the usage line, before any service is
+// contacted; then the service-down message, the exchange's error, the
+// reply's failure, or the rendered reply (the pretty reply with --json).
+Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input);
 
 }  // namespace ruvo::cli

@@ -1,9 +1,7 @@
 #include "cli/explain_text.hpp"
 
 #include "common/utf8.hpp"
-#include "platform/platform.hpp"
 
-#include <variant>
 #include <vector>
 
 namespace ruvo::cli {
@@ -63,15 +61,13 @@ std::string prepare_explain_text(std::string_view text) {
   return builder.finish();
 }
 
-std::string read_explain_stdin() {
+std::string read_explain_text(const platform::ReadFunction& input) {
   ExplainTextBuilder builder;
   std::vector<char> buffer(64 * 1024);
   for (;;) {
-    const auto result = platform::read_stdin(buffer.data(), buffer.size());
-    if (std::holds_alternative<platform::Error>(result)) break;
-    const std::size_t count = std::get<std::size_t>(result);
-    if (count == 0) break;
-    builder.feed(std::string_view(buffer.data(), count));
+    const auto result = input(buffer.data(), buffer.size());
+    if (!result || *result == 0) break;
+    builder.feed(std::string_view(buffer.data(), *result));
   }
   return builder.finish();
 }

@@ -2,6 +2,8 @@
 // space at both ends, then cut to its first 2000 scalar values.
 #pragma once
 
+#include "platform/platform.hpp"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -34,8 +36,8 @@ class ExplainTextBuilder {
 // The prepared form of a whole text.
 std::string prepare_explain_text(std::string_view text);
 
-// Reads standard input to its end and prepares it. A read that fails part-way
-// keeps what was read before it, silently.
-std::string read_explain_stdin();
+// Reads the input (standard input, in the program) to its end and prepares
+// it. A read that fails part-way keeps what was read before it, silently.
+std::string read_explain_text(const platform::ReadFunction& input);
 
 }  // namespace ruvo::cli

@@ -1,15 +1,10 @@
 #include "cli/lookup.hpp"
 
-#include "bin/output.hpp"
-#include "cli/commands.hpp"
 #include "cli/render.hpp"
-#include "platform/platform.hpp"
-#include "service/client.hpp"
-#include "service/launcher.hpp"
 
 namespace ruvo::cli {
 
-LookupOptions parse_lookup_words(const std::vector<std::string>& words) {
+LookupOptions parse_lookup_words(const Words& words) {
   LookupOptions options;
   for (const std::string& word : words) {
     if (word == "--json") {
@@ -19,12 +14,6 @@ LookupOptions parse_lookup_words(const std::vector<std::string>& words) {
     }
   }
   return options;
-}
-
-JsonValue lookup_request_body(const std::string& term) {
-  JsonValue body = JsonValue::object();
-  body["text"] = term;
-  return body;
 }
 
 std::string render_lookup_reply(const JsonValue& reply, std::string_view query) {
@@ -41,24 +30,18 @@ std::string render_lookup_reply(const JsonValue& reply, std::string_view query) 
   return out;
 }
 
-int run_lookup(const std::vector<std::string>& words) {
+Outcome run_lookup(const Words& words, client::Client& client) {
   const LookupOptions options = parse_lookup_words(words);
-  if (!options.term) bin::fail_and_exit(kLookupUsage);
+  if (!options.term) return fail_and_exit(kLookupUsage);
 
-  const auto info = service::ensure_service();
-  if (!info) bin::fail_and_exit(kServiceDownMessage);
+  const auto info = client.ensure_service();
+  if (!info) return fail_and_exit(kServiceDownMessage);
 
-  const JsonValue body = lookup_request_body(*options.term);
-  const auto reply =
-      service::service_request(*info, "POST", "/v1/lookup", &body, service::kLookupTimeoutS);
-  if (!reply.ok()) bin::fail_and_exit(reply.error);
+  const auto reply = client.lookup(*info, *options.term);
+  if (!reply) return fail_and_exit(reply.error().message);
 
-  if (options.json) {
-    bin::print_pretty_json(*reply.value);
-    return 0;
-  }
-  platform::write_stdout(render_lookup_reply(*reply.value, *options.term));
-  return 0;
+  if (options.json) return print_pretty_json(*reply);
+  return print_text(render_lookup_reply(*reply, *options.term));
 }
 
 }  // namespace ruvo::cli

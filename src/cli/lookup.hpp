@@ -1,6 +1,8 @@
 // `ruvo lookup <词> [--json]`: asks the local term store only, never a model.
 #pragma once
 
+#include "cli/outcome.hpp"
+#include "client/client.hpp"
 #include "common/json.hpp"
 
 #include <optional>
@@ -21,14 +23,16 @@ struct LookupOptions {
 // empty word qualify); later words are ignored. "--json" anywhere, before or
 // after the term, sets the JSON switch; every other "--" word is ignored.
 // No term is found when every word begins with "--".
-LookupOptions parse_lookup_words(const std::vector<std::string>& words);
-
-// The body of POST /v1/lookup: exactly {"text": term}.
-common::JsonValue lookup_request_body(const std::string& term);
+LookupOptions parse_lookup_words(const Words& words);
 
 // A hit (the reply's "hit" is the boolean true): the name line (the reply's
 // string "term", else `query` as typed) and the shown fields one per line.
 // Anything else is a miss: "词库里没有「query」" and a line feed.
 std::string render_lookup_reply(const common::JsonValue& reply, std::string_view query);
+
+// `ruvo lookup`: the usage line without a term (no service contacted), the
+// service-down message, the exchange's error, or the rendered reply (the
+// pretty reply with --json).
+Outcome run_lookup(const Words& words, client::Client& client);
 
 }  // namespace ruvo::cli

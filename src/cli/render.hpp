@@ -3,6 +3,8 @@
 #pragma once
 
 #include "common/json.hpp"
+#include "common/result.hpp"
+#include "protocol/fields.hpp"
 
 #include <optional>
 #include <string>
@@ -12,17 +14,9 @@ namespace ruvo::cli {
 
 using common::JsonValue;
 
-struct FieldLabel {
-  std::string_view key;    // the reply member
-  std::string_view label;  // what a person reads before the value
-};
-
 // The reply fields shown to a person, in the order they are shown.
-inline constexpr FieldLabel FIELD_LABELS[] = {
-    {"definition", "定义"},
-    {"plain", "通俗解释"},
-    {"example", "例子"},
-};
+using protocol::FIELD_LABELS;
+using protocol::FieldLabel;
 
 // lookup, explain and save all report a service that could not be brought up
 // with this short text.
@@ -30,10 +24,7 @@ inline constexpr std::string_view kServiceDownMessage = "Ruvo 服务没起来";
 
 // What a reply comes to: the text for standard output, or the failure message
 // that the command hands to fail_and_exit.
-struct Rendered {
-  bool ok = false;
-  std::string text;
-};
+using Rendered = common::Result<std::string>;
 
 // The member's value when `reply` is an object holding `key`; nullptr
 // otherwise (a reply that is not an object has no members).

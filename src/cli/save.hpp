@@ -2,8 +2,11 @@
 // its fields and confirms the stored entry's id.
 #pragma once
 
+#include "cli/outcome.hpp"
 #include "cli/render.hpp"
+#include "client/client.hpp"
 #include "common/json.hpp"
+#include "protocol/requests.hpp"
 
 #include <string>
 #include <string_view>
@@ -27,14 +30,19 @@ struct SaveOptions {
 // it parses, the empty object when it does not; as the last word it changes
 // nothing. "--lang" takes the next word; as the last word it changes nothing.
 // Every other word is ignored.
-SaveOptions parse_save_words(const std::vector<std::string>& words);
+SaveOptions parse_save_words(const Words& words);
 
-// The body of POST /v1/save: "categoryId" "term", "fields", "lang", "term".
-common::JsonValue save_request_body(const SaveOptions& options);
+// What is stored: the term, fields and lang as parsed.
+protocol::SaveEntry save_entry(const SaveOptions& options);
 
 // Without "ok" true: a failure with the reply's string "message", else
 // "保存失败". Otherwise "已存入 Ruvo：term（id ID）" and a line feed, where ID is
 // the reply's "id" when it is a string and nothing otherwise.
 Rendered render_save_reply(const common::JsonValue& reply, std::string_view term);
+
+// `ruvo save`: the usage line for a blank term (no service contacted), the
+// service-down message, the exchange's error, the reply's failure, or the
+// confirmation.
+Outcome run_save(const Words& words, client::Client& client);
 
 }  // namespace ruvo::cli

@@ -109,29 +109,29 @@ std::string position_prefix(std::string_view text, std::size_t offset) {
 
 }  // namespace
 
-JsonParseResult parse_json(std::string_view text) {
+Result<JsonValue> parse_json(std::string_view text) {
   // nlohmann skips a leading byte-order mark; a JSON text never starts with
   // one, and a line of the agent protocol beginning with it is not JSON.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-    return {std::nullopt,
-            "parse error at line 1, column 1: syntax error while parsing value - "
-            "a byte-order mark is not allowed"};
+    return failure(
+        "parse error at line 1, column 1: syntax error while parsing value - "
+        "a byte-order mark is not allowed");
   }
   if (const auto fault = find_nesting_fault(text)) {
-    return {std::nullopt, "parse error at line " + std::to_string(fault->line) + ", column " +
-                              std::to_string(fault->column) + ": nesting deeper than " +
-                              std::to_string(kJsonNestingLimit - 1) + " levels"};
+    return failure("parse error at line " + std::to_string(fault->line) + ", column " +
+                   std::to_string(fault->column) + ": nesting deeper than " +
+                   std::to_string(kJsonNestingLimit - 1) + " levels");
   }
   try {
-    return {JsonValue::parse(text.begin(), text.end()), {}};
+    return JsonValue::parse(text.begin(), text.end());
   } catch (const JsonValue::parse_error& e) {
-    return {std::nullopt, without_exception_prefix(e.what())};
+    return failure(without_exception_prefix(e.what()));
   } catch (const JsonValue::exception& e) {
     ErrorPosition where;
     JsonValue::sax_parse(text.begin(), text.end(), &where);
-    return {std::nullopt, position_prefix(text, where.offset) + without_exception_prefix(e.what())};
+    return failure(position_prefix(text, where.offset) + without_exception_prefix(e.what()));
   } catch (const std::exception& e) {
-    return {std::nullopt, e.what()};
+    return failure(e.what());
   }
 }
 

@@ -2,9 +2,10 @@
 // written forms.
 #pragma once
 
+#include "common/result.hpp"
+
 #include <nlohmann/json.hpp>
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,15 +19,11 @@ using JsonValue = nlohmann::json;
 // Parsing rejects documents whose arrays and objects nest this deep.
 inline constexpr int kJsonNestingLimit = 128;
 
-struct JsonParseResult {
-  std::optional<JsonValue> value;  // set on success
-  std::string error;               // "parse error at line L, column C: ..." on failure
-};
-
 // Parses exactly one JSON value; white space may surround it, anything else
 // after it is an error. Nesting of kJsonNestingLimit levels or more is an
-// error. Never throws.
-JsonParseResult parse_json(std::string_view text);
+// error, reported like every other as "parse error at line L, column C: ...".
+// Never throws.
+Result<JsonValue> parse_json(std::string_view text);
 
 // Compact form: no white space between tokens, non-ASCII as plain UTF-8.
 // Never throws: invalid UTF-8 in a string (which callers keep out) is written

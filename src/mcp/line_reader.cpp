@@ -37,16 +37,15 @@ std::optional<std::string> LineReader::next_line() {
     // clear 64 KiB for every short message an agent sends.
     if (!chunk_) chunk_ = std::make_unique_for_overwrite<char[]>(kChunkBytes);
     const auto got = read_(chunk_.get(), kChunkBytes);
-    const std::size_t* count = std::get_if<std::size_t>(&got);
-    if (count == nullptr) {
+    if (!got) {
       // A failed read ends the input; a partial line is not trusted.
       buffer_.clear();
       start_ = scanned_ = 0;
       finished_ = true;
       return std::nullopt;
     }
-    buffer_.append(chunk_.get(), *count);
-    if (*count == 0) finished_ = true;
+    buffer_.append(chunk_.get(), *got);
+    if (*got == 0) finished_ = true;
   }
 
   if (start_ == buffer_.size()) return std::nullopt;

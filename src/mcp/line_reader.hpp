@@ -4,17 +4,13 @@
 #include "platform/platform.hpp"
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 
 namespace ruvo::mcp {
 
-// Reads up to `capacity` bytes into `buffer`: the count, 0 at the end of
-// input, or the error. platform::read_stdin has this shape.
-using ReadFunction = std::function<std::variant<std::size_t, platform::Error>(char*, std::size_t)>;
+using platform::ReadFunction;
 
 class LineReader {
  public:

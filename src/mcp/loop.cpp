@@ -76,8 +76,8 @@ std::optional<std::string> answer_line(std::string_view line, const ToolCaller& 
   if (text.empty()) return std::nullopt;
 
   auto parsed = common::parse_json(text);
-  if (!parsed.value || !parsed.value->is_object()) return std::nullopt;
-  const JsonValue& message = *parsed.value;
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const JsonValue& message = *parsed;
 
   const auto id = message.find("id");
   if (id == message.end()) return std::nullopt;

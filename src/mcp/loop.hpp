@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/json.hpp"
+#include "protocol/version.hpp"
 
 #include <functional>
 #include <optional>
@@ -16,7 +17,7 @@ using common::JsonValue;
 
 inline constexpr std::string_view kProtocolVersion = "2024-11-05";
 inline constexpr std::string_view kServerName = "ruvo";
-inline constexpr std::string_view kServerVersion = "0.1.8";
+inline constexpr std::string_view kServerVersion = protocol::kVersion;
 inline constexpr int kMethodNotFound = -32601;
 
 // The next raw line (its line feed included, when it has one), or nothing

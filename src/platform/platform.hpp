@@ -3,26 +3,22 @@
 // it; nothing else in ruvo includes a system header.
 #pragma once
 
+#include "common/result.hpp"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace ruvo::platform {
 
-// A failed system call: the system's own message and code.
-struct Error {
-  int code = 0;           // errno / GetLastError / WSAGetLastError; 0 when none applies
-  std::string message;    // one line, no trailing line break
-
-  // "message (os error N)", or the message alone when code is 0 (an expired
-  // connect time-out reads "connection timed out").
-  std::string text() const;
-};
+// A failed system call carries the system's own message and code.
+using common::Error;
+using common::Result;
 
 // Makes the process robust before anything else runs: a closed pipe on
 // standard output or error must not kill it (POSIX ignores SIGPIPE), and the
@@ -44,7 +40,11 @@ bool write_stderr(std::string_view bytes);
 
 // Reads up to `capacity` bytes of standard input: the count read, 0 at the
 // end of input, or the error.
-std::variant<std::size_t, Error> read_stdin(char* buffer, std::size_t capacity);
+Result<std::size_t> read_stdin(char* buffer, std::size_t capacity);
+
+// Something to read bytes from in pieces, with read_stdin's contract; the
+// commands and the MCP loop take one so that tests can feed them.
+using ReadFunction = std::function<Result<std::size_t>(char* buffer, std::size_t capacity)>;
 
 // The value of an environment variable, or nothing when it is not set.
 std::optional<std::string> get_env(const std::string& name);
@@ -57,6 +57,10 @@ std::optional<std::string> parent_folder(const std::string& path);
 
 // The platform's path separator.
 char path_separator();
+
+// Joins two path components with the platform separator, without doubling a
+// separator that `base` already ends in.
+std::string join_path(std::string_view base, std::string_view name);
 
 // True only when the path, links followed, names an existing entry that is not
 // a folder. Any error counts as false.
@@ -83,7 +87,7 @@ std::optional<std::string> app_data_folder();
 // for and outlives us; no handle of it is kept and it never becomes a zombie
 // of ours. Returns the error when the program could not be started (a failed
 // exec included).
-std::optional<Error> start_process(const std::string& program,
+Result<void> start_process(const std::string& program,
                                    const std::vector<std::string>& args,
                                    const std::vector<std::pair<std::string, std::string>>& extra_env);
 
@@ -105,17 +109,17 @@ class TcpStream {
 
   // Connects to 127.0.0.1:port, waiting at most timeout_ms. An expired wait
   // is the error "connection timed out" with code 0.
-  static std::variant<TcpStream, Error> connect_loopback(std::uint16_t port, int timeout_ms);
+  static Result<TcpStream> connect_loopback(std::uint16_t port, int timeout_ms);
 
   // Per-call time-outs of every later read and write; failures are ignored.
   void set_timeouts(int read_ms, int write_ms);
 
   // Writes every byte, or returns the error.
-  std::optional<Error> write_all(std::string_view bytes);
+  Result<void> write_all(std::string_view bytes);
 
   // Reads up to `capacity` bytes: the count read, 0 when the peer has closed
   // the stream, or the error (an expired read time-out included).
-  std::variant<std::size_t, Error> read_some(char* buffer, std::size_t capacity);
+  Result<std::size_t> read_some(char* buffer, std::size_t capacity);
 
   void close();
 

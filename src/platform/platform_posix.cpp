@@ -26,7 +26,7 @@ namespace {
 
 Error last_error() {
   const int code = errno;
-  return Error{code, std::strerror(code)};
+  return Error{std::strerror(code), code};
 }
 
 bool write_fd(int fd, std::string_view bytes) {
@@ -43,11 +43,6 @@ bool write_fd(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::string Error::text() const {
-  if (code == 0) return message;
-  return message + " (os error " + std::to_string(code) + ")";
-}
-
 void init_process() {
   // A reader that went away (`ruvo health | head -c1`) must give a failed
   // write, not a silent death by SIGPIPE.
@@ -63,7 +58,7 @@ std::vector<std::string> command_line_words(int argc, char** argv) {
 bool write_stdout(std::string_view bytes) { return write_fd(STDOUT_FILENO, bytes); }
 bool write_stderr(std::string_view bytes) { return write_fd(STDERR_FILENO, bytes); }
 
-std::variant<std::size_t, Error> read_stdin(char* buffer, std::size_t capacity) {
+Result<std::size_t> read_stdin(char* buffer, std::size_t capacity) {
   for (;;) {
     const ssize_t n = ::read(STDIN_FILENO, buffer, capacity);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -147,7 +142,7 @@ std::optional<std::string> app_data_folder() {
   return std::nullopt;
 }
 
-std::optional<Error> start_process(const std::string& program,
+Result<void> start_process(const std::string& program,
                                    const std::vector<std::string>& args,
                                    const std::vector<std::pair<std::string, std::string>>& extra_env) {
   // Everything the children need is prepared before fork: the child side only
@@ -216,8 +211,8 @@ std::optional<Error> start_process(const std::string& program,
     n = ::read(report[0], &code, sizeof code);
   } while (n < 0 && errno == EINTR);
   ::close(report[0]);
-  if (n == static_cast<ssize_t>(sizeof code)) return Error{code, std::strerror(code)};
-  return std::nullopt;
+  if (n == static_cast<ssize_t>(sizeof code)) return Error{std::strerror(code), code};
+  return {};
 }
 
 void sleep_ms(int milliseconds) {
@@ -250,7 +245,7 @@ void TcpStream::close() {
   }
 }
 
-std::variant<TcpStream, Error> TcpStream::connect_loopback(std::uint16_t port, int timeout_ms) {
+Result<TcpStream> TcpStream::connect_loopback(std::uint16_t port, int timeout_ms) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return last_error();
   TcpStream stream(fd);
@@ -272,16 +267,16 @@ std::variant<TcpStream, Error> TcpStream::connect_loopback(std::uint16_t port, i
       ::clock_gettime(CLOCK_MONOTONIC, &now);
       const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
       const long left = timeout_ms - elapsed;
-      if (left <= 0) return Error{0, "connection timed out"};
+      if (left <= 0) return Error{"connection timed out", 0};
       const int ready = ::poll(&pfd, 1, static_cast<int>(left));
       if (ready > 0) break;
-      if (ready == 0) return Error{0, "connection timed out"};
+      if (ready == 0) return Error{"connection timed out", 0};
       if (errno != EINTR) return last_error();
     }
     int so_error = 0;
     socklen_t len = sizeof so_error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) return last_error();
-    if (so_error != 0) return Error{so_error, std::strerror(so_error)};
+    if (so_error != 0) return Error{std::strerror(so_error), so_error};
   }
   if (::fcntl(fd, F_SETFL, flags) != 0) return last_error();
   return stream;
@@ -295,7 +290,7 @@ void TcpStream::set_timeouts(int read_ms, int write_ms) {
   (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wt, sizeof wt);
 }
 
-std::optional<Error> TcpStream::write_all(std::string_view bytes) {
+Result<void> TcpStream::write_all(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n < 0) {
@@ -304,10 +299,10 @@ std::optional<Error> TcpStream::write_all(std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::variant<std::size_t, Error> TcpStream::read_some(char* buffer, std::size_t capacity) {
+Result<std::size_t> TcpStream::read_some(char* buffer, std::size_t capacity) {
   for (;;) {
     const ssize_t n = ::recv(static_cast<int>(handle_), buffer, capacity, 0);
     if (n >= 0) return static_cast<std::size_t>(n);

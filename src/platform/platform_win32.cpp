@@ -40,8 +40,8 @@ Error system_error(DWORD code) {
     length = FormatMessageW(flags, nullptr, code, 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
   }
   const int number = static_cast<int>(code);
-  if (length != 0) return Error{number, win::one_line_message(narrow(buffer, length))};
-  return Error{number, win::socket_error_text(number).value_or("unknown error")};
+  if (length != 0) return Error{win::one_line_message(narrow(buffer, length)), number};
+  return Error{win::socket_error_text(number).value_or("unknown error"), number};
 }
 
 Error last_error() { return system_error(GetLastError()); }
@@ -95,7 +95,7 @@ struct ConsoleInput {
   bool ended = false;
 };
 
-std::variant<std::size_t, Error> read_console(HANDLE handle, char* buffer, std::size_t capacity) {
+Result<std::size_t> read_console(HANDLE handle, char* buffer, std::size_t capacity) {
   static ConsoleInput input;
   while (input.taken == input.ready.size()) {
     if (input.ended) return std::size_t{0};
@@ -131,11 +131,6 @@ std::vector<std::u16string> current_environment() {
 
 }  // namespace
 
-std::string Error::text() const {
-  if (code == 0) return message;
-  return message + " (os error " + std::to_string(code) + ")";
-}
-
 void init_process() {
   // Without Winsock every socket call fails; that failure then surfaces as
   // the error of the first connect, so the outcome is not checked here.
@@ -164,7 +159,7 @@ bool write_stderr(std::string_view bytes) {
   return write_stream(STD_ERROR_HANDLE, converter, bytes);
 }
 
-std::variant<std::size_t, Error> read_stdin(char* buffer, std::size_t capacity) {
+Result<std::size_t> read_stdin(char* buffer, std::size_t capacity) {
   const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
   // A process started without standard input reads it as empty.
   if (handle == nullptr) return std::size_t{0};
@@ -288,7 +283,7 @@ std::optional<std::string> app_data_folder() {
   return std::nullopt;
 }
 
-std::optional<Error> start_process(const std::string& program,
+Result<void> start_process(const std::string& program,
                                    const std::vector<std::string>& args,
                                    const std::vector<std::pair<std::string, std::string>>& extra_env) {
   const std::wstring application = wide(program);
@@ -320,7 +315,7 @@ std::optional<Error> start_process(const std::string& program,
   // The started program is not ours to watch.
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  return std::nullopt;
+  return {};
 }
 
 void sleep_ms(int milliseconds) { Sleep(static_cast<DWORD>(std::max(milliseconds, 0))); }
@@ -349,7 +344,7 @@ void TcpStream::close() {
   }
 }
 
-std::variant<TcpStream, Error> TcpStream::connect_loopback(std::uint16_t port, int timeout_ms) {
+Result<TcpStream> TcpStream::connect_loopback(std::uint16_t port, int timeout_ms) {
   // SO_RCVTIMEO and SO_SNDTIMEO only take effect on overlapped sockets; the
   // socket is kept from started programs like a close-on-exec descriptor.
   const SOCKET sock = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
@@ -366,7 +361,7 @@ std::variant<TcpStream, Error> TcpStream::connect_loopback(std::uint16_t port, i
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) return last_socket_error();
-    if (timeout_ms <= 0) return Error{0, "connection timed out"};
+    if (timeout_ms <= 0) return Error{"connection timed out", 0};
     // Windows reports a refused connect as an exception, not as writable.
     fd_set writable;
     fd_set failed;
@@ -377,14 +372,14 @@ std::variant<TcpStream, Error> TcpStream::connect_loopback(std::uint16_t port, i
     timeval wait{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
     const int ready = select(0, nullptr, &writable, &failed, &wait);
     if (ready == SOCKET_ERROR) return last_socket_error();
-    if (ready == 0) return Error{0, "connection timed out"};
+    if (ready == 0) return Error{"connection timed out", 0};
     int so_error = 0;
     int length = sizeof so_error;
     if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &length) != 0) {
       return last_socket_error();
     }
     if (so_error != 0) return system_error(static_cast<DWORD>(so_error));
-    if (!FD_ISSET(sock, &writable)) return Error{0, "connection failed"};
+    if (!FD_ISSET(sock, &writable)) return Error{"connection failed", 0};
   }
 
   u_long blocking = 0;
@@ -400,7 +395,7 @@ void TcpStream::set_timeouts(int read_ms, int write_ms) {
   (void)setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&write_timeout), sizeof write_timeout);
 }
 
-std::optional<Error> TcpStream::write_all(std::string_view bytes) {
+Result<void> TcpStream::write_all(std::string_view bytes) {
   const SOCKET sock = static_cast<SOCKET>(handle_);
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
@@ -408,10 +403,10 @@ std::optional<Error> TcpStream::write_all(std::string_view bytes) {
     if (n == SOCKET_ERROR) return last_socket_error();
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::variant<std::size_t, Error> TcpStream::read_some(char* buffer, std::size_t capacity) {
+Result<std::size_t> TcpStream::read_some(char* buffer, std::size_t capacity) {
   const int chunk = static_cast<int>(std::min<std::size_t>(capacity, INT_MAX));
   const int n = recv(static_cast<SOCKET>(handle_), buffer, chunk, 0);
   if (n == SOCKET_ERROR) return last_socket_error();

@@ -1,11 +1,9 @@
-#include "service/client.hpp"
+#include "client/http.hpp"
 
 #include "common/utf8.hpp"
 #include "platform/platform.hpp"
 
-#include <variant>
-
-namespace ruvo::service {
+namespace ruvo::client {
 namespace {
 
 constexpr std::string_view kHeadBodySeparator = "\r\n\r\n";
@@ -67,7 +65,9 @@ std::string build_request(const ServiceInfo& info, std::string_view method, std:
   request.append(method);
   request += ' ';
   request.append(path);
-  request += " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: ";
+  request += " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  request.append(protocol::kTokenHeader);
+  request += ": ";
   request += info.token;
   request += "\r\nContent-Type: application/json\r\nContent-Length: ";
   request += std::to_string(body_text.size());
@@ -78,51 +78,46 @@ std::string build_request(const ServiceInfo& info, std::string_view method, std:
 
 ServiceReply parse_reply(std::string_view bytes) {
   const auto separator = bytes.find(kHeadBodySeparator);
-  if (separator == std::string_view::npos) return ServiceReply::from_error("响应没有头体分隔");
+  if (separator == std::string_view::npos) return common::failure("响应没有头体分隔");
 
   const std::string head = common::to_valid_utf8(bytes.substr(0, separator));
   const auto [version_word, status_word] = first_two_words(head);
   unsigned status = 0;
   if (version_word.empty() || !parse_status(status_word, status)) {
-    return ServiceReply::from_error("响应状态行不合法");
+    return common::failure("响应状态行不合法");
   }
 
   // The body is parsed before the status is looked at: a 401 whose body is not
   // JSON is reported as such.
   auto parsed = common::parse_json(bytes.substr(separator + kHeadBodySeparator.size()));
-  if (!parsed.value) return ServiceReply::from_error("响应不是 JSON：" + parsed.error);
-  if (status == 401) return ServiceReply::from_value(bad_token_reply());
-  return ServiceReply::from_value(std::move(*parsed.value));
+  if (!parsed) return common::failure("响应不是 JSON：" + parsed.error().message);
+  if (status == 401) return bad_token_reply();
+  return parsed;
 }
 
-ServiceReply service_request(const ServiceInfo& info, std::string_view method, std::string_view path,
-                             const JsonValue* body, int read_timeout_s) {
+ServiceReply service_request(const ServiceInfo& info, const protocol::Route& route, const JsonValue* body) {
   auto connected = platform::TcpStream::connect_loopback(info.port, kConnectTimeoutMs);
-  if (auto* error = std::get_if<platform::Error>(&connected)) {
-    return ServiceReply::from_error("连不上 Ruvo 服务：" + error->text());
-  }
+  if (!connected) return common::failure("连不上 Ruvo 服务：" + connected.error().text());
   // The stream closes itself on every path out of this function.
-  auto& stream = std::get<platform::TcpStream>(connected);
-  stream.set_timeouts(read_timeout_s * 1000, kWriteTimeoutMs);
+  auto& stream = *connected;
+  stream.set_timeouts(route.read_timeout_s * 1000, kWriteTimeoutMs);
 
-  if (const auto error = stream.write_all(build_request(info, method, path, body))) {
-    return ServiceReply::from_error("write: " + error->text());
+  if (const auto written = stream.write_all(build_request(info, route.method, route.path, body)); !written) {
+    return common::failure("write: " + written.error().text());
   }
 
   std::string received;
   char chunk[kReadChunkBytes];
   for (;;) {
-    auto got = stream.read_some(chunk, sizeof chunk);
-    if (auto* error = std::get_if<platform::Error>(&got)) {
-      return ServiceReply::from_error("read: " + error->text());
-    }
-    const std::size_t n = std::get<std::size_t>(got);
+    const auto got = stream.read_some(chunk, sizeof chunk);
+    if (!got) return common::failure("read: " + got.error().text());
+    const std::size_t n = *got;
     if (n == 0) break;
     received.append(chunk, n);
-    if (received.size() > kMaxReplyBytes) return ServiceReply::from_error("响应过大");
+    if (received.size() > kMaxReplyBytes) return common::failure("响应过大");
   }
   stream.close();
   return parse_reply(received);
 }
 
-}  // namespace ruvo::service
+}  // namespace ruvo::client

@@ -1,0 +1,25 @@
+// The process entry of ruvo: one table from the first word to its command.
+#pragma once
+
+#include "cli/outcome.hpp"
+#include "client/client.hpp"
+#include "platform/platform.hpp"
+
+#include <functional>
+#include <string_view>
+
+namespace ruvo::bin {
+
+// Where a command's streams go while it runs: standard input for `explain -`
+// and `mcp`, and the line sink through which `mcp` answers as it goes.
+struct Streams {
+  platform::ReadFunction input;
+  std::function<void(std::string_view line)> write_line;
+};
+
+// Runs the command named by the first word. No word is help; a word that
+// names no command gives "未知命令：<word>" on standard error, the help text
+// on standard output and exit code 2.
+cli::Outcome run_ruvo(const cli::Words& words, client::Client& client, const Streams& streams);
+
+}  // namespace ruvo::bin

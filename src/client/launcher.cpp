@@ -1,0 +1,76 @@
+#include "client/launcher.hpp"
+
+#include "client/discovery.hpp"
+#include "client/http.hpp"
+#include "platform/platform.hpp"
+#include "protocol/programs.hpp"
+#include "protocol/routes.hpp"
+
+namespace ruvo::client {
+namespace {
+
+constexpr std::string_view kWebViewFolderVariable = "WEBVIEW2_USER_DATA_FOLDER";
+constexpr std::string_view kWebViewFolderName = "wv2-service";
+
+// Starts the service program headless with its WebView2 data kept apart from
+// the interactive instance's. The folder is created best-effort: the program
+// is started even when that fails.
+bool start_headless(const std::string& program) {
+  std::vector<std::pair<std::string, std::string>> env;
+  if (const auto data = data_folder()) {
+    const std::string folder = platform::join_path(*data, kWebViewFolderName);
+    platform::create_folders(folder);
+    env.emplace_back(std::string(kWebViewFolderVariable), folder);
+  }
+  return platform::start_process(program, {std::string(protocol::kServiceArgument)}, env).ok();
+}
+
+}  // namespace
+
+bool probe_health(const ServiceInfo& info) {
+  const ServiceReply reply = service_request(info, protocol::kHealthRoute, nullptr);
+  if (!reply || !reply->is_object()) return false;
+  const auto ok = reply->find("ok");
+  return ok != reply->end() && ok->is_boolean() && ok->get<bool>();
+}
+
+common::Result<std::string> find_service_program() {
+  const auto self = platform::own_executable_path();
+  if (!self) return common::failure(std::string(kNoServiceProgram));
+  const auto folder = platform::parent_folder(*self);
+  if (!folder) return common::failure(std::string(kNoServiceProgram));
+  for (const std::string_view name : protocol::kServiceProgramNames) {
+    std::string candidate = platform::join_path(*folder, name);
+    // Where names ignore letter case, "Ruvo.exe" beside ruvo.exe is ruvo.exe
+    // itself; started with --service it would print its help text into an
+    // agent's JSON-RPC stream. The running program is never the service one.
+    if (platform::is_regular_file(candidate) && !platform::same_file(candidate, *self)) return candidate;
+  }
+  return common::failure(std::string(kNoServiceProgram));
+}
+
+common::Result<ServiceInfo> ensure_service() {
+  if (auto info = read_service_info(); info && probe_health(*info)) return info;
+
+  const auto program = find_service_program();
+  if (!program) return program.error();
+  if (!start_headless(*program)) return common::failure("the service program could not be started");
+
+  for (int attempt = 0; attempt < kWaitAttempts; ++attempt) {
+    platform::sleep_ms(kWaitPauseMs);
+    auto info = read_service_info();
+    if (info && probe_health(*info)) return info;
+  }
+  return common::failure("no service answered after it was started");
+}
+
+common::Result<void> start_service() {
+  const auto program = find_service_program();
+  if (!program) return program.error();
+  if (auto started = platform::start_process(*program, {std::string(protocol::kServiceArgument)}, {}); !started) {
+    return common::failure(std::string(kStartFailedPrefix) + started.error().text());
+  }
+  return {};
+}
+
+}  // namespace ruvo::client

@@ -1,0 +1,41 @@
+// Making sure the local service answers, starting the program that runs it
+// headless when it does not.
+#pragma once
+
+#include "common/result.hpp"
+#include "protocol/discovery.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace ruvo::client {
+
+using protocol::ServiceInfo;
+
+inline constexpr int kWaitAttempts = 40;
+inline constexpr int kWaitPauseMs = 300;
+
+// The messages of the two ways `ruvo service` can fail; "启动失败：" is
+// followed by the system's own text.
+inline constexpr std::string_view kNoServiceProgram = "找不到 Ruvo 主程序";
+inline constexpr std::string_view kStartFailedPrefix = "启动失败：";
+
+// The ServiceInfo of a service that has just answered its health probe,
+// starting the service program first when none does; an error when no
+// service could be brought up. Never prints.
+common::Result<ServiceInfo> ensure_service();
+
+// One GET /v1/health; healthy only when the reply is an object whose "ok" is
+// the boolean true.
+bool probe_health(const ServiceInfo& info);
+
+// The first candidate beside the running program that is a regular file and
+// not the running program itself.
+common::Result<std::string> find_service_program();
+
+// Starts the service program headless, without waiting for it (`ruvo
+// service`). The error is kNoServiceProgram, or kStartFailedPrefix and the
+// system's text.
+common::Result<void> start_service();
+
+}  // namespace ruvo::client
