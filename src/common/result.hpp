@@ -27,6 +27,12 @@ struct Error {
 // An error without an operating-system code.
 inline Error failure(std::string message) { return Error{std::move(message), 0}; }
 
+// What error() gives for a success.
+inline const Error& no_error() {
+  static const Error none;
+  return none;
+}
+
 template <typename T>
 class [[nodiscard]] Result {
  public:
@@ -45,8 +51,9 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  // The error; only when !ok().
-  const Error& error() const { assert(!ok()); return std::get<1>(data_); }
+  // The error; an empty one when ok(), so that a message can be shown
+  // without asking first.
+  const Error& error() const { return ok() ? no_error() : std::get<1>(data_); }
 
  private:
   std::variant<T, Error> data_;
@@ -61,7 +68,7 @@ class [[nodiscard]] Result<void> {
 
   bool ok() const { return !error_.has_value(); }
   explicit operator bool() const { return ok(); }
-  const Error& error() const { assert(!ok()); return *error_; }
+  const Error& error() const { return ok() ? no_error() : *error_; }
 
  private:
   std::optional<Error> error_;

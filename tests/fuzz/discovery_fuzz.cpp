@@ -1,11 +1,11 @@
 // Any discovery-file content: either a usable ServiceInfo within its bounds or nothing.
-#include "service/discovery.hpp"
+#include "protocol/discovery.hpp"
 
 #include <cstdint>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto info = ruvo::service::parse_service_info(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (info && (info->port == 0 || info->token.size() < ruvo::service::kMinTokenBytes)) __builtin_trap();
+  const auto info = ruvo::protocol::parse_service_info(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (info && (info->port == 0 || info->token.size() < ruvo::protocol::kMinTokenBytes)) __builtin_trap();
   return 0;
 }

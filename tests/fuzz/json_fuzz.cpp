@@ -22,16 +22,16 @@ int depth_of(const ruvo::common::JsonValue& value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parsed = ruvo::common::parse_json(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (!parsed.value) {
-    if (parsed.error.rfind("parse error at line ", 0) != 0) __builtin_trap();
+  if (!parsed) {
+    if (parsed.error().message.rfind("parse error at line ", 0) != 0) __builtin_trap();
     return 0;
   }
   // What the reader accepts stays under the nesting limit.
-  if (depth_of(*parsed.value) >= ruvo::common::kJsonNestingLimit) __builtin_trap();
-  const std::string compact = ruvo::common::to_compact(*parsed.value);
-  (void)ruvo::common::to_pretty(*parsed.value);
+  if (depth_of(*parsed) >= ruvo::common::kJsonNestingLimit) __builtin_trap();
+  const std::string compact = ruvo::common::to_compact(*parsed);
+  (void)ruvo::common::to_pretty(*parsed);
   const auto again = ruvo::common::parse_json(compact);
   // NaN cannot come out of the parser, so equality is well defined.
-  if (!again.value || *again.value != *parsed.value) __builtin_trap();
+  if (!again || *again != *parsed) __builtin_trap();
   return 0;
 }

@@ -22,29 +22,33 @@ using ruvo::common::JsonValue;
 
 // The service a tool call reaches: down, an error text, or the request body
 // echoed back inside a reply, chosen by the arguments so the fuzzer steers it.
-ruvo::mcp::ServiceAccess scripted_access(const JsonValue& arguments) {
-  const bool down = arguments.is_object() && arguments.contains("down");
-  ruvo::mcp::ServiceAccess access;
-  access.ensure = [down]() -> std::optional<ruvo::service::ServiceInfo> {
-    if (down) return std::nullopt;
-    return ruvo::service::ServiceInfo{4242, "fuzz-token-0123456789", ""};
-  };
-  access.request = [](const ruvo::service::ServiceInfo&, std::string_view method, std::string_view path,
-                      const JsonValue* body, int) {
-    if (body == nullptr) return ruvo::service::ServiceReply::from_value(JsonValue{{"ok", true}});
-    if (body->contains("fail")) return ruvo::service::ServiceReply::from_error("read: fuzz (os error 1)");
+class ScriptedClient final : public ruvo::client::Client {
+ public:
+  explicit ScriptedClient(bool down) : down_(down) {}
+  ruvo::common::Result<ruvo::protocol::ServiceInfo> ensure_service() override {
+    if (down_) return ruvo::common::failure("down");
+    return ruvo::protocol::ServiceInfo{4242, "fuzz-token-0123456789", ""};
+  }
+  ruvo::common::Result<JsonValue> exchange(const ruvo::protocol::ServiceInfo&, const ruvo::protocol::Route& route,
+                                           const JsonValue* body) override {
+    if (body == nullptr) return JsonValue{{"ok", true}};
+    if (body->contains("fail")) return ruvo::common::failure("read: fuzz (os error 1)");
     JsonValue reply = *body;
-    reply["path"] = std::string(method) + " " + std::string(path);
-    return ruvo::service::ServiceReply::from_value(std::move(reply));
-  };
-  return access;
-}
+    reply["path"] = std::string(route.method) + " " + std::string(route.path);
+    return reply;
+  }
+  ruvo::common::Result<void> start_service() override { return {}; }
+
+ private:
+  bool down_;
+};
 
 struct Tools {
   int calls = 0;
   JsonValue call(std::string_view name, const JsonValue& arguments) {
     ++calls;
-    return ruvo::mcp::call_tool_with(name, arguments, scripted_access(arguments));
+    ScriptedClient client(arguments.is_object() && arguments.contains("down"));
+    return ruvo::mcp::call_tool(name, arguments, client);
   }
 };
 
@@ -54,8 +58,8 @@ void check_reply(const std::string& line) {
   if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) __builtin_trap();
   if (!ruvo::common::is_valid_utf8(line)) __builtin_trap();
   const auto parsed = ruvo::common::parse_json(line);
-  if (!parsed.value || !parsed.value->is_object()) __builtin_trap();
-  const JsonValue& reply = *parsed.value;
+  if (!parsed || !parsed->is_object()) __builtin_trap();
+  const JsonValue& reply = *parsed;
   if (!reply.contains("id") || reply.value("jsonrpc", "") != "2.0") __builtin_trap();
   if (reply.contains("result") == reply.contains("error")) __builtin_trap();
   if (ruvo::common::to_compact(reply) != line) __builtin_trap();
@@ -85,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 13 + size / 8;
   std::size_t offset = 0;
   ruvo::mcp::LineReader reader([&](char* buffer, std::size_t capacity)
-                                   -> std::variant<std::size_t, ruvo::platform::Error> {
+                                   -> ruvo::common::Result<std::size_t> {
     const std::size_t n = std::min({piece, capacity, size - offset});
     std::memcpy(buffer, input.data() + offset, n);
     offset += n;

@@ -10,6 +10,7 @@
 #include "cli/save.hpp"
 #include "common/json.hpp"
 #include "common/utf8.hpp"
+#include "protocol/requests.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -48,7 +49,7 @@ bool follows(const std::vector<std::string>& words, std::string_view option, con
 // The compact form reads back as the same value.
 void check_round_trip(const JsonValue& body) {
   const auto again = ruvo::common::parse_json(ruvo::common::to_compact(body));
-  if (!again.value || *again.value != body) __builtin_trap();
+  if (!again || *again != body) __builtin_trap();
 }
 
 void check_lookup(const std::vector<std::string>& words) {
@@ -62,7 +63,7 @@ void check_lookup(const std::vector<std::string>& words) {
     }
   }
   if (options.term != term) __builtin_trap();
-  if (options.term) check_round_trip(ruvo::cli::lookup_request_body(*options.term));
+  if (options.term) check_round_trip(ruvo::protocol::lookup_body(*options.term));
 }
 
 void check_explain(const std::vector<std::string>& words) {
@@ -79,7 +80,7 @@ void check_explain(const std::vector<std::string>& words) {
     if (has_word(words, "-") && options.text != "-") __builtin_trap();
   }
   const std::string text = options.text ? ruvo::cli::prepare_explain_text(*options.text) : "";
-  check_round_trip(ruvo::cli::explain_request_body(options, text));
+  check_round_trip(ruvo::protocol::explain_body(ruvo::cli::explain_query(options, text)));
 }
 
 void check_save(const std::vector<std::string>& words) {
@@ -92,11 +93,11 @@ void check_save(const std::vector<std::string>& words) {
     for (std::size_t i = 0; i + 1 < words.size() && !from_a_word; ++i) {
       if (words[i] != "--fields") continue;
       const auto parsed = ruvo::common::parse_json(words[i + 1]);
-      from_a_word = parsed.value && *parsed.value == options.fields;
+      from_a_word = parsed && *parsed == options.fields;
     }
     if (!from_a_word) __builtin_trap();
   }
-  check_round_trip(ruvo::cli::save_request_body(options));
+  check_round_trip(ruvo::protocol::save_body(ruvo::cli::save_entry(options)));
 }
 
 // Prepared whole, prepared in pieces of a size the input picks, and by the
@@ -117,17 +118,19 @@ void check_explain_text(std::string_view input) {
 
 void check_renderers(std::string_view input) {
   const auto parsed = ruvo::common::parse_json(input);
-  if (!parsed.value) return;
-  const JsonValue& reply = *parsed.value;
+  if (!parsed) return;
+  const JsonValue& reply = *parsed;
   const std::string lookup = ruvo::cli::render_lookup_reply(reply, "查询");
   if (lookup.empty() || lookup.back() != '\n') __builtin_trap();
   const auto explain = ruvo::cli::render_explain_reply(reply);
   const auto save = ruvo::cli::render_save_reply(reply, "词");
   // A failure is a message for fail_and_exit; a success is output that ends
   // its last line.
-  if (explain.ok && (explain.text.empty() || explain.text.back() != '\n')) __builtin_trap();
-  if (save.ok && save.text.back() != '\n') __builtin_trap();
-  if (!ruvo::common::is_valid_utf8(lookup + explain.text + save.text)) __builtin_trap();
+  const std::string explain_text = explain ? *explain : explain.error().message;
+  const std::string save_text = save ? *save : save.error().message;
+  if (explain && (explain_text.empty() || explain_text.back() != '\n')) __builtin_trap();
+  if (save && save_text.back() != '\n') __builtin_trap();
+  if (!ruvo::common::is_valid_utf8(lookup + explain_text + save_text)) __builtin_trap();
 }
 
 }  // namespace

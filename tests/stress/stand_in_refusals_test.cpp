@@ -4,8 +4,8 @@
 // could make the service hold as much memory as it cares to send.
 #include "common/json.hpp"
 #include "stress/stand_in.hpp"
-#include "support/lib/process.hpp"
-#include "support/lib/temp_dir.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 

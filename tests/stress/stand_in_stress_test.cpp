@@ -6,8 +6,8 @@
 // nothing.
 #include "common/json.hpp"
 #include "stress/stand_in.hpp"
-#include "support/lib/process.hpp"
-#include "support/lib/temp_dir.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 

@@ -38,7 +38,7 @@
 #include <string_view>
 #include <thread>
 
-#include "common/paths.hpp"
+#include "client/discovery.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -108,10 +108,12 @@ void detach_standard_streams() {
 
 // Written to a temporary file and renamed, so ruvo never reads half of it.
 bool write_discovery(uint16_t port) {
-  const auto folder = ruvo::common::desktop_data_folder();
+  const auto folder = ruvo::client::data_folder();
   if (!folder) return false;
   ruvo::platform::create_folders(*folder);
-  const std::string target = ruvo::common::join_path(*folder, ruvo::common::kDiscoveryFileName);
+  const auto path = ruvo::client::discovery_file_path();
+  if (!path) return false;
+  const std::string& target = *path;
   const std::string temporary = target + "." + std::to_string(::getpid()) + ".tmp";
   const nlohmann::json content = {{"port", port}, {"token", std::string(kToken)}, {"version", "fake"}};
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

@@ -1,0 +1,50 @@
+# Fails when a source includes a header of a layer it may not look at:
+#   common: nothing else;  platform, protocol: common;  client: no cli, mcp, bin;
+#   cli and mcp: not each other, not bin;  desktop: only common, platform, protocol.
+# Run as: cmake -DROOT=<source tree> -P layering.cmake
+set(layers common platform protocol client cli mcp bin)
+set(allowed_common common)
+set(allowed_platform common platform)
+set(allowed_protocol common protocol)
+set(allowed_client common platform protocol client)
+set(allowed_cli common platform protocol client cli)
+set(allowed_mcp common platform protocol client mcp)
+set(allowed_bin common platform protocol client cli mcp bin)
+set(allowed_desktop common platform protocol)
+
+set(faults "")
+function(check_file file layer)
+  file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+    string(REGEX MATCH "^[^/]+" top "${header}")
+    if(NOT header MATCHES "/")
+      continue()  # a header of the same folder
+    endif()
+    list(FIND layers "${top}" is_layer)
+    if(is_layer EQUAL -1)
+      continue()  # the local service's own subfolders
+    endif()
+    list(FIND allowed_${layer} "${top}" ok)
+    if(ok EQUAL -1)
+      file(RELATIVE_PATH shown ${ROOT} ${file})
+      set(faults "${faults}\n  ${shown} (${layer}) includes ${header}" PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
+
+foreach(layer IN LISTS layers)
+  file(GLOB_RECURSE files ${ROOT}/src/${layer}/*.hpp ${ROOT}/src/${layer}/*.cpp)
+  foreach(file IN LISTS files)
+    check_file(${file} ${layer})
+  endforeach()
+endforeach()
+file(GLOB_RECURSE files ${ROOT}/desktop/*.hpp ${ROOT}/desktop/*.cpp)
+foreach(file IN LISTS files)
+  check_file(${file} desktop)
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "includes that look up or sideways:${faults}")
+endif()
+message(STATUS "every include looks down")

@@ -1,0 +1,131 @@
+// `ruvo explain` as a process against a scripted service: text from a word
+// and from standard input, the exact request bytes and the exit codes. Every
+// row of words and replies is covered in-process (tests/cli).
+#include "support/fake_service.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace ruvo::test;
+
+namespace {
+
+const std::string kUsage =
+    "用法：ruvo explain <文字|-> [--mode auto|term|passage] [--lang zh|en] [--no-cloud] [--json]\n";
+
+std::string explain_body(const std::string& text, const std::string& lang = "zh",
+                         const std::string& mode = "auto", bool allow_cloud = true) {
+  return std::string(R"({"allowCloud":)") + (allow_cloud ? "true" : "false") +
+         R"(,"context":"","lang":")" + lang + R"(","mode":")" + mode + R"(","text":")" + text + "\"}";
+}
+
+std::string repeat(const std::string& piece, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+// A running service found through the discovery file.
+struct LiveService {
+  FakeService service;
+  AppDataDir appdata;
+  LiveService() {
+    appdata.write_discovery(service.port());
+    service.on("POST /v1/explain", {Reply::json(200, R"({"ok":true,"term":"T","source":"local"})")});
+  }
+
+  RunResult explain(std::vector<std::string> words, std::optional<std::string> input = std::nullopt) {
+    words.insert(words.begin(), "explain");
+    return run({.words = std::move(words), .env = appdata.env(), .stdin_bytes = std::move(input)});
+  }
+  // The request that followed the launcher's health probe.
+  std::string explain_request() const {
+    const auto requests = service.requests();
+    if (requests.size() != 2 || requests[0].path != "/v1/health") return "<unexpected requests>";
+    return requests[1].raw;
+  }
+};
+
+}  // namespace
+
+TEST(CliExplain, StandardInputWithLangAndJson) {
+  LiveService live;
+  live.service.on("POST /v1/explain",
+                  {Reply::json(200, R"({"ok":true,"term":"一些文字","source":"model","plain":"some text"})")});
+  // echo 一些文字 | ruvo explain - --lang en --json
+  const RunResult r = live.explain({"-", "--lang", "en", "--json"}, "一些文字\n");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "{\n  \"ok\": true,\n  \"plain\": \"some text\",\n  \"source\": \"model\",\n"
+            "  \"term\": \"一些文字\"\n}\n");
+  EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body("一些文字", "en")));
+}
+
+TEST(CliExplain, RendersTheHeaderAndSpacedFields) {
+  LiveService live;
+  live.service.on("POST /v1/explain",
+                  {Reply::json(200, R"({"ok":true,"term":"RAG","source":"local",)"
+                                    R"("definition":"检索增强生成","plain":"先查再答","example":" "})")});
+  const RunResult r = live.explain({"RAG", "--mode", "term", "--no-cloud"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "RAG（local）\n\n定义：检索增强生成\n\n通俗解释：先查再答\n");
+  EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body("RAG", "zh", "term", false)));
+}
+
+TEST(CliExplain, LongTextIsCutTo2000Characters) {
+  const std::string kept = repeat("汉", 2000);
+  // From standard input, with white space around that does not count.
+  {
+    LiveService live;
+    const RunResult r = live.explain({"-"}, " \n" + kept + "字\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body(kept)));
+  }
+  // From a word.
+  {
+    LiveService live;
+    const RunResult r = live.explain({kept + "字"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(live.explain_request(), request_bytes("POST", "/v1/explain", explain_body(kept)));
+  }
+}
+
+TEST(CliExplain, UsageErrorsNeverContactTheService) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;
+    std::optional<std::string> input;
+  };
+  const Case cases[] = {
+      {"no word", {}, std::nullopt},
+      {"- with blank input", {"-"}, " \n\u3000\n"},
+      {"- with input that is not UTF-8", {"-", "--json"}, "文字\xff\xfe"},
+  };
+  for (const auto& c : cases) {
+    LiveService live;
+    ProgramDir programs;  // nothing to start either
+    std::vector<std::string> words = c.words;
+    words.insert(words.begin(), "explain");
+    const RunResult r = run({.words = words, .program = programs.ruvo(), .env = live.appdata.env(),
+                             .stdin_bytes = c.input});
+    EXPECT_EQ(r.exit_code, 1) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+    EXPECT_EQ(r.err, kUsage) << c.name;
+    EXPECT_EQ(live.service.connections(), 0u) << c.name;
+  }
+}
+
+TEST(CliExplain, NoServiceAndNothingToStart) {
+  AppDataDir appdata;  // no discovery file
+  ProgramDir programs;
+  const RunResult r = run({.words = {"explain", "RAG"}, .program = programs.ruvo(), .env = appdata.env()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Ruvo 服务没起来\n");
+}
