@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The benchmarks of ruvo in one command: installs what they need, builds a
-# static Release ruvo and the stand-in service, starts the service in a
+# Release ruvo and the local service, starts the service in a
 # temporary application-data folder, measures ruvo against the programs a
 # user would pick instead (curl, an MCP server on the official TypeScript
 # SDK) and against the floor of what this machine can do, and prints the
@@ -35,7 +35,7 @@ log() { printf '== %s\n' "$*" >&2; }
 # ---- what the benchmarks need ----
 if [ "${RUVO_BENCH_SKIP_INSTALL:-0}" != 1 ]; then
   packages=(build-essential cmake pkg-config nlohmann-json3-dev libcpp-httplib-dev libssl-dev
-    libsqlite3-dev curl wrk hyperfine time)
+    libsqlite3-dev libgtest-dev libgmock-dev curl wrk hyperfine time)
   missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -58,8 +58,9 @@ if [ "${RUVO_BENCH_SKIP_INSTALL:-0}" != 1 ]; then
 fi
 
 # ---- build ----
-log "building static Release ruvo and ruvo-gui.exe in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRUVO_STATIC=ON -DRUVO_BUILD_TESTS=OFF >/dev/null
+# The README's build: a plain Release configure (ruvo is static by default).
+log "building Release ruvo and ruvo-gui.exe in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target ruvo ruvo_gui >/dev/null
 tools="$build/bench-tools"
 mkdir -p "$tools"
@@ -68,7 +69,7 @@ for t in empty raw_exchange interleave mcp_drive mcp_floor http_floor; do
 done
 ruvo="$build/ruvo"
 
-# ---- the stand-in service ----
+# ---- the local service ----
 work=$(mktemp -d /tmp/ruvo-bench.XXXXXX)
 svc="$work/service" cold="$work/cold"
 mkdir -p "$svc" "$cold"
@@ -82,7 +83,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-log "starting the stand-in service in $svc"
+log "starting the local service in $svc"
 # It detaches itself (and may fork to do so); its pid is read from its log.
 APPDATA="$svc" "$build/ruvo-gui.exe" --service &
 discovery="$svc/com.corvanta.desktop/explain.json"
@@ -148,7 +149,7 @@ list_floor=$(awk '$1==2{print $2}' <<<"$list_out")
 # ---- 4. sequential tools/call ----
 # Besides the peer as one would write it (one exchange per call), the same
 # peer making ruvo's two exchanges, and the two raw exchanges against a server
-# that does nothing (the loopback floor) as well as against the stand-in.
+# that does nothing (the loopback floor) as well as against the local service.
 log "MCP tools/call ruvo_lookup: $N_CALL calls each (peers $N_CALL_PEER), taking turns"
 "$tools/http_floor" >"$work/http_floor.port" &
 http_floor_pid=$!

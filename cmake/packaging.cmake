@@ -2,7 +2,7 @@
 # (or `cmake --build <dir> --target package`).
 #   Windows: ruvo-<version>-windows-x86_64.zip holding bin/ruvo.exe
 #   Linux:   ruvo-<version>-linux-<arch>.tar.gz holding bin/ruvo and, when
-#            the desktop stand-in is built, bin/ruvo-gui.exe beside it (where
+#            the local service is built, bin/ruvo-gui.exe beside it (where
 #            the launcher looks for it)
 set(CPACK_PACKAGE_NAME ruvo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -9,13 +9,11 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-win"
 
-# The GoogleTest packages are Linux libraries and the desktop stand-in is a
-# Linux program; the Windows build is the client alone.
+# A cross build is the client alone: the tests and the local service are
+# Linux programs, and the toolchain file leaves them out by itself.
 cmake -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
-  -DRUVO_BUILD_DESKTOP=OFF \
-  -DRUVO_BUILD_TESTS=OFF \
   "$@" >&2
 cmake --build "$build" -j2 --target ruvo >&2
 

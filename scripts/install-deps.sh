@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the Windows build need,
 # asking apt only for those that are missing. Safe to run again.
+#   scripts/install-deps.sh           everything the tests need
+#   scripts/install-deps.sh --build   only what building the two programs needs
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
   nlohmann-json3-dev            # JsonValue
-  libgtest-dev libgmock-dev     # tests
+  libgtest-dev libgmock-dev     # tests (found at configure time)
   libcpp-httplib-dev libssl-dev # the local service's HTTP server
   libsqlite3-dev                # the local service's store
-  g++-mingw-w64-x86-64-posix    # ruvo.exe
-  wine64                        # running ruvo.exe in the tests
-  nodejs npm                    # the MCP client interop test
-  curl
-  wrk                           # load on the local service in the stress tests
 )
+if [ "${1:-}" != --build ]; then
+  packages+=(
+    g++-mingw-w64-x86-64-posix  # ruvo.exe
+    wine64                      # running ruvo.exe in the tests
+    nodejs npm                  # the MCP client interop test
+    curl
+    wrk                         # load on the local service in the stress tests
+  )
+fi
 if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(hyperfine time linux-perf valgrind); fi
 if [ "${RUVO_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev); fi
 

@@ -3,6 +3,7 @@
 # ruvo starts the local term service (ruvo-gui.exe, built beside it) itself.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/install-deps.sh" --build
+# Only the two programs: the main job runs no test.
+RUVO_BUILD_TYPE=Release RUVO_TARGETS="ruvo ruvo_gui" "$root/scripts/build.sh"
 exec "$root/build/ruvo" explain "${@:-RAG}"

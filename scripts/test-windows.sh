@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs the end-to-end suite against the Windows build, ruvo.exe, under Wine.
+# Runs the process tests against the Windows build, ruvo.exe, under Wine.
 # The suite is the Linux test binary: only the program it drives changes.
 #   scripts/test-windows.sh
-#   RUVO_E2E_BIN=<path>            the Linux ruvo_e2e_tests (default build/ruvo_e2e_tests,
+#   RUVO_PROCESS_TESTS=<path>      the Linux ruvo_process_tests (default build/ruvo_process_tests,
 #                                  made by scripts/test.sh or scripts/build.sh)
 #   RUVO_TEST_FAKE_DESKTOP=<path>  the fake desktop program (default test-programs/fake_desktop
 #                                  beside the test binary); Wine starts this Linux program
@@ -43,13 +43,13 @@ if [ -z "$wine" ] || [ -z "$wineserver" ]; then
 fi
 
 # --- what the suite needs -------------------------------------------------------
-e2e_bin=${RUVO_E2E_BIN:-$root/build/ruvo_e2e_tests}
-if [ ! -x "$e2e_bin" ]; then
-  echo "no end-to-end test binary at $e2e_bin: build the Linux side first (scripts/build.sh) or set RUVO_E2E_BIN" >&2
+process_bin=${RUVO_PROCESS_TESTS:-$root/build/ruvo_process_tests}
+if [ ! -x "$process_bin" ]; then
+  echo "no process test binary at $process_bin: build the Linux side first (scripts/build.sh) or set RUVO_PROCESS_TESTS" >&2
   exit 1
 fi
-e2e_bin=$(cd "$(dirname "$e2e_bin")" && pwd)/$(basename "$e2e_bin")
-fake_desktop=${RUVO_TEST_FAKE_DESKTOP:-$(dirname "$e2e_bin")/test-programs/fake_desktop}
+process_bin=$(cd "$(dirname "$process_bin")" && pwd)/$(basename "$process_bin")
+fake_desktop=${RUVO_TEST_FAKE_DESKTOP:-$(dirname "$process_bin")/test-programs/fake_desktop}
 if [ ! -x "$fake_desktop" ]; then
   echo "no fake desktop program at $fake_desktop: build the target fake_desktop or set RUVO_TEST_FAKE_DESKTOP" >&2
   exit 1
@@ -112,14 +112,14 @@ echo "   ready after $(($(date +%s) - started)) s"
 # The groups that drive the program; the fixture and in-process client tests
 # have nothing of ruvo.exe in them.
 filter=${RUVO_WINE_FILTER:-"Entry.*:Health.*:Launcher.*:CliLookup.*:CliExplain.*:CliSave.*:McpServer.*:McpTools.*:McpToolsServiceDown.*:Fault*"}
-echo "== end-to-end tests against $ruvo_exe"
+echo "== process tests against $ruvo_exe"
 status=0
 (
   cd "$work"
   RUVO_TEST_PROGRAM="$ruvo_exe" \
   RUVO_TEST_LAUNCHER="$wine $work/wine_shim.exe" \
   RUVO_TEST_FAKE_DESKTOP="$fake_desktop" \
-  "$e2e_bin" --gtest_filter="$filter"
+  "$process_bin" --gtest_filter="$filter"
 ) || status=$?
 echo "== Windows pass finished in $(($(date +%s) - started)) s with status $status"
 exit "$status"

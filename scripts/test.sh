@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test on a fresh machine: installs what is missing, builds with warnings
 # as errors, runs the suite, runs it again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the end-to-end suite against the
+# UndefinedBehaviorSanitizer, and runs the process tests against the
 # Windows build under Wine.
 #   RUVO_SKIP_ASAN=1   leave out the sanitizer pass
 #   RUVO_SKIP_WINE=1   leave out the Windows pass

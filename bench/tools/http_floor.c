@@ -1,6 +1,6 @@
 /* The floor of one loopback HTTP exchange on this machine: a server that
  * does nothing but accept, read one request (head and Content-Length body),
- * answer fixed bytes and close, on one thread. What the stand-in service
+ * answer fixed bytes and close, on one thread. What the local service
  * spends beyond this per exchange (its thread hand-off, store, log) is the
  * service's own share of every ruvo call.
  *

@@ -5,7 +5,7 @@
 // service that is not there), ports and tokens are never mixed up, and the
 // session ends normally.
 #include "common/json.hpp"
-#include "process/fault_mcp_session.hpp"
+#include "support/mcp_session.hpp"
 #include "support/fake_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"

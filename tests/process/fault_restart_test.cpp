@@ -3,7 +3,7 @@
 // calls of one `ruvo mcp` session. One session is driven line by line, so the
 // test changes the world exactly between two calls.
 #include "common/json.hpp"
-#include "process/fault_mcp_session.hpp"
+#include "support/mcp_session.hpp"
 #include "support/fake_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"

@@ -1,11 +1,11 @@
-// One `ruvo mcp` session against the real stand-in service (ruvo-gui.exe)
+// One `ruvo mcp` session against the real local service (ruvo-gui.exe)
 // that ruvo starts itself: the service is killed outright between two calls,
 // and the next call starts a new one, which comes up under a new token and a
 // new port and still holds what was saved before.
 #include "common/json.hpp"
-#include "process/fault_mcp_session.hpp"
+#include "support/mcp_session.hpp"
+#include "support/local_service.hpp"
 #include "support/process.hpp"
-#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +26,6 @@ namespace {
 
 using common::JsonValue;
 
-std::string gui_program() {
-  const char* path = std::getenv("RUVO_TEST_GUI");
-  return path == nullptr ? std::string() : std::string(path);
-}
-
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -38,22 +33,21 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-TEST(FaultStandIn, KilledBetweenTwoCallsAndStartedAgainByTheNext) {
-  if (gui_program().empty()) GTEST_SKIP() << "RUVO_TEST_GUI is not set";
-  if (!launcher_words().empty()) GTEST_SKIP() << "the stand-in is a native program";
-  ProgramDir programs({{"ruvo-gui.exe", gui_program()}});
-  const KillOnExit guard{std::filesystem::canonical(programs.file("ruvo-gui.exe")).string()};
-  AppDataDir app_data;  // no discovery file: the first call starts the service
-  McpSession session(programs.ruvo(), app_data.env());
+TEST(FaultServiceKilled, KilledBetweenTwoCallsAndStartedAgainByTheNext) {
+  RuvoWithService setup;  // no discovery file: the first call starts the service
+  std::string why;
+  if (!setup.usable(&why)) GTEST_SKIP() << why;
+  const AppDataDir& app_data = setup.appdata();
+  McpSession session(setup.programs().ruvo(), app_data.env());
 
   const JsonValue saved = result_of(session.ask(call_line(
       1, "ruvo_save", JsonValue{{"term", "重启之前"}, {"fields", {{"定义", "杀掉之前存下的词"}}}})));
   ASSERT_FALSE(is_error(saved)) << saved;
   const std::string first_discovery = read_file(app_data.discovery_path());
-  ASSERT_EQ(processes_running(guard.program).size(), 1u);
+  ASSERT_EQ(processes_running(setup.service_program()).size(), 1u);
 
   // Killed outright: its discovery file stays behind, naming a dead port.
-  kill_all_running(guard.program);
+  kill_all_running(setup.service_program());
   EXPECT_EQ(read_file(app_data.discovery_path()), first_discovery);
 
   const JsonValue found =
@@ -68,7 +62,7 @@ TEST(FaultStandIn, KilledBetweenTwoCallsAndStartedAgainByTheNext) {
   const auto after = common::parse_json(read_file(app_data.discovery_path()));
   ASSERT_TRUE(before && after);
   EXPECT_NE(before->value("token", ""), after->value("token", ""));
-  EXPECT_EQ(processes_running(guard.program).size(), 1u);
+  EXPECT_EQ(processes_running(setup.service_program()).size(), 1u);
 
   const JsonValue status = result_of(session.ask(call_line(3, "ruvo_status", JsonValue::object())));
   EXPECT_FALSE(is_error(status)) << status;

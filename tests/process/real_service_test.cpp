@@ -1,7 +1,7 @@
 // ruvo against the real local service, ruvo-gui.exe, which ruvo finds beside
 // itself and starts in a temporary application-data folder.
+#include "support/local_service.hpp"
 #include "support/process.hpp"
-#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,27 +14,18 @@ using namespace ruvo::test;
 
 namespace {
 
-std::string gui_program() {
-  const char* path = std::getenv("RUVO_TEST_GUI");
-  return path == nullptr ? std::string() : std::string(path);
-}
-
 class RealService : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (gui_program().empty()) GTEST_SKIP() << "RUVO_TEST_GUI is not set";
-    if (running_under_launcher()) GTEST_SKIP() << "the stand-in is a native program";
-    programs_ = std::make_unique<ProgramDir>(std::vector<std::pair<std::string, std::string>>{{"ruvo-gui.exe", gui_program()}});
-    reaper_.program = programs_->file("ruvo-gui.exe");
+    std::string why;
+    if (!setup_.usable(&why)) GTEST_SKIP() << why;
   }
 
   RunResult ruvo(std::vector<std::string> words, std::optional<std::string> input = std::nullopt) {
-    return run({.words = std::move(words), .program = programs_->ruvo(), .env = appdata_.env(), .stdin_bytes = input});
+    return setup_.ruvo(std::move(words), std::move(input));
   }
 
-  AppDataDir appdata_;
-  std::unique_ptr<ProgramDir> programs_;
-  KillOnExit reaper_;
+  RuvoWithService setup_;
 };
 
 }  // namespace
@@ -43,7 +34,7 @@ TEST_F(RealService, FirstCommandStartsTheServiceAndTheGlossaryAnswers) {
   const RunResult lookup = ruvo({"lookup", "RAG"});
   ASSERT_EQ(lookup.exit_code, 0) << lookup.err;
   EXPECT_EQ(lookup.out.rfind("RAG\n定义：", 0), 0u) << lookup.out;
-  EXPECT_EQ(processes_running(programs_->file("ruvo-gui.exe")).size(), 1u);
+  EXPECT_EQ(setup_.service_pids().size(), 1u);
 
   const RunResult explain = ruvo({"explain", "rag"});
   ASSERT_EQ(explain.exit_code, 0) << explain.err;
@@ -67,7 +58,7 @@ TEST_F(RealService, SaveThenLookupAndTheDataOutlivesTheService) {
 
   // Killed outright right after the answered save; the next command starts
   // a new instance, which still holds the term.
-  kill_all_running(programs_->file("ruvo-gui.exe"));
+  kill_all_running(setup_.service_program());
   const RunResult lookup = ruvo({"lookup", "检索后生成"});
   ASSERT_EQ(lookup.exit_code, 0) << lookup.err;
   EXPECT_EQ(lookup.out, "检索后生成\n定义：先检索再生成\n例子：问答\n");
@@ -102,8 +93,8 @@ TEST_F(RealService, McpStatusReportsTheNumberOfTerms) {
 }
 
 TEST_F(RealService, HealthThroughAPipeEnds) {
-  auto env = appdata_.env();
-  const RunResult r = run({.words = {"-c", "\"$0\" health | cat", programs_->ruvo()}, .program = "/bin/sh",
+  auto env = setup_.appdata().env();
+  const RunResult r = run({.words = {"-c", "\"$0\" health | cat", setup_.programs().ruvo()}, .program = "/bin/sh",
                            .env = env, .timeout_seconds = 60});
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 0) << r.err;

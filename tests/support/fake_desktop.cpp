@@ -1,4 +1,4 @@
-// A stand-in for the desktop application that ruvo's launcher starts in the
+// A fake of the desktop application that ruvo's launcher starts in the
 // end-to-end tests. Its behaviour comes from the environment:
 //   FAKE_DESKTOP_RECORD       file to which one JSON line is appended at start:
 //                             {"argv":[...],"cwd":"...","pid":N,"webview2":"..." or null}

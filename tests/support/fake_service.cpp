@@ -303,10 +303,4 @@ void FakeService::serve(int fd) {
   ::close(fd);
 }
 
-std::string request_bytes(std::string_view method, std::string_view path, std::string_view body) {
-  return std::string(method) + " " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " +
-         std::string(kTestToken) + "\r\nContent-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + std::string(body);
-}
-
 }  // namespace ruvo::test

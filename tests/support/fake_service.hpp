@@ -1,7 +1,9 @@
-// A scripted stand-in for the local service: an in-process server on threads
+// A scripted fake of the local service: an in-process server on threads
 // of the test that records the request bytes it receives and answers bytes
 // the test chose, malformed ones included. Stopped by its destructor.
 #pragma once
+
+#include "support/http.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,9 +43,6 @@ struct Request {
   std::optional<std::string> header(std::string_view name) const;
 };
 
-// The exact bytes ruvo sends for one request carrying the test token
-// (kTestToken): request line, headers in their order, the empty line, the body.
-std::string request_bytes(std::string_view method, std::string_view path, std::string_view body = "");
 
 class FakeService {
  public:

@@ -176,6 +176,77 @@ int open_pidfd(pid_t pid) {
 
 }  // namespace
 
+Child::Child(const std::string& program, const std::vector<std::string>& words,
+             const std::map<std::string, std::string>& env, const Files& files) {
+  RunSpec settings;
+  settings.env = env;
+  std::vector<std::string> env_text = child_environment(settings);
+  std::vector<char*> envp = pointers(env_text);
+  std::vector<std::string> argv_text{program};
+  argv_text.insert(argv_text.end(), words.begin(), words.end());
+  std::vector<char*> argv = pointers(argv_text);
+
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string out = files.out.empty() ? "/dev/null" : files.out;
+  const std::string err = files.err.empty() ? "/dev/null" : files.err;
+  ::posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // An ignored SIGPIPE would survive exec; the program starts as a shell
+  // would start it.
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) == 0) pid_ = pid;
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (pid_ <= 0) ADD_FAILURE() << "cannot start " << program;
+}
+
+Child::~Child() {
+  if (pid_ <= 0 || reaped_) return;
+  ::kill(pid_, SIGKILL);
+  wait_blocking(pid_);
+}
+
+void Child::signal(int number) const {
+  if (pid_ > 0 && !reaped_) ::kill(pid_, number);
+}
+
+std::optional<int> Child::wait_exit(int limit_ms) {
+  if (pid_ <= 0) return std::nullopt;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      reaped_ = true;
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (done < 0 && errno != EINTR) return std::nullopt;
+    if (Clock::now() >= deadline) return std::nullopt;
+    ::usleep(10000);
+  }
+}
+
+bool Child::running() {
+  if (pid_ <= 0 || reaped_) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
+  return !reaped_;
+}
+
 std::string ruvo_program() {
   const char* value = std::getenv("RUVO_TEST_PROGRAM");
   return value == nullptr ? std::string() : std::string(value);

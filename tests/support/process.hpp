@@ -52,6 +52,37 @@ struct RunSpec {
 // Never throws, never ends the test process.
 RunResult run(const RunSpec& settings);
 
+// A started program that the test signals and waits for: its standard
+// streams are the null device (or the files given), it stays in the test's
+// process group, and it is killed (SIGKILL) and reaped when the Child is
+// destroyed unless it has been waited for. Environment as for run().
+class Child {
+ public:
+  struct Files {
+    std::string out;  // empty: the null device; otherwise created or emptied
+    std::string err;
+  };
+  Child(const std::string& program, const std::vector<std::string>& words,
+        const std::map<std::string, std::string>& env = {}, const Files& files = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  int pid() const { return pid_; }
+  bool started() const { return pid_ > 0; }
+  // Sends the signal to this process only, while it has not been reaped.
+  void signal(int number) const;
+  // Waits up to `limit_ms` for it to end: its exit code, 128 + the signal's
+  // number when a signal ended it, or nothing while it still runs.
+  std::optional<int> wait_exit(int limit_ms);
+  // False once it has ended (it is then reaped).
+  bool running();
+
+ private:
+  int pid_ = -1;
+  bool reaped_ = false;
+};
+
 // $RUVO_TEST_PROGRAM, the ruvo under test (no launcher words); empty when it
 // is not set.
 std::string ruvo_program();

@@ -2,7 +2,7 @@
 // ruvo finds ruvo-gui.exe beside itself, starts it in a temporary
 // application-data folder, and every tool call reaches the SQLite store.
 //
-//   node stand_in.test.mjs /path/to/ruvo     (ruvo-gui.exe must be beside it)
+//   node local_service.test.mjs /path/to/ruvo     (ruvo-gui.exe must be beside it)
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, readlinkSync, rmSync } from 'node:fs';
@@ -25,11 +25,11 @@ if (!ruvo || !existsSync(ruvo) || !existsSync(gui)) {
   process.exit(1);
 }
 
-const appData = mkdtempSync(join(tmpdir(), 'ruvo-interop-stand-in-'));
+const appData = mkdtempSync(join(tmpdir(), 'ruvo-interop-local-service-'));
 
 // The service outlives ruvo by design; the test stops the one it caused, found
 // by its program and its application-data folder.
-function standInPids() {
+function servicePids() {
   const pids = [];
   for (const name of readdirSync('/proc')) {
     if (!/^\d+$/.test(name)) continue;
@@ -45,7 +45,7 @@ function standInPids() {
 }
 
 after(() => {
-  for (const pid of standInPids()) process.kill(pid, 'SIGTERM');
+  for (const pid of servicePids()) process.kill(pid, 'SIGTERM');
   rmSync(appData, { recursive: true, force: true });
 });
 
@@ -59,7 +59,7 @@ test('the SDK client calls all four tools against the real service', async () =>
   const transport = new StdioClientTransport({ command: ruvo, args: ['mcp'], env: { APPDATA: appData }, stderr: 'pipe' });
   let stderr = '';
   transport.stderr.on('data', (chunk) => (stderr += chunk));
-  const client = new Client({ name: 'ruvo-interop-stand-in', version: '1.0.0' });
+  const client = new Client({ name: 'ruvo-interop-local-service', version: '1.0.0' });
   await client.connect(transport);
   try {
     // The first call starts the service.
@@ -68,7 +68,7 @@ test('the SDK client calls all four tools against the real service', async () =>
     const health = parsed(status);
     assert.equal(health.ok, true);
     assert.ok(health.terms >= 40, `terms: ${health.terms}`);
-    assert.equal(standInPids().length, 1);
+    assert.equal(servicePids().length, 1);
 
     const save = await client.callTool({
       name: 'ruvo_save',
