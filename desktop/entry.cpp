@@ -1,6 +1,8 @@
 #include "entry.hpp"
 
 #include "platform/platform.hpp"
+#include "protocol/programs.hpp"
+#include "protocol/version.hpp"
 #include "service.hpp"
 
 namespace ruvo::desktop {
@@ -26,6 +28,8 @@ const std::string_view kGuiHelpText =
     "RUVO_MODEL_TIMEOUT_S 可把整次回答的时限（默认 80 秒）调短，供测试和调优。\n"
     "模型对单个词条的解释会存进词库，下次直接本地命中。\n";
 
+std::string gui_version_line() { return "ruvo-gui " + std::string(protocol::kVersion) + "\n"; }
+
 namespace {
 
 int show_help() {
@@ -34,7 +38,7 @@ int show_help() {
 }
 
 int show_version() {
-  platform::write_stdout(kGuiVersionLine);
+  platform::write_stdout(gui_version_line());
   return 0;
 }
 
@@ -44,7 +48,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"--service", run_service}, {"--help", show_help}, {"-h", show_help},
+    {protocol::kServiceArgument, run_service}, {"--help", show_help}, {"-h", show_help},
     {"--version", show_version}, {"-V", show_version},
 };
 

@@ -8,7 +8,8 @@
 namespace ruvo::desktop {
 
 extern const std::string_view kGuiHelpText;
-inline constexpr std::string_view kGuiVersionLine = "ruvo-gui " RUVO_VERSION "\n";
+// "ruvo-gui <protocol::kVersion>" and a line feed.
+std::string gui_version_line();
 inline constexpr std::string_view kGuiUsageLine = "用法：ruvo-gui.exe --service | --help | --version\n";
 
 // Runs ruvo-gui.exe with the words after the program name and returns the

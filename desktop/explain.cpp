@@ -1,10 +1,13 @@
 #include "explain.hpp"
 
 #include "common/utf8.hpp"
+#include "protocol/fields.hpp"
 
 namespace ruvo::desktop {
 
 namespace {
+
+using common::failure;
 
 template <std::size_t N>
 bool is_one_of(std::string_view value, const std::string_view (&accepted)[N]) {
@@ -26,8 +29,8 @@ std::string accepted_list(const std::string_view (&accepted)[N]) {
 
 // Reads an optional string member into `out`; false when it is present but
 // not a string.
-bool read_string(const JsonValue& body, const char* key, std::string& out) {
-  auto it = body.find(key);
+bool read_string(const JsonValue& body, std::string_view key, std::string& out) {
+  auto it = body.find(std::string(key));
   if (it == body.end()) return true;
   if (!it->is_string()) return false;
   out = it->get<std::string>();
@@ -62,27 +65,27 @@ Reply miss(const ExplainRequest& request, bool as_term) {
 
 }  // namespace
 
-std::variant<ExplainRequest, std::string> parse_explain_request(const JsonValue& body) {
+common::Result<ExplainRequest> parse_explain_request(const JsonValue& body) {
   ExplainRequest request;
-  auto text = body.find("text");
-  if (text == body.end() || !text->is_string()) return std::string("text 必须是字符串：要解释的文字");
+  auto text = body.find(std::string(protocol::kTextKey));
+  if (text == body.end() || !text->is_string()) return failure("text 必须是字符串：要解释的文字");
   request.text = std::string(common::trim_unicode_space(text->get_ref<const std::string&>()));
-  if (request.text.empty()) return std::string("要解释的文字是空的");
+  if (request.text.empty()) return failure("要解释的文字是空的");
 
-  if (!read_string(body, "mode", request.mode)) return std::string("mode 必须是字符串");
+  if (!read_string(body, protocol::kModeKey, request.mode)) return failure("mode 必须是字符串");
   if (!is_one_of(request.mode, kExplainModes)) {
-    return "不认识的 mode「" + request.mode + "」，可选：" + accepted_list(kExplainModes);
+    return failure("不认识的 mode「" + request.mode + "」，可选：" + accepted_list(kExplainModes));
   }
-  if (!read_string(body, "lang", request.lang)) return std::string("lang 必须是字符串");
+  if (!read_string(body, protocol::kLangKey, request.lang)) return failure("lang 必须是字符串");
   if (!is_one_of(request.lang, kExplainLangs)) {
-    return "不认识的 lang「" + request.lang + "」，可选：" + accepted_list(kExplainLangs);
+    return failure("不认识的 lang「" + request.lang + "」，可选：" + accepted_list(kExplainLangs));
   }
-  auto allow = body.find("allowCloud");
+  auto allow = body.find(std::string(protocol::kAllowCloudKey));
   if (allow != body.end()) {
-    if (!allow->is_boolean()) return std::string("allowCloud 必须是 true 或 false");
+    if (!allow->is_boolean()) return failure("allowCloud 必须是 true 或 false");
     request.allow_cloud = allow->get<bool>();
   }
-  if (!read_string(body, "context", request.context)) return std::string("context 必须是字符串");
+  if (!read_string(body, protocol::kContextKey, request.context)) return failure("context 必须是字符串");
   return request;
 }
 
@@ -120,7 +123,8 @@ namespace {
 // Keeps a model's answer about a term, so the next request for it is a
 // local hit that costs nothing.
 void remember(TermStore& store, const ExplainRequest& request, Reply& reply) {
-  TermDraft draft{request.text, request.lang, "term", JsonValue::object(), std::string(kSourceModel)};
+  TermDraft draft{request.text, request.lang, std::string(protocol::kTermCategory), JsonValue::object(),
+                  std::string(kSourceModel)};
   if (auto fields = reply.body.find("fields"); fields != reply.body.end() && fields->is_object()) {
     for (const auto& [key, value] : fields->items()) {
       if (value.is_string() && !common::is_blank(value.get_ref<const std::string&>())) draft.fields[key] = value;
@@ -131,9 +135,9 @@ void remember(TermStore& store, const ExplainRequest& request, Reply& reply) {
   // that explains nothing.
   if (draft.fields.empty()) return;
   auto saved = store.save_if_absent(draft);
-  if (auto* error = std::get_if<StoreError>(&saved)) {
-    reply.body["warning"] = "没能把这次的解释存进词库：" + error->message;
-  } else if (const auto& entry = std::get<std::optional<TermEntry>>(saved)) {
+  if (!saved) {
+    reply.body["warning"] = "没能把这次的解释存进词库：" + saved.error().text();
+  } else if (const auto& entry = *saved) {
     reply.body["remembered"] = true;
     reply.body["id"] = entry->id;
   }
@@ -148,8 +152,8 @@ Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest&
   bool auto_candidate = request.mode == "auto" && !has_line_break(request.text) && within_term_length(request.text);
   if (request.mode == "term" || auto_candidate) {
     auto found = store.find(request.text, request.lang);
-    if (auto* error = std::get_if<StoreError>(&found)) return store_failure(*error);
-    if (const auto& entry = std::get<std::optional<TermEntry>>(found)) {
+    if (!found) return store_failure(found.error());
+    if (const auto& entry = *found) {
       Reply reply;
       reply.body["ok"] = true;
       reply.body["source"] = "local";

@@ -3,14 +3,15 @@
 #pragma once
 
 #include "common/json.hpp"
-#include "reply.hpp"
-#include "store.hpp"
+#include "common/result.hpp"
+#include "http/reply.hpp"
+#include "protocol/fields.hpp"
+#include "store/store.hpp"
 
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace ruvo::desktop {
 
@@ -23,18 +24,18 @@ inline constexpr std::size_t kMaxTermChars = 64;
 
 struct ExplainRequest {
   std::string text;          // trimmed of white space, not blank
-  std::string mode = "auto"; // one of kExplainModes
-  std::string lang = "zh";   // one of kExplainLangs
+  std::string mode = std::string(protocol::kDefaultMode);  // one of kExplainModes
+  std::string lang = std::string(protocol::kDefaultLang);  // one of kExplainLangs
   bool allow_cloud = false;
   std::string context;
 };
 
 // Reads an explain body: "text" (a string, not blank), and optionally "mode",
 // "lang" (strings, defaulting to "auto" and "zh"), "allowCloud" (a boolean,
-// default false) and "context" (a string). Returns the request, or a Chinese
-// message saying what is wrong; for an unknown mode or lang the message
-// lists the accepted values.
-std::variant<ExplainRequest, std::string> parse_explain_request(const JsonValue& body);
+// default false) and "context" (a string). Returns the request, or an error
+// whose message says in Chinese what is wrong; for an unknown mode or lang
+// it lists the accepted values.
+common::Result<ExplainRequest> parse_explain_request(const JsonValue& body);
 
 // True when the text holds a line break (LF, CR, VT, FF, NEL, U+2028 or
 // U+2029).

@@ -1,11 +1,13 @@
 #include "log.hpp"
 
+#include "platform/server.hpp"
+
 namespace ruvo::desktop {
 
 Log::Log(std::string path, std::uint64_t max_bytes) : path_(std::move(path)), max_bytes_(max_bytes) {}
 
 std::string Log::stamped(std::string_view message) const {
-  std::string line = local_timestamp();
+  std::string line = platform::local_timestamp();
   line.push_back(' ');
   for (char c : message) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
   line.push_back('\n');
@@ -24,12 +26,12 @@ void Log::write(std::string_view message) {
   std::lock_guard<std::mutex> guard(mutex_);
   // Opened on first use, and again after a failed open, so a folder that
   // becomes writable later still gets its log.
-  if (!file_) file_ = AppendFile::open(path_);
+  if (!file_) file_ = platform::AppendFile::open(path_);
   if (!file_) return;
   if (file_->size() > 0 && file_->size() + line.size() > max_bytes_) {
     file_.reset();
-    rename_file(path_, path_ + ".1");
-    file_ = AppendFile::open(path_);
+    platform::rename_file(path_, path_ + ".1");
+    file_ = platform::AppendFile::open(path_);
     if (!file_) return;
     if (!heading_.empty()) line.insert(0, stamped(heading_));
   }

@@ -2,7 +2,7 @@
 // standard stream (those are the null device once the service runs).
 #pragma once
 
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <cstdint>
 #include <mutex>
@@ -45,7 +45,7 @@ class Log {
   std::string path_;
   std::uint64_t max_bytes_ = kMaxLogBytes;
   std::string heading_;
-  std::optional<AppendFile> file_;
+  std::optional<platform::AppendFile> file_;
 };
 
 }  // namespace ruvo::desktop

@@ -1,42 +1,53 @@
 #include "service.hpp"
 
-#include "common/paths.hpp"
 #include "discovery_file.hpp"
-#include "glossary.hpp"
-#include "http_server.hpp"
+#include "http/http_server.hpp"
+#include "http/routes.hpp"
+#include "http/token.hpp"
 #include "log.hpp"
-#include "model.hpp"
-#include "model_config.hpp"
+#include "model/model.hpp"
+#include "model/model_config.hpp"
 #include "platform/platform.hpp"
-#include "routes.hpp"
-#include "store.hpp"
-#include "system.hpp"
-#include "token.hpp"
+#include "platform/server.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/version.hpp"
+#include "store/glossary.hpp"
+#include "store/store.hpp"
 
 #include <atomic>
 #include <chrono>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace ruvo::desktop {
 
 namespace {
 
-constexpr std::string_view kVersion = RUVO_VERSION;
+using protocol::kVersion;
 
 std::vector<TermDraft> starter_glossary(Log& log) {
   auto parsed = parse_glossary(embedded_glossary());
-  if (auto* message = std::get_if<std::string>(&parsed)) {
-    log.write("starter glossary unusable, starting empty: " + *message);
+  if (!parsed) {
+    log.write("starter glossary unusable, starting empty: " + parsed.error().text());
     return {};
   }
-  return std::move(std::get<std::vector<TermDraft>>(parsed));
+  return std::move(parsed).value();
+}
+
+// <application-data folder>/com.corvanta.desktop, where ruvo looks for the
+// discovery file; nothing when there is no application-data folder.
+std::optional<std::string> data_folder() {
+  auto base = platform::app_data_folder();
+  if (!base) return std::nullopt;
+  return platform::join_path(*base, protocol::kDataFolderName);
 }
 
 // Serves until a stop signal; the store, lock and log are already open.
 int serve(TermStore& store, Log& log, const std::string& discovery_path, const ModelSetup& model) {
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
-  block_stop_signals();
+  platform::block_stop_signals();
 
   ServiceContext ctx{store, std::string(), std::string(kVersion), ExplainModel(), model_status(model)};
   if (model.config) ctx.model = make_chat_model(*model.config, log);
@@ -56,18 +67,18 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
   std::atomic<bool> ended{false};
   http.start([&ended] {
     ended = true;
-    request_stop();  // serving ended on its own: wake the wait below
+    platform::request_stop();  // serving ended on its own: wake the wait below
   });
   // The discovery file names a service that answers.
   while (!http.running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   int code = 0;
-  if (auto error = write_discovery_file(discovery_path, port, ctx.token, kVersion)) {
-    log.write("cannot write the discovery file: " + *error);
+  if (auto written = write_discovery_file(discovery_path, port, ctx.token, kVersion); !written) {
+    log.write("cannot write the discovery file: " + written.error().text());
     code = 1;
   } else {
     log.write("serving on 127.0.0.1:" + std::to_string(port));
-    int signal_number = wait_for_stop_signal();
+    int signal_number = platform::wait_for_stop_signal();
     log.write(ended ? std::string("server loop ended on its own") : "stopping on signal " + std::to_string(signal_number));
     if (ended) code = 1;
   }
@@ -79,41 +90,39 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
 }  // namespace
 
 int run_service() {
-  switch (detach_from_caller()) {
-    case Detach::kDone:
+  switch (platform::detach_from_caller()) {
+    case platform::Detach::kDone:
       break;
-    case Detach::kParentExits:
+    case platform::Detach::kParentExits:
       return 0;
-    case Detach::kFailed:
+    case platform::Detach::kFailed:
       return 1;
   }
 
-  auto folder = common::desktop_data_folder();
+  auto folder = data_folder();
   if (!folder || !platform::create_folders(*folder)) return 1;
-  auto lock = try_lock_instance(common::join_path(*folder, kLockFileName));
-  if (lock.outcome == LockOutcome::kBusy) return 0;  // the running instance serves; touch nothing
-  if (lock.outcome != LockOutcome::kAcquired) return 1;
+  auto lock = platform::try_lock_instance(platform::join_path(*folder, kLockFileName));
+  if (lock.outcome == platform::LockOutcome::kBusy) return 0;  // the running instance serves; touch nothing
+  if (lock.outcome != platform::LockOutcome::kAcquired) return 1;
 
-  Log log(common::join_path(*folder, kLogFileName));
+  Log log(platform::join_path(*folder, kLogFileName));
   const std::string who = "ruvo-gui " + std::string(kVersion);
-  const std::string pid = std::to_string(current_pid());
+  const std::string pid = std::to_string(platform::current_pid());
   log.write(who + " starting, pid " + pid);
   log.set_rotation_heading(who + " running, pid " + pid + " (earlier lines are in " + std::string(kLogFileName) + ".1)");
 
-  std::string store_path = common::join_path(*folder, kStoreFileName);
+  std::string store_path = platform::join_path(*folder, kStoreFileName);
   auto opened = TermStore::open(store_path, starter_glossary(log));
-  if (auto* error = std::get_if<StoreError>(&opened)) {
-    log.write("cannot open the store: " + error->message);
+  if (!opened) {
+    log.write("cannot open the store: " + opened.error().text());
     return 1;
   }
-  auto& store = *std::get<std::unique_ptr<TermStore>>(opened);
+  auto& store = **opened;
   auto terms = store.count();
-  log.write("store " + store_path + " holds " +
-            (std::holds_alternative<std::int64_t>(terms) ? std::to_string(std::get<std::int64_t>(terms)) : "?") +
-            " terms");
+  log.write("store " + store_path + " holds " + (terms ? std::to_string(*terms) : "?") + " terms");
 
   ModelSetup model = load_model_setup(*folder, log);
-  int code = serve(store, log, common::join_path(*folder, common::kDiscoveryFileName), model);
+  int code = serve(store, log, platform::join_path(*folder, protocol::kDiscoveryFileName), model);
   log.write(code == 0 ? "stopped" : "stopped after a failure");
   return code;
 }

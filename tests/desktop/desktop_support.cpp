@@ -11,7 +11,6 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
-#include <variant>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -50,16 +49,16 @@ TempFolder::~TempFolder() {
 
 std::optional<std::string> raw_exchange(int port, std::string_view request) {
   auto connected = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port), 5000);
-  auto* stream = std::get_if<platform::TcpStream>(&connected);
-  if (stream == nullptr) return std::nullopt;
+  if (!connected) return std::nullopt;
+  platform::TcpStream* stream = &*connected;
   stream->set_timeouts(30000, 30000);
-  if (stream->write_all(request)) return std::nullopt;
+  if (!stream->write_all(request)) return std::nullopt;
   std::string received;
   char chunk[8192];
   for (;;) {
     auto got = stream->read_some(chunk, sizeof chunk);
-    if (std::holds_alternative<platform::Error>(got)) return std::nullopt;
-    std::size_t n = std::get<std::size_t>(got);
+    if (!got.ok()) return std::nullopt;
+    std::size_t n = got.value();
     if (n == 0) return received;
     received.append(chunk, n);
   }
@@ -208,13 +207,13 @@ RunResult run_program(const TempFolder& folder, const std::string& program, cons
   return result;
 }
 
-std::optional<service::ServiceInfo> wait_for_discovery(const std::string& path, int limit_ms,
+std::optional<protocol::ServiceInfo> wait_for_discovery(const std::string& path, int limit_ms,
                                                        const std::string& not_token) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   for (;;) {
     if (auto text = platform::read_file(path)) {
-      auto info = service::parse_service_info(*text);
-      if (info && (not_token.empty() || info->token != not_token)) return info;
+      auto info = protocol::parse_service_info(*text);
+      if (info && (not_token.empty() || info->token != not_token)) return *info;
     }
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

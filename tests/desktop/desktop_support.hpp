@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/json.hpp"
-#include "service/discovery.hpp"
+#include "protocol/discovery.hpp"
 
 #include <gtest/gtest.h>
 
@@ -117,7 +117,7 @@ class LoggedServiceStopper {
 
 // Polls (every 20 ms, at most `limit_ms`) until the discovery file in the
 // folder parses and, when `not_token` is given, carries another token.
-std::optional<service::ServiceInfo> wait_for_discovery(const std::string& path, int limit_ms,
+std::optional<protocol::ServiceInfo> wait_for_discovery(const std::string& path, int limit_ms,
                                                        const std::string& not_token = {});
 
 // Generous upper bounds for things that normally take milliseconds; they only

@@ -2,8 +2,8 @@
 
 #include "desktop_support.hpp"
 #include "platform/platform.hpp"
-#include "service/discovery.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
+#include "protocol/discovery.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +17,12 @@ constexpr const char* kToken = "00112233445566778899aabbccddeeff0011223344556677
 TEST(DiscoveryFileTest, WrittenFileIsPrivateWholeAndReadableByRuvo) {
   testing::TempFolder dir;
   std::string path = dir.file("explain.json");
-  ASSERT_FALSE(write_discovery_file(path, 54321, kToken, "0.1.8").has_value());
-  EXPECT_EQ(file_mode(path), 0600u);
+  ASSERT_TRUE(write_discovery_file(path, 54321, kToken, "0.1.8").ok());
+  EXPECT_EQ(platform::file_mode(path), 0600u);
   auto text = platform::read_file(path);
   ASSERT_TRUE(text);
   EXPECT_EQ(*text, R"({"port":54321,"token":")" + std::string(kToken) + R"(","version":"0.1.8"})");
-  auto info = service::parse_service_info(*text);
+  auto info = protocol::parse_service_info(*text);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->port, 54321);
   EXPECT_EQ(info->token, kToken);
@@ -39,23 +39,23 @@ TEST(DiscoveryFileTest, WrittenFileIsPrivateWholeAndReadableByRuvo) {
 TEST(DiscoveryFileTest, RewritingReplacesAnOlderFileEvenAReadOnlyOne) {
   testing::TempFolder dir;
   std::string path = dir.file("explain.json");
-  ASSERT_FALSE(write_discovery_file(path, 1, "old-token-old-token", "").has_value());
+  ASSERT_TRUE(write_discovery_file(path, 1, "old-token-old-token", "").ok());
   std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-  ASSERT_FALSE(write_discovery_file(path, 2, kToken, "").has_value());
-  auto info = service::parse_service_info(platform::read_file(path).value_or(""));
+  ASSERT_TRUE(write_discovery_file(path, 2, kToken, "").ok());
+  auto info = protocol::parse_service_info(platform::read_file(path).value_or(""));
   ASSERT_TRUE(info);
   EXPECT_EQ(info->port, 2);
-  EXPECT_EQ(file_mode(path), 0600u);
+  EXPECT_EQ(platform::file_mode(path), 0600u);
 }
 
 TEST(DiscoveryFileTest, RemovesOnlyAFileThatStillCarriesItsToken) {
   testing::TempFolder dir;
   std::string path = dir.file("explain.json");
-  ASSERT_FALSE(write_discovery_file(path, 1000, "someone-elses-token-xx", "").has_value());
+  ASSERT_TRUE(write_discovery_file(path, 1000, "someone-elses-token-xx", "").ok());
   EXPECT_FALSE(remove_own_discovery_file(path, kToken));
   EXPECT_TRUE(platform::is_regular_file(path));
 
-  ASSERT_FALSE(write_discovery_file(path, 1000, kToken, "").has_value());
+  ASSERT_TRUE(write_discovery_file(path, 1000, kToken, "").ok());
   EXPECT_TRUE(remove_own_discovery_file(path, kToken));
   EXPECT_FALSE(platform::is_regular_file(path));
   EXPECT_FALSE(remove_own_discovery_file(path, kToken));  // already gone
@@ -63,9 +63,9 @@ TEST(DiscoveryFileTest, RemovesOnlyAFileThatStillCarriesItsToken) {
 
 TEST(DiscoveryFileTest, FailureIsReportedNotThrown) {
   testing::TempFolder dir;
-  auto error = write_discovery_file(dir.file("missing-folder/explain.json"), 1, kToken, "");
-  ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->find("os error"), std::string::npos) << *error;
+  auto written = write_discovery_file(dir.file("missing-folder/explain.json"), 1, kToken, "");
+  ASSERT_FALSE(written.ok());
+  EXPECT_NE(written.error().text().find("os error"), std::string::npos) << written.error().text();
 }
 
 }  // namespace

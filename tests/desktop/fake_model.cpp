@@ -107,7 +107,7 @@ void FakeModel::start(std::vector<ScriptedReply> replies) {
       std::unique_lock<std::mutex> lock(mutex_);
       RecordedRequest recorded{req.method, req.path, req.get_header_value("Authorization"), req.body, JsonValue()};
       auto parsed = common::parse_json(req.body);
-      if (parsed.value) recorded.json = *parsed.value;
+      if (parsed) recorded.json = *parsed;
       std::size_t index = requests_.size();
       requests_.push_back(std::move(recorded));
       if (!replies_.empty()) reply = replies_[std::min(index, replies_.size() - 1)];

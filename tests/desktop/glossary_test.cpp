@@ -1,7 +1,7 @@
-#include "glossary.hpp"
+#include "store/glossary.hpp"
 
 #include "desktop_support.hpp"
-#include "fields.hpp"
+#include "protocol/fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@ namespace {
 
 std::vector<TermDraft> embedded() {
   auto parsed = parse_glossary(embedded_glossary());
-  if (auto* message = std::get_if<std::string>(&parsed)) {
-    ADD_FAILURE() << *message;
+  if (!parsed) {
+    ADD_FAILURE() << parsed.error().message;
     return {};
   }
-  return std::get<std::vector<TermDraft>>(parsed);
+  return parsed.value();
 }
 
 TEST(GlossaryTest, EmbeddedGlossaryHasSomeFortyCompleteChineseEntries) {
@@ -25,7 +25,7 @@ TEST(GlossaryTest, EmbeddedGlossaryHasSomeFortyCompleteChineseEntries) {
   for (const auto& d : drafts) {
     EXPECT_EQ(d.lang, "zh") << d.term;
     EXPECT_EQ(d.category_id, "term") << d.term;
-    for (const auto& field : kFieldNames) {
+    for (const auto& field : protocol::FIELD_LABELS) {
       const auto& value = d.fields[std::string(field.key)];
       ASSERT_TRUE(value.is_string()) << d.term << " " << field.key;
       // Chinese text: the UTF-8 of CJK characters starts with 0xE4 to 0xE9.
@@ -65,9 +65,9 @@ TEST(GlossaryTest, FaultsAreNamed) {
   };
   for (const auto& c : cases) {
     auto parsed = parse_glossary(c.text);
-    ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.text;
-    EXPECT_NE(std::get<std::string>(parsed).find(c.message_part), std::string::npos)
-        << c.text << " gave " << std::get<std::string>(parsed);
+    ASSERT_FALSE(parsed.ok()) << c.text;
+    EXPECT_NE(parsed.error().message.find(c.message_part), std::string::npos)
+        << c.text << " gave " << parsed.error().message;
   }
 }
 
@@ -75,14 +75,14 @@ TEST(GlossaryTest, SeedingANewStoreMakesTheFirstLookupAHit) {
   testing::TempFolder dir;
   auto drafts = embedded();
   auto opened = TermStore::open(dir.file("terms.sqlite3"), drafts);
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
-  auto& store = *std::get<std::unique_ptr<TermStore>>(opened);
+  ASSERT_TRUE(opened.ok());
+  auto& store = *opened.value();
   auto count = store.count();
-  ASSERT_TRUE(std::holds_alternative<std::int64_t>(count));
-  EXPECT_EQ(std::get<std::int64_t>(count), static_cast<std::int64_t>(drafts.size()));
+  ASSERT_TRUE(count.ok());
+  EXPECT_EQ(count.value(), static_cast<std::int64_t>(drafts.size()));
   auto hit = store.find_any("rag", "zh");
-  ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(hit));
-  const auto& entry = std::get<std::optional<TermEntry>>(hit);
+  ASSERT_TRUE(hit.ok());
+  const auto& entry = hit.value();
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->term, "RAG");
   EXPECT_NE(entry->fields["definition"].get<std::string>().find("检索增强生成"), std::string::npos);

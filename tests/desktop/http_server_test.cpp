@@ -1,10 +1,10 @@
 // The routes served over real HTTP on 127.0.0.1, read the way ruvo reads
 // them: its own client, and raw bytes for what it relies on.
-#include "http_server.hpp"
+#include "http/http_server.hpp"
 
+#include "client/http.hpp"
 #include "desktop_support.hpp"
 #include "platform/platform.hpp"
-#include "service/client.hpp"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -29,8 +29,8 @@ class HttpServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
-    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    ASSERT_TRUE(opened.ok());
+    store_ = std::move(opened.value());
     ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "1.2.3", {}});
     log_ = std::make_unique<Log>(dir_.file("test.log"));
     http_ = std::make_unique<HttpService>(*ctx_, *log_);
@@ -44,13 +44,13 @@ class HttpServerTest : public ::testing::Test {
     if (http_) http_->stop();
   }
 
-  service::ServiceInfo info(std::string token = kToken) const {
-    return service::ServiceInfo{static_cast<std::uint16_t>(port_), std::move(token), ""};
+  protocol::ServiceInfo info(std::string token = kToken) const {
+    return protocol::ServiceInfo{static_cast<std::uint16_t>(port_), std::move(token), ""};
   }
 
-  service::ServiceReply request(std::string_view method, std::string_view path, const JsonValue* body,
+  client::ServiceReply request(std::string_view method, std::string_view path, const JsonValue* body,
                                 std::string token = kToken) {
-    return service::service_request(info(std::move(token)), method, path, body, 30);
+    return client::service_request(info(std::move(token)), protocol::Route{method, path, 30}, body);
   }
 
   std::string raw(std::string_view bytes) {
@@ -90,9 +90,9 @@ TEST_F(HttpServerTest, RepliesAreOnePlainJsonBodyAndTheConnectionCloses) {
     EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
     EXPECT_EQ(head.find("Content-Encoding"), std::string::npos) << head;
     auto body = common::parse_json(body_of(reply));
-    ASSERT_TRUE(body.value) << body_of(reply);
-    EXPECT_TRUE(body.value->is_object());
-    EXPECT_EQ((*body.value)["ok"], true) << c.path;
+    ASSERT_TRUE(body.ok()) << body_of(reply);
+    EXPECT_TRUE(body->is_object());
+    EXPECT_EQ((*body)["ok"], true) << c.path;
     EXPECT_NE(head.find("Content-Length: " + std::to_string(body_of(reply).size())), std::string::npos) << head;
   }
 }
@@ -100,31 +100,31 @@ TEST_F(HttpServerTest, RepliesAreOnePlainJsonBodyAndTheConnectionCloses) {
 TEST_F(HttpServerTest, RuvosOwnClientReadsEveryRoute) {
   JsonValue save = {{"categoryId", "term"}, {"fields", {{"例子", "e"}}}, {"lang", "zh"}, {"term", "Prompt"}};
   auto saved = request("POST", "/v1/save", &save);
-  ASSERT_TRUE(saved.ok()) << saved.error;
-  EXPECT_EQ((*saved.value)["ok"], true);
-  EXPECT_TRUE((*saved.value)["id"].is_string());
+  ASSERT_TRUE(saved.ok()) << saved.error().text();
+  EXPECT_EQ((*saved)["ok"], true);
+  EXPECT_TRUE((*saved)["id"].is_string());
 
   auto health = request("GET", "/v1/health", nullptr);
-  ASSERT_TRUE(health.ok()) << health.error;
-  EXPECT_EQ((*health.value)["terms"], 1);
+  ASSERT_TRUE(health.ok()) << health.error().text();
+  EXPECT_EQ((*health)["terms"], 1);
 
   JsonValue lookup = {{"text", "PROMPT"}};
   auto hit = request("POST", "/v1/lookup", &lookup);
-  ASSERT_TRUE(hit.ok()) << hit.error;
-  EXPECT_EQ((*hit.value)["hit"], true);
-  EXPECT_EQ((*hit.value)["example"], "e");
+  ASSERT_TRUE(hit.ok()) << hit.error().text();
+  EXPECT_EQ((*hit)["hit"], true);
+  EXPECT_EQ((*hit)["example"], "e");
 }
 
 TEST_F(HttpServerTest, WrongOrMissingTokenIs401WithAJsonBody) {
   auto wrong = request("GET", "/v1/health", nullptr, "0000000000000000000000000000000000");
-  ASSERT_TRUE(wrong.ok()) << wrong.error;  // the body was JSON, so ruvo substitutes its auth reply
-  EXPECT_EQ((*wrong.value)["kind"], "auth");
+  ASSERT_TRUE(wrong.ok()) << wrong.error().text();  // the body was JSON, so ruvo substitutes its auth reply
+  EXPECT_EQ((*wrong)["kind"], "auth");
 
   std::string missing = raw("GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(status_of(missing), 401);
   auto body = common::parse_json(body_of(missing));
-  ASSERT_TRUE(body.value);
-  EXPECT_EQ((*body.value)["ok"], false);
+  ASSERT_TRUE(body.ok());
+  EXPECT_EQ((*body)["ok"], false);
 }
 
 TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
@@ -148,9 +148,9 @@ TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
     std::string reply = raw(c.request);
     EXPECT_EQ(status_of(reply), c.status) << c.request.substr(0, 80) << "\n" << reply;
     auto body = common::parse_json(body_of(reply));
-    ASSERT_TRUE(body.value) << reply;
-    EXPECT_EQ((*body.value)["ok"], false) << reply;
-    EXPECT_TRUE((*body.value)["message"].is_string()) << reply;
+    ASSERT_TRUE(body.ok()) << reply;
+    EXPECT_EQ((*body)["ok"], false) << reply;
+    EXPECT_TRUE((*body)["message"].is_string()) << reply;
   }
 }
 
@@ -184,19 +184,18 @@ TEST_F(HttpServerTest, ClientsThatSendNothingHoldOnlyTheirOwnThreads) {
   std::vector<platform::TcpStream> silent;
   for (int i = 0; i + 1 < kServeThreads; ++i) {
     auto connected = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
-    ASSERT_TRUE(std::holds_alternative<platform::TcpStream>(connected));
-    silent.push_back(std::move(std::get<platform::TcpStream>(connected)));
-    ASSERT_FALSE(silent.back().write_all("GET /v1/health HTTP/1.1\r\n"));
+    ASSERT_TRUE(connected.ok());
+    silent.push_back(std::move(connected.value()));
+    ASSERT_TRUE(silent.back().write_all("GET /v1/health HTTP/1.1\r\n").ok());
   }
   auto health = request("GET", "/v1/health", nullptr);
-  ASSERT_TRUE(health.ok()) << health.error;
-  EXPECT_EQ((*health.value)["ok"], true);
+  ASSERT_TRUE(health.ok()) << health.error().text();
+  EXPECT_EQ((*health)["ok"], true);
   for (auto& stream : silent) {
     stream.set_timeouts(100, 1000);
     char byte = 0;
     auto got = stream.read_some(&byte, 1);
-    auto* count = std::get_if<std::size_t>(&got);
-    EXPECT_TRUE(count == nullptr) << "the service had already closed a silent client";
+    EXPECT_FALSE(got.ok()) << "the service had already closed a silent client";
     stream.close();
   }
 }
@@ -217,8 +216,8 @@ TEST_F(HttpServerTest, ConcurrentSavesThroughTheServerAreAllStored) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < kSaves; ++i) {
         JsonValue body = {{"term", "c" + std::to_string(c) + "-" + std::to_string(i)}, {"fields", {{"定义", "x"}}}};
-        auto reply = service::service_request(info(), "POST", "/v1/save", &body, 30);
-        if (!reply.ok() || (*reply.value)["ok"] != true) ++failures[c];
+        auto reply = client::service_request(info(), protocol::Route{"POST", "/v1/save", 30}, &body);
+        if (!reply.ok() || (*reply)["ok"] != true) ++failures[c];
       }
     });
   }
@@ -226,13 +225,13 @@ TEST_F(HttpServerTest, ConcurrentSavesThroughTheServerAreAllStored) {
   for (int c = 0; c < kClients; ++c) EXPECT_EQ(failures[c], 0) << "client " << c;
   auto health = request("GET", "/v1/health", nullptr);
   ASSERT_TRUE(health.ok());
-  EXPECT_EQ((*health.value)["terms"], kClients * kSaves);
+  EXPECT_EQ((*health)["terms"], kClients * kSaves);
 }
 
 TEST_F(HttpServerTest, LogNamesRequestsButNeverTheToken) {
   JsonValue lookup = {{"text", "RAG"}};
-  request("POST", "/v1/lookup", &lookup);
-  request("GET", "/v1/health", nullptr, "not-the-token-not-the-token");
+  (void)request("POST", "/v1/lookup", &lookup);
+  (void)request("GET", "/v1/health", nullptr, "not-the-token-not-the-token");
   auto text = platform::read_file(log_->path());
   ASSERT_TRUE(text);
   EXPECT_NE(text->find("POST /v1/lookup 200"), std::string::npos) << *text;

@@ -2,7 +2,7 @@
 
 #include "desktop_support.hpp"
 #include "platform/platform.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ TEST(LogTest, AppendsOneLinePerMessageInAPrivateFile) {
   EXPECT_EQ(std::count(text->begin(), text->end(), '\n'), 2) << *text;
   EXPECT_NE(text->find(" first\n"), std::string::npos) << *text;
   EXPECT_NE(text->find(" second still second \n"), std::string::npos) << *text;
-  EXPECT_EQ(file_mode(log.path()), 0600u);
+  EXPECT_EQ(platform::file_mode(log.path()), 0600u);
 }
 
 TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
@@ -32,14 +32,14 @@ TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
   log.set_rotation_heading("running, pid 42");
   std::string message(80, 'm');
   for (int i = 0; i < 100; ++i) log.write(message + std::to_string(i));
-  auto current = file_size(log.path());
-  auto previous = file_size(log.path() + ".1");
+  auto current = platform::file_size(log.path());
+  auto previous = platform::file_size(log.path() + ".1");
   ASSERT_TRUE(current && previous);
   EXPECT_LE(*current, kBound);
   EXPECT_LE(*previous, kBound);
   // The newest line is in the current file, older ones went to ".1".
   EXPECT_NE(platform::read_file(log.path()).value_or("").find(message + "99\n"), std::string::npos);
-  EXPECT_FALSE(file_size(log.path() + ".2").has_value());
+  EXPECT_FALSE(platform::file_size(log.path() + ".2").has_value());
   // Each file begun by rotation opens with the heading, so the process id
   // is still on record once the first line is gone.
   for (const auto& path : {log.path(), log.path() + ".1"}) {
@@ -52,11 +52,11 @@ TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
 TEST(LogTest, AppendsToAnExistingFileAndMakesItPrivate) {
   testing::TempFolder dir;
   std::string path = dir.file("ruvo-gui.log");
-  ASSERT_FALSE(write_file_atomically(path, "old line\n"));
-  ASSERT_FALSE(set_file_mode(path, 0644));
+  ASSERT_TRUE(platform::write_file_atomically(path, "old line\n").ok());
+  ASSERT_TRUE(platform::set_file_mode(path, 0644).ok());
   Log log(path);
   log.write("new line");
-  EXPECT_EQ(file_mode(path), 0600u);
+  EXPECT_EQ(platform::file_mode(path), 0600u);
   auto text = platform::read_file(path).value_or("");
   EXPECT_EQ(text.rfind("old line\n", 0), 0u) << text;
   EXPECT_NE(text.find(" new line\n"), std::string::npos) << text;

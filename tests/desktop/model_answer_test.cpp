@@ -1,4 +1,4 @@
-#include "model_answer.hpp"
+#include "model/model_answer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -60,22 +60,22 @@ TEST(ReadCompletionTest, TakesTheFirstMessageTheUsageAndTheModel) {
   auto plain = read_completion(R"({"model":"m-1","choices":[{"message":{"content":"hello"}},{"message":
                                    {"content":"other"}}],"usage":{"total_tokens":57,"prompt_tokens":1}})",
                                "");
-  ASSERT_TRUE(std::holds_alternative<Completion>(plain));
-  EXPECT_EQ(std::get<Completion>(plain).content, "hello");
-  EXPECT_EQ(std::get<Completion>(plain).tokens, 57);
-  EXPECT_EQ(std::get<Completion>(plain).model, "m-1");
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ(plain.value().content, "hello");
+  EXPECT_EQ(plain.value().tokens, 57);
+  EXPECT_EQ(plain.value().model, "m-1");
 
   auto parts = read_completion(R"({"choices":[{"message":{"content":[{"type":"text","text":"a"},
                                    {"type":"text","text":"b"}]}}],"usage":{"prompt_tokens":3,"completion_tokens":4}})",
                                "");
-  ASSERT_TRUE(std::holds_alternative<Completion>(parts));
-  EXPECT_EQ(std::get<Completion>(parts).content, "ab");
-  EXPECT_EQ(std::get<Completion>(parts).tokens, 7);
+  ASSERT_TRUE(parts.ok());
+  EXPECT_EQ(parts.value().content, "ab");
+  EXPECT_EQ(parts.value().tokens, 7);
 
   auto bare = read_completion(R"({"choices":[{"message":{"content":null}}]})", "");
-  ASSERT_TRUE(std::holds_alternative<Completion>(bare));
-  EXPECT_EQ(std::get<Completion>(bare).content, "");
-  EXPECT_TRUE(std::get<Completion>(bare).tokens.is_null());
+  ASSERT_TRUE(bare.ok());
+  EXPECT_EQ(bare.value().content, "");
+  EXPECT_TRUE(bare.value().tokens.is_null());
 }
 
 TEST(ReadCompletionTest, BodiesThatAreNoCompletionSayWhy) {
@@ -87,8 +87,8 @@ TEST(ReadCompletionTest, BodiesThatAreNoCompletionSayWhy) {
   };
   for (const auto& [body, reason] : cases) {
     auto result = read_completion(body, "sk-secret-1");
-    ASSERT_TRUE(std::holds_alternative<std::string>(result)) << body;
-    EXPECT_EQ(std::get<std::string>(result), reason) << body;
+    ASSERT_FALSE(result.ok()) << body;
+    EXPECT_EQ(result.error().message, reason) << body;
   }
 }
 
@@ -106,8 +106,8 @@ TEST(ReadExplanationTest, FindsTheJsonWhereverTheModelPutIt) {
   };
   for (const auto& content : cases) {
     auto result = read_explanation(content);
-    ASSERT_TRUE(std::holds_alternative<Explanation>(result)) << content << ": " << std::get<std::string>(result);
-    const auto& e = std::get<Explanation>(result);
+    ASSERT_TRUE(result.ok()) << content << ": " << result.error().message;
+    const auto& e = result.value();
     EXPECT_EQ(e.term, "向量检索") << content;
     EXPECT_EQ(e.fields, JsonValue({{"definition", "定义文字"}, {"example", "例子文字"}, {"plain", "通俗文字"}}))
         << content;
@@ -129,8 +129,8 @@ TEST(ReadExplanationTest, PartialAnswersKeepWhatIsComplete) {
   };
   for (const auto& c : cases) {
     auto result = read_explanation(c.content);
-    ASSERT_TRUE(std::holds_alternative<Explanation>(result)) << c.content;
-    EXPECT_EQ(std::get<Explanation>(result).fields, c.fields) << c.content;
+    ASSERT_TRUE(result.ok()) << c.content;
+    EXPECT_EQ(result.value().fields, c.fields) << c.content;
   }
 }
 
@@ -147,8 +147,8 @@ TEST(ReadExplanationTest, UnusableAnswersSayWhy) {
   };
   for (const auto& [content, reason] : cases) {
     auto result = read_explanation(content);
-    ASSERT_TRUE(std::holds_alternative<std::string>(result)) << content.substr(0, 40);
-    EXPECT_EQ(std::get<std::string>(result), reason) << content.substr(0, 40);
+    ASSERT_FALSE(result.ok()) << content.substr(0, 40);
+    EXPECT_EQ(result.error().message, reason) << content.substr(0, 40);
   }
 }
 

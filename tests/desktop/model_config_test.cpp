@@ -1,7 +1,8 @@
-#include "model_config.hpp"
+#include "model/model_config.hpp"
 
 #include "desktop_support.hpp"
-#include "system.hpp"
+#include "platform/platform.hpp"
+#include "platform/server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -163,14 +164,14 @@ TEST(LoadModelSetupTest, MakesAReadableModelFileOwnerOnlyAndLogsNoKey) {
   TempFolder dir;
   std::string path = dir.file("model.json");
   std::string text = std::string(R"({"baseUrl":"http://127.0.0.1:1/v1","model":"m","apiKey":")") + kKey + "\"}";
-  ASSERT_FALSE(write_file_atomically(path, text).has_value());
-  ASSERT_FALSE(set_file_mode(path, 0644).has_value());
+  ASSERT_TRUE(platform::write_file_atomically(path, text).ok());
+  ASSERT_TRUE(platform::set_file_mode(path, 0644).ok());
   Log log(dir.file("gui.log"));
   auto setup = load_model_setup(dir.path(), log);
-  EXPECT_EQ(file_mode(path), 0600u);
+  EXPECT_EQ(platform::file_mode(path), 0600u);
   ASSERT_TRUE(setup.config.has_value());
   EXPECT_EQ(setup.config->api_key, kKey);
-  std::string logged = read_whole_file(dir.file("gui.log")).value_or("");
+  std::string logged = platform::read_file(dir.file("gui.log")).value_or("");
   EXPECT_NE(logged.find("model: m at http://127.0.0.1:1/v1, with an API key"), std::string::npos) << logged;
   EXPECT_EQ(logged.find(kKey), std::string::npos) << logged;
 }

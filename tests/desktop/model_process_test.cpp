@@ -4,7 +4,7 @@
 #include "desktop_support.hpp"
 #include "fake_model.hpp"
 #include "platform/platform.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ class ModelProcessTest : public ::testing::Test {
     return result;
   }
 
-  std::string log_text() const { return read_whole_file(data_folder() + "/ruvo-gui.log").value_or(""); }
+  std::string log_text() const { return platform::read_file(data_folder() + "/ruvo-gui.log").value_or(""); }
 
   TempFolder appdata_;
   TempFolder runs_;
@@ -158,8 +158,8 @@ TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
   FakeModel fake({{200, completion_body(explanation_json("词", "D", "P", "E"))}});
   ASSERT_TRUE(platform::create_folders(data_folder()));
   std::string file = R"({"baseUrl":")" + fake.base_url() + R"(","model":"file-model","apiKey":")" + kKey + "\"}";
-  ASSERT_FALSE(write_file_atomically(data_folder() + "/model.json", file).has_value());
-  ASSERT_FALSE(set_file_mode(data_folder() + "/model.json", 0644).has_value());
+  ASSERT_TRUE(platform::write_file_atomically(data_folder() + "/model.json", file).ok());
+  ASSERT_TRUE(platform::set_file_mode(data_folder() + "/model.json", 0644).ok());
 
   RunResult explained = ruvo({"explain", "词"}, {{"APPDATA", appdata_.path()}});
   EXPECT_EQ(explained.exit_code, 0) << explained.err;
@@ -168,7 +168,7 @@ TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].json["model"], "file-model");
   EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
-  EXPECT_EQ(file_mode(data_folder() + "/model.json"), 0600u);
+  EXPECT_EQ(platform::file_mode(data_folder() + "/model.json"), 0600u);
   EXPECT_TRUE(stopper_.stop());
 }
 

@@ -1,11 +1,11 @@
 // The explain route with a real chat model against the scripted fake
 // endpoint: answers, remembering, and every way the call can fail.
-#include "model.hpp"
+#include "model/model.hpp"
 
 #include "desktop_support.hpp"
 #include "fake_model.hpp"
-#include "routes.hpp"
-#include "system.hpp"
+#include "http/routes.hpp"
+#include "platform/platform.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,8 @@ class ModelRouteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
-    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    ASSERT_TRUE(opened.ok());
+    store_ = std::move(opened.value());
     ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "1.0", {}});
     log_ = std::make_unique<Log>(dir_.file("gui.log"));
   }
@@ -48,7 +48,7 @@ class ModelRouteTest : public ::testing::Test {
     return handle_request(*ctx_, "POST", "/v1/lookup", std::string(kToken), JsonValue{{"text", text}}.dump());
   }
 
-  std::string log_text() const { return read_whole_file(dir_.file("gui.log")).value_or(""); }
+  std::string log_text() const { return platform::read_file(dir_.file("gui.log")).value_or(""); }
 
   TempFolder dir_;
   std::unique_ptr<TermStore> store_;
@@ -131,7 +131,7 @@ TEST_F(ModelRouteTest, PassagesAreExplainedButNeverRemembered) {
     EXPECT_EQ(fake.requests().back().json["messages"][1]["content"], std::string("Passage:\n") + text);
     EXPECT_EQ(lookup(text).body["hit"], false) << text;
   }
-  EXPECT_EQ(std::get<std::int64_t>(store_->count()), 0);
+  EXPECT_EQ(store_->count().value(), 0);
 }
 
 TEST_F(ModelRouteTest, FencedAndPartialAnswersAreUsedAndRemembered) {

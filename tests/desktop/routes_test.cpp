@@ -1,4 +1,4 @@
-#include "routes.hpp"
+#include "http/routes.hpp"
 
 #include "desktop_support.hpp"
 
@@ -15,8 +15,8 @@ class RoutesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto opened = TermStore::open(dir_.file("terms.sqlite3"), {});
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<TermStore>>(opened));
-    store_ = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+    ASSERT_TRUE(opened.ok());
+    store_ = std::move(opened.value());
     ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "9.9.9", {}});
   }
 

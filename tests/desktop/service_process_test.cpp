@@ -1,9 +1,9 @@
 // ruvo-gui.exe as a real process: started with APPDATA pointing at a
 // temporary folder, stopped by its pid.
+#include "client/http.hpp"
 #include "desktop_support.hpp"
 #include "platform/platform.hpp"
-#include "service/client.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,9 @@ class ServiceProcessTest : public ::testing::Test {
   // whether the service let go of them.
   std::unique_ptr<Process> start() {
     std::string input = dir_.file("service.in");
-    if (!platform::is_regular_file(input)) write_file_atomically(input, "");
+    if (!platform::is_regular_file(input)) {
+      EXPECT_TRUE(platform::write_file_atomically(input, "").ok());
+    }
     return std::make_unique<Process>(gui_program(), std::vector<std::string>{"--service"},
                                      std::vector<std::pair<std::string, std::string>>{{"APPDATA", dir_.path()}},
                                      dir_.file("service.out"), dir_.file("service.err"), input);
@@ -40,18 +42,18 @@ class ServiceProcessTest : public ::testing::Test {
 
   // Starts an instance and waits until it has published a discovery file
   // with a token other than `not_token`.
-  std::pair<std::unique_ptr<Process>, service::ServiceInfo> start_serving(const std::string& not_token = {}) {
+  std::pair<std::unique_ptr<Process>, protocol::ServiceInfo> start_serving(const std::string& not_token = {}) {
     auto process = start();
     auto info = wait_for_discovery(discovery_path(), kStartLimitMs, not_token);
     EXPECT_TRUE(info.has_value()) << "no discovery file from pid " << process->pid();
-    return {std::move(process), info.value_or(service::ServiceInfo{})};
+    return {std::move(process), info.value_or(protocol::ServiceInfo{})};
   }
 
-  static JsonValue call(const service::ServiceInfo& info, std::string_view method, std::string_view path,
+  static JsonValue call(const protocol::ServiceInfo& info, std::string_view method, std::string_view path,
                         const JsonValue* body) {
-    auto reply = service::service_request(info, method, path, body, 30);
-    EXPECT_TRUE(reply.ok()) << reply.error;
-    return reply.value.value_or(JsonValue());
+    auto reply = client::service_request(info, protocol::Route{method, path, 30}, body);
+    EXPECT_TRUE(reply.ok()) << reply.error().text();
+    return reply ? *reply : JsonValue();
   }
 
   TempFolder dir_;
@@ -93,7 +95,7 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
 
 TEST_F(ServiceProcessTest, PublishesAPrivateDiscoveryFileAndServesTheGlossary) {
   auto [process, info] = start_serving();
-  EXPECT_EQ(file_mode(discovery_path()), 0600u);
+  EXPECT_EQ(platform::file_mode(discovery_path()), 0600u);
   EXPECT_EQ(info.token.size(), 64u);
   EXPECT_EQ(info.version, RUVO_VERSION);
 
@@ -119,7 +121,7 @@ TEST_F(ServiceProcessTest, PublishesAPrivateDiscoveryFileAndServesTheGlossary) {
   }
   // The store and the log are private, and the log never holds the token.
   for (const char* name : {"ruvo-terms.sqlite3", "ruvo-gui.log", "ruvo-gui.lock"}) {
-    EXPECT_EQ(file_mode(data_folder() + "/" + name), 0600u) << name;
+    EXPECT_EQ(platform::file_mode(data_folder() + "/" + name), 0600u) << name;
   }
   EXPECT_EQ(platform::read_file(data_folder() + "/ruvo-gui.log").value_or("").find(info.token), std::string::npos);
 }
@@ -172,7 +174,7 @@ TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
 TEST_F(ServiceProcessTest, StopLeavesADiscoveryFileThatIsNoLongerItsOwn) {
   auto [process, info] = start_serving();
   const std::string foreign = R"({"port":1,"token":"another-instance-token","version":""})";
-  ASSERT_FALSE(write_file_atomically(discovery_path(), foreign).has_value());
+  ASSERT_TRUE(platform::write_file_atomically(discovery_path(), foreign).ok());
   process->signal(SIGTERM);
   EXPECT_EQ(process->wait_exit(kExitLimitMs), 0);
   EXPECT_EQ(platform::read_file(discovery_path()), foreign);

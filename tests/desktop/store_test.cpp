@@ -1,7 +1,7 @@
-#include "store.hpp"
+#include "store/store.hpp"
 
 #include "desktop_support.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -15,11 +15,11 @@ using testing::TempFolder;
 
 std::unique_ptr<TermStore> open_store(const std::string& path, const std::vector<TermDraft>& seed = {}) {
   auto opened = TermStore::open(path, seed);
-  if (auto* error = std::get_if<StoreError>(&opened)) {
-    ADD_FAILURE() << error->message;
+  if (!opened) {
+    ADD_FAILURE() << opened.error().text();
     return nullptr;
   }
-  return std::move(std::get<std::unique_ptr<TermStore>>(opened));
+  return std::move(opened.value());
 }
 
 TermDraft draft(std::string term, JsonValue fields, std::string lang = "zh") {
@@ -28,24 +28,24 @@ TermDraft draft(std::string term, JsonValue fields, std::string lang = "zh") {
 
 TermEntry saved(TermStore& store, const TermDraft& d) {
   auto result = store.save(d);
-  if (auto* error = std::get_if<StoreError>(&result)) {
-    ADD_FAILURE() << error->message;
+  if (!result) {
+    ADD_FAILURE() << result.error().text();
     return {};
   }
-  return std::get<TermEntry>(result);
+  return result.value();
 }
 
-std::optional<TermEntry> found(std::variant<std::optional<TermEntry>, StoreError> result) {
-  if (auto* error = std::get_if<StoreError>(&result)) {
-    ADD_FAILURE() << error->message;
+std::optional<TermEntry> found(Result<std::optional<TermEntry>> result) {
+  if (!result) {
+    ADD_FAILURE() << result.error().text();
     return std::nullopt;
   }
-  return std::get<std::optional<TermEntry>>(result);
+  return result.value();
 }
 
 std::int64_t count_of(TermStore& store) {
   auto result = store.count();
-  return std::holds_alternative<std::int64_t>(result) ? std::get<std::int64_t>(result) : -1;
+  return result.ok() ? result.value() : -1;
 }
 
 // Reads one value through a connection of its own, as another program would.
@@ -132,7 +132,7 @@ TEST(TermStoreTest, SavesSurviveReopeningAndTheFileIsPrivateWalWithSchemaVersion
     ASSERT_TRUE(store);
     saved(*store, draft("LoRA", {{"definition", "低秩适配"}}));
   }
-  EXPECT_EQ(file_mode(path), 0600u);
+  EXPECT_EQ(platform::file_mode(path), 0600u);
   EXPECT_EQ(pragma_value(path, "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
   auto store = open_store(path);
@@ -171,8 +171,8 @@ TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
     sqlite3_close(db);
   }
   auto opened = TermStore::open(path, {});
-  ASSERT_TRUE(std::holds_alternative<StoreError>(opened));
-  EXPECT_NE(std::get<StoreError>(opened).message.find("比本程序新"), std::string::npos);
+  ASSERT_FALSE(opened.ok());
+  EXPECT_NE(opened.error().message.find("比本程序新"), std::string::npos);
 }
 
 TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
@@ -185,8 +185,8 @@ TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
   TermDraft answer = draft(" embedding ", {{"definition", "模型写的"}, {"plain", "p"}});
   answer.source = std::string(kSourceModel);
   auto kept = store->save_if_absent(answer);
-  ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(kept));
-  EXPECT_FALSE(std::get<std::optional<TermEntry>>(kept).has_value());
+  ASSERT_TRUE(kept.ok());
+  EXPECT_FALSE(kept.value().has_value());
   auto hit = found(store->find("Embedding", "zh"));
   ASSERT_TRUE(hit);
   EXPECT_EQ(hit->fields, JsonValue({{"definition", "我写的"}}));
@@ -194,8 +194,8 @@ TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
 
   answer.term = "向量";
   auto added = store->save_if_absent(answer);
-  ASSERT_TRUE(std::holds_alternative<std::optional<TermEntry>>(added));
-  ASSERT_TRUE(std::get<std::optional<TermEntry>>(added).has_value());
+  ASSERT_TRUE(added.ok());
+  ASSERT_TRUE(added.value().has_value());
   auto remembered = found(store->find("向量", "zh"));
   ASSERT_TRUE(remembered);
   EXPECT_EQ(remembered->source, kSourceModel);
@@ -249,7 +249,7 @@ TEST(TermStoreTest, ConcurrentSavesAreAllKept) {
         // shared term, so merges race with each other.
         auto own = store->save(draft("t" + std::to_string(t) + "-" + std::to_string(i), {{"definition", "x"}}));
         auto shared = store->save(draft("shared", {{"f" + std::to_string(t), std::to_string(i)}}));
-        if (std::holds_alternative<StoreError>(own) || std::holds_alternative<StoreError>(shared)) ++failures[t];
+        if (!own.ok() || !shared.ok()) ++failures[t];
       }
     });
   }

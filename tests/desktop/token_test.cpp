@@ -1,4 +1,4 @@
-#include "token.hpp"
+#include "http/token.hpp"
 
 #include <gtest/gtest.h>
 

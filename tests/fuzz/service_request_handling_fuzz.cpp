@@ -1,4 +1,4 @@
-// The stand-in service's request handling, everything behind the HTTP
+// The local service's request handling, everything behind the HTTP
 // library: method, path, token header and body as a client may send them,
 // against a real store. Input layout: the first line is "METHOD PATH", then
 // header lines "Name: value" up to an empty line, then the body. Every reply
@@ -7,8 +7,8 @@
 // in the store.
 #include "common/json.hpp"
 #include "common/utf8.hpp"
-#include "routes.hpp"
-#include "store.hpp"
+#include "http/routes.hpp"
+#include "store/store.hpp"
 
 #include <cctype>
 #include <cstdint>
@@ -47,8 +47,8 @@ void open_store(Fixture& fixture) {
   // One seeded entry, so lookups and explains can also hit.
   ruvo::desktop::TermDraft seed{"RAG", "zh", "term", JsonValue{{"definition", "检索增强生成"}}};
   auto opened = TermStore::open(store_path(fixture), {seed});
-  if (!std::holds_alternative<std::unique_ptr<TermStore>>(opened)) __builtin_trap();
-  fixture.store = std::move(std::get<std::unique_ptr<TermStore>>(opened));
+  if (!opened.ok()) __builtin_trap();
+  fixture.store = std::move(opened.value());
   fixture.used = 0;
 }
 
@@ -109,8 +109,8 @@ Parsed parse_input(std::string_view input) {
 
 std::int64_t count_terms(TermStore& store) {
   auto count = store.count();
-  if (!std::holds_alternative<std::int64_t>(count)) __builtin_trap();
-  return std::get<std::int64_t>(count);
+  if (!count.ok()) __builtin_trap();
+  return count.value();
 }
 
 void check_reply(const ruvo::desktop::Reply& reply) {
@@ -123,7 +123,7 @@ void check_reply(const ruvo::desktop::Reply& reply) {
   const std::string wire = ruvo::common::to_compact(reply.body);
   if (!ruvo::common::is_valid_utf8(wire)) __builtin_trap();
   const auto again = ruvo::common::parse_json(wire);
-  if (!again.value || !again.value->is_object()) __builtin_trap();
+  if (!again || !again->is_object()) __builtin_trap();
 }
 
 }  // namespace

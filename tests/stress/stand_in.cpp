@@ -1,8 +1,9 @@
 #include "stress/stand_in.hpp"
 
-#include "common/paths.hpp"
+#include "client/http.hpp"
 #include "platform/platform.hpp"
-#include "service/client.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/routes.hpp"
 
 #include <sqlite3.h>
 
@@ -49,9 +50,11 @@ StandIn::~StandIn() {
   if (running()) kill_now();
 }
 
-std::string StandIn::folder() const { return common::join_path(app_data_, common::kDesktopFolderName); }
-std::string StandIn::store_path() const { return common::join_path(folder(), "ruvo-terms.sqlite3"); }
-std::string StandIn::discovery_path() const { return common::join_path(folder(), common::kDiscoveryFileName); }
+std::string StandIn::folder() const { return platform::join_path(app_data_, protocol::kDataFolderName); }
+std::string StandIn::store_path() const { return platform::join_path(folder(), "ruvo-terms.sqlite3"); }
+std::string StandIn::discovery_path() const {
+  return platform::join_path(folder(), protocol::kDiscoveryFileName);
+}
 
 bool StandIn::start() {
   problem_.clear();
@@ -83,10 +86,10 @@ bool StandIn::start() {
       return false;
     }
     if (const auto text = platform::read_file(discovery_path())) {
-      const auto found = service::parse_service_info(*text);
+      const auto found = protocol::parse_service_info(*text);
       if (found && found->token != last_token) {
-        const auto health = service::service_request(*found, "GET", "/v1/health", nullptr, 10);
-        if (health.ok() && health.value->is_object() && health.value->value("ok", false)) {
+        const auto health = client::service_request(*found, protocol::Route{"GET", "/v1/health", 10}, nullptr);
+        if (health.ok() && health->is_object() && health->value("ok", false)) {
           info_ = *found;
           return true;
         }
@@ -129,16 +132,16 @@ std::optional<std::string> http_exchange(std::uint16_t port, std::string_view re
   static const bool sigpipe_ignored = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
   (void)sigpipe_ignored;
   auto connected = platform::TcpStream::connect_loopback(port, 5000);
-  auto* stream = std::get_if<platform::TcpStream>(&connected);
-  if (stream == nullptr) return std::nullopt;
+  if (!connected) return std::nullopt;
+  platform::TcpStream* stream = &*connected;
   stream->set_timeouts(60000, 60000);
-  if (stream->write_all(request)) return std::nullopt;
+  if (!stream->write_all(request)) return std::nullopt;
   std::string received;
   char chunk[16384];
   for (;;) {
     const auto got = stream->read_some(chunk, sizeof chunk);
-    if (std::holds_alternative<platform::Error>(got)) return std::nullopt;
-    const std::size_t n = std::get<std::size_t>(got);
+    if (!got.ok()) return std::nullopt;
+    const std::size_t n = got.value();
     if (n == 0) return received;
     received.append(chunk, n);
   }

@@ -1,10 +1,10 @@
-// The stand-in service (ruvo-gui.exe) as a process the stress test owns:
+// The local service (ruvo-gui.exe) as a process the stress test owns:
 // started with its application-data folder, killed outright or stopped by its
 // process id, its store inspected through SQLite, and raw HTTP exchanges with
 // it.
 #pragma once
 
-#include "service/discovery.hpp"
+#include "protocol/discovery.hpp"
 
 #include <sys/types.h>
 
@@ -44,7 +44,7 @@ class StandIn {
 
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
-  const service::ServiceInfo& info() const { return info_; }
+  const protocol::ServiceInfo& info() const { return info_; }
   const std::string& problem() const { return problem_; }
 
   std::string folder() const;           // <app data>/com.corvanta.desktop
@@ -57,7 +57,7 @@ class StandIn {
  private:
   std::string app_data_;
   pid_t pid_ = -1;
-  service::ServiceInfo info_;
+  protocol::ServiceInfo info_;
   std::string problem_;
 };
 

@@ -1,4 +1,4 @@
-// Requests the stand-in must refuse, sent while wrk keeps it busy: each gets
+// Requests the local service must refuse, sent while wrk keeps it busy: each gets
 // its JSON error, none changes the store, and the service serves on. A body
 // without a length must be refused before it is read, or any local process
 // could make the service hold as much memory as it cares to send.
@@ -91,9 +91,9 @@ TEST(StandInRefusals, RefusedRequestsGetJsonErrorsAndChangeNothing) {
     const HttpReply reply = split_reply(*bytes);
     EXPECT_EQ(reply.status, c.status) << c.name << ": " << bytes->substr(0, 300);
     const auto body = common::parse_json(reply.body);
-    ASSERT_TRUE(body.value && body.value->is_object()) << c.name << ": " << reply.body;
-    EXPECT_EQ(body.value->value("ok", true), false) << c.name;
-    EXPECT_EQ(body.value->value("kind", ""), c.kind) << c.name << ": " << reply.body;
+    ASSERT_TRUE(body.ok() && body->is_object()) << c.name << ": " << reply.body;
+    EXPECT_EQ(body->value("ok", true), false) << c.name;
+    EXPECT_EQ(body->value("kind", ""), c.kind) << c.name << ": " << reply.body;
     EXPECT_EQ(bytes->find(token), std::string::npos) << c.name << ": the reply gives the token away";
   }
   load.join();
@@ -147,7 +147,7 @@ TEST(StandInRefusals, BodyWithoutLengthIsRefusedUnread) {
   const HttpReply reply = split_reply(received);
   EXPECT_EQ(reply.status, 411) << received.substr(0, 300);
   const auto body = common::parse_json(reply.body);
-  EXPECT_TRUE(body.value && body.value->is_object() && body.value->value("kind", "") == "length_required")
+  EXPECT_TRUE(body.ok() && body->is_object() && body->value("kind", "") == "length_required")
       << reply.body;
   const long growth_kib = service.peak_memory_kib() - peak_before;
   EXPECT_LT(growth_kib, 32 * 1024) << "the service held " << growth_kib << " KiB more after " << sent

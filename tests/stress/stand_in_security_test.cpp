@@ -1,4 +1,4 @@
-// What the stand-in promises about its own safety, checked on the running
+// What the local service promises about its own safety, checked on the running
 // program: it listens on the loopback address only, its token is fresh
 // random text that no file but the discovery file holds, its files are the
 // owner's alone (also where another program made the folder or the store
@@ -81,7 +81,7 @@ TEST(StandInSecurity, LoopbackOnlyAndAFreshRandomTokenThatOnlyTheDiscoveryFileHo
   test::AppDataDir app_data;
   StandIn service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
-  const service::ServiceInfo first = service.info();
+  const protocol::ServiceInfo first = service.info();
   EXPECT_EQ(listening_addresses(service.pid()), std::set<std::string>{"0100007F:" + hex_port(first.port)});
   // 32 bytes of the system's random generator, in hexadecimal.
   EXPECT_EQ(first.token.size(), 64u);
@@ -152,9 +152,9 @@ TEST(StandInSecurity, TextThatLooksLikeSqlIsStoredAsText) {
   const test::RunResult found =
       test::run({.words = {"lookup", term, "--json"}, .program = programs.ruvo(), .env = app_data.env()});
   const auto reply = common::parse_json(found.out);
-  ASSERT_TRUE(reply.value.has_value()) << found.out << found.err;
-  EXPECT_EQ(reply.value->value("term", ""), term);
-  EXPECT_EQ(reply.value->value("definition", ""), definition);
+  ASSERT_TRUE(reply.ok()) << found.out << found.err;
+  EXPECT_EQ(reply->value("term", ""), term);
+  EXPECT_EQ(reply->value("definition", ""), definition);
   EXPECT_EQ(service.stop(), 0);
 
   const StoreCheck store = inspect_store(service.store_path());

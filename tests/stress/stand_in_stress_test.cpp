@@ -1,4 +1,4 @@
-// The stand-in service under load and faults: several `ruvo save` processes
+// The local service under load and faults: several `ruvo save` processes
 // at once and wrk on /v1/lookup while the service is killed outright and
 // started again, round after round. Whatever ruvo confirmed as saved is in
 // the store afterwards, the store is sound after every kill, and the service
@@ -118,7 +118,7 @@ struct LoadFigures {
 };
 
 // wrk on POST /v1/lookup with the token, for kLoadSeconds.
-LoadFigures run_wrk(const test::TempDir& folder, const service::ServiceInfo& info) {
+LoadFigures run_wrk(const test::TempDir& folder, const protocol::ServiceInfo& info) {
   const std::string script = folder.file("lookup.lua");
   std::ofstream(script) << "wrk.method = \"POST\"\n"
                         << "wrk.body = '{\"text\":\"RAG\"}'\n"
@@ -156,8 +156,9 @@ std::vector<JsonValue> look_up_all(const std::string& program, const std::map<st
     const std::size_t end = r.out.find('\n', start);
     auto line = common::parse_json(std::string_view(r.out).substr(start, end - start));
     const auto text =
-        line.value ? line.value->value(JsonValue::json_pointer("/result/content/0/text"), std::string()) : "";
-    results.push_back(common::parse_json(text).value.value_or(nullptr));
+        line ? line->value(JsonValue::json_pointer("/result/content/0/text"), std::string()) : "";
+    auto result = common::parse_json(text);
+    results.push_back(result ? *result : JsonValue(nullptr));
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -167,9 +168,9 @@ std::vector<JsonValue> look_up_all(const std::string& program, const std::map<st
 // The "definition" of stored fields (JSON text), or "" when there is none.
 std::string definition_of(const std::string& fields) {
   const auto parsed = common::parse_json(fields);
-  if (!parsed.value || !parsed.value->is_object()) return "";
-  const auto found = parsed.value->find("definition");
-  return found != parsed.value->end() && found->is_string() ? found->get<std::string>() : "";
+  if (!parsed || !parsed->is_object()) return "";
+  const auto found = parsed->find("definition");
+  return found != parsed->end() && found->is_string() ? found->get<std::string>() : "";
 }
 
 TEST(StandInStress, KilledAndRestartedUnderLoadLosesNoConfirmedSave) {

@@ -1,16 +1,18 @@
-#include "glossary.hpp"
+#include "store/glossary.hpp"
 
 #include "common/json.hpp"
 #include "common/utf8.hpp"
 #include "explain.hpp"
-#include "fields.hpp"
 #include "glossary_data.hpp"
+#include "protocol/fields.hpp"
 
 #include <set>
 
 namespace ruvo::desktop {
 
 namespace {
+
+using common::failure;
 
 bool is_text(const JsonValue& object, const char* key) {
   auto it = object.find(key);
@@ -21,37 +23,37 @@ bool is_text(const JsonValue& object, const char* key) {
 
 std::string_view embedded_glossary() { return kGlossaryJson; }
 
-std::variant<std::vector<TermDraft>, std::string> parse_glossary(std::string_view json_text) {
+common::Result<std::vector<TermDraft>> parse_glossary(std::string_view json_text) {
   auto parsed = common::parse_json(json_text);
-  if (!parsed.value) return "glossary: " + parsed.error;
-  const JsonValue& doc = *parsed.value;
+  if (!parsed) return failure("glossary: " + parsed.error().text());
+  const JsonValue& doc = *parsed;
   if (!doc.is_object() || !is_text(doc, "lang") || !is_text(doc, "categoryId")) {
-    return std::string("glossary: needs \"lang\" and \"categoryId\"");
+    return failure("glossary: needs \"lang\" and \"categoryId\"");
   }
   auto terms = doc.find("terms");
-  if (terms == doc.end() || !terms->is_array()) return std::string("glossary: \"terms\" must be an array");
+  if (terms == doc.end() || !terms->is_array()) return failure("glossary: \"terms\" must be an array");
 
   std::vector<TermDraft> drafts;
   std::set<std::string> keys;
   for (const auto& item : *terms) {
     std::string where = "glossary entry " + std::to_string(drafts.size() + 1);
-    if (!item.is_object() || !is_text(item, "term")) return where + ": needs \"term\"";
+    if (!item.is_object() || !is_text(item, "term")) return failure(where + ": needs \"term\"");
     TermDraft draft;
     draft.term = std::string(common::trim_unicode_space(item["term"].get_ref<const std::string&>()));
     draft.lang = doc["lang"].get<std::string>();
     draft.category_id = doc["categoryId"].get<std::string>();
     draft.source = std::string(kSourceGlossary);
     if (has_line_break(draft.term) || !within_term_length(draft.term)) {
-      return where + ": term too long or on several lines";
+      return failure(where + ": term too long or on several lines");
     }
-    if (!keys.insert(term_key(draft.term)).second) return where + ": " + draft.term + " given twice";
-    for (const auto& field : kFieldNames) {
+    if (!keys.insert(term_key(draft.term)).second) return failure(where + ": " + draft.term + " given twice");
+    for (const auto& field : protocol::FIELD_LABELS) {
       std::string key(field.key);
-      if (!is_text(item, key.c_str())) return where + " (" + draft.term + "): needs \"" + key + "\"";
+      if (!is_text(item, key.c_str())) return failure(where + " (" + draft.term + "): needs \"" + key + "\"");
     }
     for (const auto& [key, value] : item.items()) {
       if (key == "term") continue;
-      if (!value.is_string()) return where + " (" + draft.term + "): \"" + key + "\" must be a string";
+      if (!value.is_string()) return failure(where + " (" + draft.term + "): \"" + key + "\" must be a string");
       draft.fields[key] = value;
     }
     drafts.push_back(std::move(draft));

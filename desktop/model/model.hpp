@@ -3,10 +3,10 @@
 #pragma once
 
 #include "explain.hpp"
+#include "http/reply.hpp"
 #include "log.hpp"
-#include "model_config.hpp"
-#include "model_http.hpp"
-#include "reply.hpp"
+#include "model/model_config.hpp"
+#include "model/model_http.hpp"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
-#include "reply.hpp"
+#include "http/reply.hpp"
 
-#include "fields.hpp"
+#include "protocol/fields.hpp"
 
 #include <string>
 
@@ -19,7 +19,7 @@ void put_entry(JsonValue& reply, const TermEntry& entry) {
   reply["term"] = entry.term;
   reply["lang"] = entry.lang;
   reply["categoryId"] = entry.category_id;
-  for (const auto& field : kFieldNames) {
+  for (const auto& field : protocol::FIELD_LABELS) {
     auto it = entry.fields.find(std::string(field.key));
     if (it != entry.fields.end()) reply[std::string(field.key)] = *it;
   }
@@ -27,6 +27,8 @@ void put_entry(JsonValue& reply, const TermEntry& entry) {
   reply["origin"] = entry.source;
 }
 
-Reply store_failure(const StoreError& error) { return error_reply(500, "store", "词库读写失败：" + error.message); }
+Reply store_failure(const common::Error& error) {
+  return error_reply(500, "store", "词库读写失败：" + error.text());
+}
 
 }  // namespace ruvo::desktop

@@ -1,5 +1,5 @@
-// POSIX implementation of system.hpp.
-#include "system.hpp"
+// POSIX implementation of server.hpp.
+#include "platform/server.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -15,12 +15,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ruvo::desktop {
+namespace ruvo::platform {
 
 namespace {
 
-std::string errno_text(std::string_view what, int code) {
-  return std::string(what) + ": " + std::strerror(code) + " (os error " + std::to_string(code) + ")";
+// "what: <the system's message>" with its code, which Error::text() adds as
+// " (os error N)".
+Error errno_error(std::string_view what, int code) {
+  return Error{std::string(what) + ": " + std::strerror(code), code};
 }
 
 bool write_all(int fd, std::string_view bytes) {
@@ -135,22 +137,22 @@ std::optional<std::string> random_bytes(std::size_t count) {
   return out;
 }
 
-std::optional<std::string> write_file_atomically(const std::string& path, std::string_view content) {
+Result<void> write_file_atomically(const std::string& path, std::string_view content) {
   std::string temp = path + ".tmp-" + std::to_string(::getpid());
   ::unlink(temp.c_str());  // a leftover of a killed process with our pid
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_text("open " + temp, errno);
+  if (fd < 0) return errno_error("open " + temp, errno);
   if (!write_all(fd, content) || ::fsync(fd) != 0) {
     int code = errno;
     ::close(fd);
     ::unlink(temp.c_str());
-    return errno_text("write " + temp, code);
+    return errno_error("write " + temp, code);
   }
   ::close(fd);
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     int code = errno;
     ::unlink(temp.c_str());
-    return errno_text("rename " + temp, code);
+    return errno_error("rename " + temp, code);
   }
   // Make the rename itself durable; a failure here loses nothing readers see.
   int dir_fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -158,17 +160,17 @@ std::optional<std::string> write_file_atomically(const std::string& path, std::s
     ::fsync(dir_fd);
     ::close(dir_fd);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> make_private_file(const std::string& path) {
+Result<void> make_private_file(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_text("open " + path, errno);
+  if (fd < 0) return errno_error("open " + path, errno);
   int rc = ::fchmod(fd, 0600);
   int code = errno;
   ::close(fd);
-  if (rc != 0) return errno_text("chmod " + path, code);
-  return std::nullopt;
+  if (rc != 0) return errno_error("chmod " + path, code);
+  return {};
 }
 
 AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
@@ -205,28 +207,9 @@ bool AppendFile::append(std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> set_file_mode(const std::string& path, unsigned mode) {
-  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return errno_text("chmod " + path, errno);
-  return std::nullopt;
-}
-
-std::optional<std::string> read_whole_file(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string out;
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return out;
+Result<void> set_file_mode(const std::string& path, unsigned mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return errno_error("chmod " + path, errno);
+  return {};
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
@@ -300,4 +283,4 @@ std::string local_timestamp() {
   return std::string(text, n);
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::platform

@@ -1,8 +1,8 @@
 // Serving the routes over HTTP with cpp-httplib.
 #pragma once
 
+#include "http/routes.hpp"
 #include "log.hpp"
-#include "routes.hpp"
 
 #include <atomic>
 #include <functional>

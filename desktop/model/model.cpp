@@ -1,8 +1,8 @@
-#include "model.hpp"
+#include "model/model.hpp"
 
 #include "common/utf8.hpp"
-#include "fields.hpp"
-#include "model_answer.hpp"
+#include "model/model_answer.hpp"
+#include "protocol/fields.hpp"
 
 #include <chrono>
 
@@ -57,18 +57,18 @@ Reply status_failure(const ModelConfig& config, const Exchange& exchange) {
 Reply answered(const ModelConfig& config, const ExplainRequest& request, const Exchange& exchange) {
   if (exchange.status < 200 || exchange.status > 299) return status_failure(config, exchange);
   auto completion = read_completion(exchange.body, config.api_key);
-  if (auto* why = std::get_if<std::string>(&completion)) return failure("unusable", "模型的回答不能用：" + *why);
-  const auto& done = std::get<Completion>(completion);
+  if (!completion) return failure("unusable", "模型的回答不能用：" + completion.error().message);
+  const auto& done = *completion;
   auto explanation = read_explanation(done.content);
-  if (auto* why = std::get_if<std::string>(&explanation)) return failure("unusable", "模型的回答不能用：" + *why);
-  const auto& found = std::get<Explanation>(explanation);
+  if (!explanation) return failure("unusable", "模型的回答不能用：" + explanation.error().message);
+  const auto& found = *explanation;
 
   Reply reply;
   reply.body["ok"] = true;
   reply.body["source"] = "model";
   reply.body["term"] = explains_as_term(request) ? request.text : passage_title(request, found.term);
   reply.body["lang"] = request.lang;
-  for (const auto& field : kFieldNames) {
+  for (const auto& field : protocol::FIELD_LABELS) {
     std::string key(field.key);
     if (found.fields.contains(key)) reply.body[key] = found.fields[key];
   }

@@ -1,9 +1,8 @@
-#include "model_config.hpp"
+#include "model/model_config.hpp"
 
-#include "common/paths.hpp"
 #include "common/utf8.hpp"
 #include "platform/platform.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -120,18 +119,19 @@ void read_env(const EnvLookup& env, std::string_view name, Item& item) {
 void read_file(const std::string& text, Item& base, Item& model, Item& key, bool& json_mode,
                std::vector<std::string>& problems) {
   auto parsed = common::parse_json(text);
-  if (!parsed.value) {
+  if (!parsed) {
     // The parser's own text may quote what it last read, which can be the
     // key: only the position is shown.
-    std::string where = parsed.error.substr(0, parsed.error.find(':'));
+    const std::string& said = parsed.error().message;
+    std::string where = said.substr(0, said.find(':'));
     problems.push_back("model.json 不是有效的 JSON（" + where + "）");
     return;
   }
-  if (!parsed.value->is_object()) {
+  if (!parsed->is_object()) {
     problems.push_back("model.json 必须是 JSON 对象");
     return;
   }
-  const JsonValue& doc = *parsed.value;
+  const JsonValue& doc = *parsed;
   read_file_member(doc, "baseUrl", base, problems);
   read_file_member(doc, "model", model, problems);
   read_file_member(doc, "apiKey", key, problems);
@@ -217,15 +217,15 @@ ModelSetup read_model_setup(const std::optional<std::string>& file_text, const E
 }
 
 ModelSetup load_model_setup(const std::string& folder, Log& log) {
-  std::string path = common::join_path(folder, kModelFileName);
-  if (auto mode = file_mode(path); mode && (*mode & 077u) != 0) {
-    if (auto error = set_file_mode(path, *mode & 0700u)) {
-      log.write("model.json may be read by others and could not be made private: " + *error);
+  std::string path = platform::join_path(folder, kModelFileName);
+  if (auto mode = platform::file_mode(path); mode && (*mode & 077u) != 0) {
+    if (auto changed = platform::set_file_mode(path, *mode & 0700u); !changed) {
+      log.write("model.json may be read by others and could not be made private: " + changed.error().text());
     } else {
       log.write("model.json could be read by others; it is owner-only now");
     }
   }
-  auto text = read_whole_file(path);
+  auto text = platform::read_file(path);
   ModelSetup setup = read_model_setup(text, [](const std::string& name) { return platform::get_env(name); });
   for (const auto& problem : setup.problems) log.write("model configuration: " + problem);
   if (setup.config) {

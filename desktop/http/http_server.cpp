@@ -1,7 +1,8 @@
-#include "http_server.hpp"
+#include "http/http_server.hpp"
 
 #include "common/json.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
+#include "protocol/routes.hpp"
 
 #include <httplib.h>
 
@@ -17,7 +18,7 @@ namespace {
 constexpr std::size_t kLoggedPathBytes = 200;
 
 std::optional<std::string> token_of(const httplib::Request& req) {
-  std::string name(kTokenHeader);
+  std::string name(protocol::kTokenHeader);
   if (!req.has_header(name.c_str())) return std::nullopt;
   return req.get_header_value(name.c_str());
 }
@@ -49,7 +50,7 @@ void install_service(httplib::Server& server, ServiceContext& ctx, Log& log) {
   // A client that announces a body with "Expect: 100-continue" and a length
   // past the limit is refused before it sends the body. Any other gets its
   // "100 Continue" (held back up to 200 ms by
-  // hold_writes_until_shutdown).
+  // platform::hold_writes_until_shutdown).
   server.set_expect_100_continue_handler([](const httplib::Request& req, httplib::Response& res) {
     if (!declared_length_too_large(req)) return 100;
     res.status = 413;
@@ -125,7 +126,7 @@ int HttpService::bind() {
     // One reply per connection, then a shutdown: the reply goes out whole.
     server.set_socket_options([this, i](socket_t sock) {
       httplib::default_socket_options(sock);
-      hold_writes_until_shutdown(sock);
+      platform::hold_writes_until_shutdown(sock);
       sockets_[static_cast<std::size_t>(i)] = sock;
     });
     int bound = server.bind_to_any_port("127.0.0.1");
@@ -135,9 +136,9 @@ int HttpService::bind() {
       port = bound;
       // Our own descriptor of the socket, to shut it down by: each server
       // closes its descriptor when its loop ends, which may be early.
-      shared_ = duplicate_descriptor(listening);
+      shared_ = platform::duplicate_descriptor(listening);
       if (shared_ < 0) return 0;
-    } else if (!share_listening_socket(shared_, listening)) {
+    } else if (!platform::share_listening_socket(shared_, listening)) {
       return 0;
     }
     // From here the server's descriptor stands for the first server's
@@ -169,17 +170,17 @@ void HttpService::stop() {
   // descriptor, also one not yet begun; each server then closes its own
   // descriptor and its loop ends. The library's stop() is not used: it
   // closes the descriptor too, racing the loop that closes it.
-  if (shared_ >= 0) shut_down_socket(shared_);
+  if (shared_ >= 0) platform::shut_down_socket(shared_);
   for (auto& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
   // Servers that never ran still hold their descriptors.
   if (threads_.empty()) {
     for (int fd : sockets_) {
-      if (fd >= 0) close_descriptor(fd);
+      if (fd >= 0) platform::close_descriptor(fd);
     }
   }
-  if (shared_ >= 0) close_descriptor(shared_);
+  if (shared_ >= 0) platform::close_descriptor(shared_);
   shared_ = -1;
 }
 

@@ -1,4 +1,4 @@
-#include "model_http.hpp"
+#include "model/model_http.hpp"
 
 #include <httplib.h>
 

@@ -1,7 +1,7 @@
-#include "store.hpp"
+#include "store/store.hpp"
 
 #include "common/utf8.hpp"
-#include "system.hpp"
+#include "platform/server.hpp"
 
 #include <sqlite3.h>
 
@@ -37,8 +37,10 @@ constexpr Migration kMigrations[] = {
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
-StoreError sqlite_error(sqlite3* db, std::string_view what) {
-  return StoreError{std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory")};
+using common::Error;
+
+Error sqlite_error(sqlite3* db, std::string_view what) {
+  return common::failure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
 // One prepared statement, finalized when it goes out of scope; or a kept
@@ -78,12 +80,12 @@ class Statement {
   bool owned_ = true;
 };
 
-std::optional<StoreError> exec(sqlite3* db, const char* sql) {
+Result<void> exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return sqlite_error(db, sql);
-  return std::nullopt;
+  return {};
 }
 
-std::variant<int, StoreError> schema_version(sqlite3* db) {
+Result<int> schema_version(sqlite3* db) {
   Statement st(db, "PRAGMA user_version");
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db, "PRAGMA user_version");
   return static_cast<int>(st.integer(0));
@@ -94,8 +96,8 @@ std::variant<int, StoreError> schema_version(sqlite3* db) {
 JsonValue read_fields(const std::string& text) {
   JsonValue out = JsonValue::object();
   auto parsed = common::parse_json(text);
-  if (!parsed.value || !parsed.value->is_object()) return out;
-  for (auto& [key, value] : parsed.value->items()) {
+  if (!parsed || !parsed->is_object()) return out;
+  for (auto& [key, value] : parsed->items()) {
     if (value.is_string() && !common::is_blank(value.get_ref<const std::string&>())) out[key] = value;
   }
   return out;
@@ -122,8 +124,8 @@ TermEntry entry_from_row(const Statement& st) {
                    st.text(5)};
 }
 
-std::variant<std::optional<TermEntry>, StoreError> select_one(sqlite3* db, Statement st, std::string_view key,
-                                                              std::string_view lang) {
+Result<std::optional<TermEntry>> select_one(sqlite3* db, Statement st, std::string_view key,
+                                            std::string_view lang) {
   if (!st.ok()) return sqlite_error(db, "prepare lookup");
   st.bind(1, key);
   st.bind(2, lang);
@@ -139,7 +141,7 @@ struct Existing {
   std::string fields;
 };
 
-std::variant<std::optional<Existing>, StoreError> find_existing(sqlite3* db, const TermDraft& draft) {
+Result<std::optional<Existing>> find_existing(sqlite3* db, const TermDraft& draft) {
   Statement find(db, "SELECT id, fields FROM terms WHERE term_key = ?1 AND lang = ?2");
   if (!find.ok()) return sqlite_error(db, "prepare save");
   find.bind(1, term_key(draft.term));
@@ -150,7 +152,7 @@ std::variant<std::optional<Existing>, StoreError> find_existing(sqlite3* db, con
   return std::optional<Existing>(Existing{find.integer(0), find.text(1)});
 }
 
-std::variant<TermEntry, StoreError> insert_entry(sqlite3* db, const TermDraft& draft) {
+Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   TermEntry entry{{}, draft.term, draft.lang, draft.category_id, merge_fields(JsonValue::object(), draft.fields),
                   draft.source};
   Statement insert(db,
@@ -162,7 +164,7 @@ std::variant<TermEntry, StoreError> insert_entry(sqlite3* db, const TermDraft& d
   insert.bind(3, entry.lang);
   insert.bind(4, entry.category_id);
   insert.bind(5, common::to_compact(entry.fields));
-  insert.bind(6, unix_seconds());
+  insert.bind(6, platform::unix_seconds());
   insert.bind(7, entry.source);
   if (insert.step() != SQLITE_DONE) return sqlite_error(db, "insert");
   entry.id = std::to_string(sqlite3_last_insert_rowid(db));
@@ -170,10 +172,10 @@ std::variant<TermEntry, StoreError> insert_entry(sqlite3* db, const TermDraft& d
 }
 
 // Inserts or merges, inside a transaction the caller has begun.
-std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermDraft& draft) {
+Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   auto existing = find_existing(db, draft);
-  if (auto* error = std::get_if<StoreError>(&existing)) return *error;
-  const auto& found = std::get<std::optional<Existing>>(existing);
+  if (!existing) return existing.error();
+  const auto& found = *existing;
   if (!found) return insert_entry(db, draft);
 
   TermEntry entry{std::to_string(found->id), draft.term, draft.lang, draft.category_id,
@@ -185,7 +187,7 @@ std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermD
   update.bind(1, entry.term);
   update.bind(2, entry.category_id);
   update.bind(3, common::to_compact(entry.fields));
-  update.bind(4, unix_seconds());
+  update.bind(4, platform::unix_seconds());
   update.bind(5, entry.source);
   update.bind(6, found->id);
   if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
@@ -194,57 +196,56 @@ std::variant<TermEntry, StoreError> save_in_transaction(sqlite3* db, const TermD
 
 // Inserts only into a free (key, lang), inside a transaction the caller has
 // begun.
-std::variant<std::optional<TermEntry>, StoreError> insert_if_absent_in_transaction(sqlite3* db,
-                                                                                   const TermDraft& draft) {
+Result<std::optional<TermEntry>> insert_if_absent_in_transaction(sqlite3* db, const TermDraft& draft) {
   auto existing = find_existing(db, draft);
-  if (auto* error = std::get_if<StoreError>(&existing)) return *error;
-  if (std::get<std::optional<Existing>>(existing)) return std::optional<TermEntry>();
+  if (!existing) return existing.error();
+  if (*existing) return std::optional<TermEntry>();
   auto inserted = insert_entry(db, draft);
-  if (auto* error = std::get_if<StoreError>(&inserted)) return *error;
-  return std::optional<TermEntry>(std::move(std::get<TermEntry>(inserted)));
+  if (!inserted) return inserted.error();
+  return std::optional<TermEntry>(std::move(inserted).value());
 }
 
 // Runs `work` in a transaction of its own, committed when it succeeds and
 // rolled back when it fails.
-template <typename Result, typename Work>
-Result in_transaction(sqlite3* db, Work work) {
-  if (auto err = exec(db, "BEGIN IMMEDIATE")) return *err;
-  Result result = work();
-  if (std::holds_alternative<StoreError>(result)) {
+template <typename Work>
+auto in_transaction(sqlite3* db, Work work) -> decltype(work()) {
+  if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) return begun.error();
+  auto result = work();
+  if (!result) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return result;
   }
-  if (auto err = exec(db, "COMMIT")) {
+  if (auto committed = exec(db, "COMMIT"); !committed) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return *err;
+    return committed.error();
   }
   return result;
 }
 
-std::optional<StoreError> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
-  if (auto err = exec(db, "BEGIN IMMEDIATE")) return err;
-  auto fail = [db](StoreError error) {
+Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
+  if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) return begun;
+  auto fail = [db](const Error& error) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return std::optional<StoreError>(std::move(error));
+    return Result<void>(error);
   };
   auto version = schema_version(db);
-  if (auto* error = std::get_if<StoreError>(&version)) return fail(*error);
-  int from = std::get<int>(version);
+  if (!version) return fail(version.error());
+  int from = *version;
   for (const auto& step : kMigrations) {
     if (step.to_version <= from) continue;
-    if (auto err = exec(db, step.sql)) return fail(*err);
+    if (auto done = exec(db, step.sql); !done) return fail(done.error());
   }
   if (from == 0) {
     for (const auto& draft : seed) {
       auto saved = save_in_transaction(db, draft);
-      if (auto* error = std::get_if<StoreError>(&saved)) return fail(*error);
+      if (!saved) return fail(saved.error());
     }
   }
   // PRAGMA takes no bound parameters; the value is our own constant.
   std::string set_version = "PRAGMA user_version = " + std::to_string(kStoreSchemaVersion);
-  if (auto err = exec(db, set_version.c_str())) return fail(*err);
-  if (auto err = exec(db, "COMMIT")) return fail(*err);
-  return std::nullopt;
+  if (auto done = exec(db, set_version.c_str()); !done) return fail(done.error());
+  if (auto done = exec(db, "COMMIT"); !done) return fail(done.error());
+  return {};
 }
 
 }  // namespace
@@ -257,12 +258,11 @@ std::string term_key(std::string_view term) {
   return key;
 }
 
-std::variant<std::unique_ptr<TermStore>, StoreError> TermStore::open(const std::string& path,
-                                                                     const std::vector<TermDraft>& seed) {
-  if (auto err = make_private_file(path)) return StoreError{*err};
+Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
+  if (auto made = platform::make_private_file(path); !made) return made.error();
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-    StoreError error = sqlite_error(db, "open " + path);
+    Error error = sqlite_error(db, "open " + path);
     sqlite3_close(db);
     return error;
   }
@@ -275,17 +275,17 @@ std::variant<std::unique_ptr<TermStore>, StoreError> TermStore::open(const std::
       return sqlite_error(db, "PRAGMA journal_mode = WAL");
     }
   }
-  if (auto err = exec(db, "PRAGMA synchronous = FULL")) return *err;
+  if (auto done = exec(db, "PRAGMA synchronous = FULL"); !done) return done.error();
 
   auto version = schema_version(db);
-  if (auto* error = std::get_if<StoreError>(&version)) return *error;
-  int current = std::get<int>(version);
+  if (!version) return version.error();
+  int current = *version;
   if (current > kStoreSchemaVersion) {
-    return StoreError{"词库 " + path + " 的版本 " + std::to_string(current) + " 比本程序新（" +
-                      std::to_string(kStoreSchemaVersion) + "），不敢改动"};
+    return common::failure("词库 " + path + " 的版本 " + std::to_string(current) + " 比本程序新（" +
+                           std::to_string(kStoreSchemaVersion) + "），不敢改动");
   }
   if (current < kStoreSchemaVersion) {
-    if (auto err = migrate(db, seed)) return *err;
+    if (auto migrated = migrate(db, seed); !migrated) return migrated.error();
   }
   return store;
 }
@@ -307,36 +307,34 @@ sqlite3_stmt* TermStore::kept_statement(const char* sql) {
   return stmt;
 }
 
-std::variant<std::int64_t, StoreError> TermStore::count() {
+Result<std::int64_t> TermStore::count() {
   std::lock_guard<std::mutex> guard(mutex_);
   Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
   return st.integer(0);
 }
 
-std::variant<std::optional<TermEntry>, StoreError> TermStore::find(std::string_view term, std::string_view lang) {
+Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::string_view lang) {
   std::lock_guard<std::mutex> guard(mutex_);
   static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
   return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), lang);
 }
 
-std::variant<std::optional<TermEntry>, StoreError> TermStore::find_any(std::string_view term,
-                                                                       std::string_view preferred_lang) {
+Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std::string_view preferred_lang) {
   std::lock_guard<std::mutex> guard(mutex_);
   static const std::string sql =
       std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
   return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), preferred_lang);
 }
 
-std::variant<TermEntry, StoreError> TermStore::save(const TermDraft& draft) {
+Result<TermEntry> TermStore::save(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return in_transaction<std::variant<TermEntry, StoreError>>(db_, [&] { return save_in_transaction(db_, draft); });
+  return in_transaction(db_, [&] { return save_in_transaction(db_, draft); });
 }
 
-std::variant<std::optional<TermEntry>, StoreError> TermStore::save_if_absent(const TermDraft& draft) {
+Result<std::optional<TermEntry>> TermStore::save_if_absent(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return in_transaction<std::variant<std::optional<TermEntry>, StoreError>>(
-      db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
+  return in_transaction(db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
 }
 
 }  // namespace ruvo::desktop

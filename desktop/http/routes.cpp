@@ -1,10 +1,13 @@
-#include "routes.hpp"
+#include "http/routes.hpp"
 
 #include "common/utf8.hpp"
-#include "fields.hpp"
-#include "token.hpp"
+#include "http/token.hpp"
+#include "protocol/fields.hpp"
+#include "protocol/routes.hpp"
+#include "store/fields.hpp"
 
 #include <exception>
+#include <iterator>
 #include <string>
 
 namespace ruvo::desktop {
@@ -15,23 +18,25 @@ using Handler = Reply (*)(ServiceContext&, const JsonValue&);
 
 Reply health_route(ServiceContext& ctx, const JsonValue&) { return handle_health(ctx); }
 
-struct Route {
-  std::string_view method;
-  std::string_view path;
+// The wire contract names each route; this table says who answers it.
+struct RouteHandler {
+  protocol::Route route;
   Handler handler;
 };
 
-constexpr Route kRoutes[] = {
-    {"GET", "/v1/health", health_route},
-    {"POST", "/v1/lookup", handle_lookup},
-    {"POST", "/v1/save", handle_save},
-    {"POST", "/v1/explain", handle_explain},
+constexpr RouteHandler kHandlers[] = {
+    {protocol::kHealthRoute, health_route},
+    {protocol::kLookupRoute, handle_lookup},
+    {protocol::kSaveRoute, handle_save},
+    {protocol::kExplainRoute, handle_explain},
 };
+static_assert(std::size(kHandlers) == std::size(protocol::kRoutes), "every route of the contract is answered");
 
 Reply bad_request(std::string_view message) { return error_reply(400, "bad_request", message); }
 
 Reply unauthorized() {
-  return error_reply(401, "auth", "X-Ruvo-Token 缺失或不对：请按 explain.json 里的 token 重试");
+  return error_reply(401, "auth",
+                     std::string(protocol::kTokenHeader) + " 缺失或不对：请按 explain.json 里的 token 重试");
 }
 
 Reply too_large() { return error_reply(413, "too_large", "请求体超过 1 MiB"); }
@@ -47,12 +52,12 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
   if (!token_matches(ctx, token)) return unauthorized();
   if (body.size() > kMaxBodyBytes) return too_large();
 
-  const Route* route = nullptr;
+  const RouteHandler* route = nullptr;
   bool path_known = false;
-  for (const auto& candidate : kRoutes) {
-    if (candidate.path != path) continue;
+  for (const auto& candidate : kHandlers) {
+    if (candidate.route.path != path) continue;
     path_known = true;
-    if (candidate.method == method) route = &candidate;
+    if (candidate.route.method == method) route = &candidate;
   }
   if (!path_known) return error_reply(404, "not_found", "没有这个接口：" + std::string(path));
   if (route == nullptr) {
@@ -61,11 +66,11 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
   }
 
   JsonValue parsed = JsonValue::object();
-  if (route->method == "POST") {
+  if (route->route.method == "POST") {
     auto result = common::parse_json(body);
-    if (!result.value) return bad_request("请求体不是 JSON：" + result.error);
-    if (!result.value->is_object()) return bad_request("请求体必须是 JSON 对象");
-    parsed = std::move(*result.value);
+    if (!result) return bad_request("请求体不是 JSON：" + result.error().text());
+    if (!result->is_object()) return bad_request("请求体必须是 JSON 对象");
+    parsed = std::move(result).value();
   }
   try {
     return route->handler(ctx, parsed);
@@ -96,18 +101,18 @@ Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<s
 
 Reply handle_health(ServiceContext& ctx) {
   auto count = ctx.store.count();
-  if (auto* error = std::get_if<StoreError>(&count)) return store_failure(*error);
+  if (!count) return store_failure(count.error());
   Reply reply;
   reply.body["ok"] = true;
   reply.body["version"] = ctx.version;
   reply.body["protocol"] = kProtocolVersion;
-  reply.body["terms"] = std::get<std::int64_t>(count);
+  reply.body["terms"] = *count;
   reply.body["model"] = ctx.model_status;
   return reply;
 }
 
 Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
-  auto text = body.find("text");
+  auto text = body.find(std::string(protocol::kTextKey));
   if (text == body.end() || !text->is_string()) return bad_request("text 必须是字符串：要查的词");
   Reply reply;
   reply.body["ok"] = true;
@@ -117,9 +122,9 @@ Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
 
   // Lookup names no language: a Chinese entry comes first, as the glossary
   // and ruvo's default language are Chinese.
-  auto found = ctx.store.find_any(query, "zh");
-  if (auto* error = std::get_if<StoreError>(&found)) return store_failure(*error);
-  if (const auto& entry = std::get<std::optional<TermEntry>>(found)) {
+  auto found = ctx.store.find_any(query, protocol::kDefaultLang);
+  if (!found) return store_failure(found.error());
+  if (const auto& entry = *found) {
     reply.body["hit"] = true;
     put_entry(reply.body, *entry);
   }
@@ -128,7 +133,7 @@ Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
 
 Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
   TermDraft draft;
-  auto term = body.find("term");
+  auto term = body.find(std::string(protocol::kTermKey));
   if (term == body.end() || !term->is_string()) return bad_request("term 必须是字符串：要保存的词");
   draft.term = std::string(common::trim_unicode_space(term->get_ref<const std::string&>()));
   if (draft.term.empty()) return bad_request("词条不能为空");
@@ -137,8 +142,8 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
     return bad_request("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
   }
 
-  draft.lang = "zh";
-  if (auto lang = body.find("lang"); lang != body.end()) {
+  draft.lang = std::string(protocol::kDefaultLang);
+  if (auto lang = body.find(std::string(protocol::kLangKey)); lang != body.end()) {
     if (!lang->is_string()) return bad_request("lang 必须是字符串");
     draft.lang = lang->get<std::string>();
   }
@@ -146,32 +151,32 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
   for (auto accepted : kExplainLangs) lang_known = lang_known || draft.lang == accepted;
   if (!lang_known) return bad_request("不认识的 lang「" + draft.lang + "」，可选：zh、en");
 
-  draft.category_id = "term";
-  if (auto category = body.find("categoryId"); category != body.end()) {
+  draft.category_id = std::string(protocol::kTermCategory);
+  if (auto category = body.find(std::string(protocol::kCategoryKey)); category != body.end()) {
     if (!category->is_string() || common::is_blank(category->get_ref<const std::string&>())) {
       return bad_request("categoryId 必须是非空字符串");
     }
     draft.category_id = category->get<std::string>();
   }
 
-  if (auto fields = body.find("fields"); fields != body.end()) {
+  if (auto fields = body.find(std::string(protocol::kFieldsKey)); fields != body.end()) {
     auto normalized = normalize_fields(*fields);
-    if (auto* message = std::get_if<std::string>(&normalized)) return bad_request(*message);
-    draft.fields = std::move(std::get<JsonValue>(normalized));
+    if (!normalized) return bad_request(normalized.error().message);
+    draft.fields = std::move(normalized).value();
   }
 
   auto saved = ctx.store.save(draft);
-  if (auto* error = std::get_if<StoreError>(&saved)) return store_failure(*error);
+  if (!saved) return store_failure(saved.error());
   Reply reply;
   reply.body["ok"] = true;
-  put_entry(reply.body, std::get<TermEntry>(saved));
+  put_entry(reply.body, *saved);
   return reply;
 }
 
 Reply handle_explain(ServiceContext& ctx, const JsonValue& body) {
   auto request = parse_explain_request(body);
-  if (auto* message = std::get_if<std::string>(&request)) return bad_request(*message);
-  return explain(ctx.store, ctx.model, std::get<ExplainRequest>(request));
+  if (!request) return bad_request(request.error().message);
+  return explain(ctx.store, ctx.model, *request);
 }
 
 }  // namespace ruvo::desktop

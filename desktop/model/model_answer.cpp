@@ -1,13 +1,15 @@
-#include "model_answer.hpp"
+#include "model/model_answer.hpp"
 
 #include "common/utf8.hpp"
-#include "fields.hpp"
+#include "protocol/fields.hpp"
 
 #include <cstdint>
 
 namespace ruvo::desktop {
 
 namespace {
+
+using common::failure;
 
 constexpr std::size_t npos = std::string_view::npos;
 
@@ -119,8 +121,8 @@ std::optional<std::string> json_string_at(std::string_view text, std::size_t ope
   end = string_end(text, open);
   if (end == npos) return std::nullopt;
   auto parsed = common::parse_json(text.substr(open, end - open));
-  if (!parsed.value || !parsed.value->is_string()) return std::nullopt;
-  return parsed.value->get<std::string>();
+  if (!parsed || !parsed->is_string()) return std::nullopt;
+  return parsed->get<std::string>();
 }
 
 // The complete "key": "text" members at the start of an object that is cut
@@ -163,7 +165,7 @@ std::string member_text(const JsonValue& object, std::string_view key, std::stri
 Explanation explanation_of(const JsonValue& object) {
   Explanation out;
   out.term = member_text(object, "term", "词条");
-  for (const auto& field : kFieldNames) {
+  for (const auto& field : protocol::FIELD_LABELS) {
     std::string text = member_text(object, field.key, field.label);
     if (!text.empty()) out.fields[std::string(field.key)] = text;
   }
@@ -191,15 +193,15 @@ JsonValue chat_request(const ModelConfig& config, const ExplainRequest& request)
   return body;
 }
 
-std::variant<Completion, std::string> read_completion(std::string_view body, std::string_view secret) {
+common::Result<Completion> read_completion(std::string_view body, std::string_view secret) {
   auto parsed = common::parse_json(body);
-  if (!parsed.value || !parsed.value->is_object()) return std::string("模型服务的回复不是 JSON 对象");
-  const JsonValue& doc = *parsed.value;
+  if (!parsed || !parsed->is_object()) return failure("模型服务的回复不是 JSON 对象");
+  const JsonValue& doc = *parsed;
   auto choices = doc.find("choices");
   if (choices == doc.end() || !choices->is_array() || choices->empty() || !(*choices)[0].is_object()) {
     std::string error = endpoint_error_text(body, secret);
-    if (!error.empty()) return "模型服务报错：" + error;
-    return std::string("回复里没有 choices");
+    if (!error.empty()) return failure("模型服务报错：" + error);
+    return failure("回复里没有 choices");
   }
   Completion out;
   const JsonValue& choice = (*choices)[0];
@@ -235,9 +237,9 @@ std::variant<Completion, std::string> read_completion(std::string_view body, std
   return out;
 }
 
-std::variant<Explanation, std::string> read_explanation(std::string_view content) {
+common::Result<Explanation> read_explanation(std::string_view content) {
   std::string text = without_thinking(content);
-  if (common::is_blank(text)) return std::string("回答是空的");
+  if (common::is_blank(text)) return failure("回答是空的");
 
   std::optional<Explanation> found;
   std::size_t unfinished = npos;  // the first object that never closes
@@ -250,8 +252,8 @@ std::variant<Explanation, std::string> read_explanation(std::string_view content
       continue;
     }
     auto parsed = common::parse_json(std::string_view(text).substr(open, end - open));
-    if (!parsed.value || !parsed.value->is_object()) continue;
-    Explanation candidate = explanation_of(*parsed.value);
+    if (!parsed || !parsed->is_object()) continue;
+    Explanation candidate = explanation_of(*parsed);
     if (!names_a_field(candidate)) continue;
     found = std::move(candidate);
     break;
@@ -260,8 +262,8 @@ std::variant<Explanation, std::string> read_explanation(std::string_view content
     Explanation salvaged = explanation_of(leading_string_members(text, unfinished));
     if (names_a_field(salvaged)) found = std::move(salvaged);
   }
-  if (!found) return std::string("回答里找不到要求的 JSON 对象");
-  if (!explains_something(*found)) return std::string("回答里既没有定义，也没有通俗解释");
+  if (!found) return failure("回答里找不到要求的 JSON 对象");
+  if (!explains_something(*found)) return failure("回答里既没有定义，也没有通俗解释");
   return std::move(*found);
 }
 
@@ -276,8 +278,8 @@ std::string mask_secret(std::string text, std::string_view secret) {
 
 std::string endpoint_error_text(std::string_view body, std::string_view secret) {
   auto parsed = common::parse_json(body);
-  if (!parsed.value || !parsed.value->is_object()) return {};
-  const JsonValue& doc = *parsed.value;
+  if (!parsed || !parsed->is_object()) return {};
+  const JsonValue& doc = *parsed;
   std::string text;
   if (auto error = doc.find("error"); error != doc.end()) {
     if (error->is_string()) {

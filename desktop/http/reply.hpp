@@ -2,7 +2,8 @@
 #pragma once
 
 #include "common/json.hpp"
-#include "store.hpp"
+#include "common/result.hpp"
+#include "store/store.hpp"
 
 #include <string_view>
 
@@ -25,6 +26,6 @@ Reply error_reply(int status, std::string_view kind, std::string_view message);
 void put_entry(JsonValue& reply, const TermEntry& entry);
 
 // The reply for a store failure: status 500, "kind" "store".
-Reply store_failure(const StoreError& error);
+Reply store_failure(const common::Error& error);
 
 }  // namespace ruvo::desktop

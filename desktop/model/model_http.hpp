@@ -2,7 +2,7 @@
 // This is the only file that uses the HTTP library as a client.
 #pragma once
 
-#include "model_config.hpp"
+#include "model/model_config.hpp"
 
 #include <cstddef>
 #include <string>

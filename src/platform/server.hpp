@@ -1,7 +1,11 @@
-// The operating-system calls of ruvo-gui.exe, behind plain functions with no
-// system types in them. system_posix.cpp implements them; no other file of
-// the service includes a system header.
+// The operating-system calls only the local service (ruvo-gui.exe) makes:
+// its single-instance lock, detaching, private files, sockets and stop
+// signals. Plain functions with no system types in them, like platform.hpp;
+// server_posix.cpp implements them, and no file of the service includes a
+// system header.
 #pragma once
+
+#include "common/result.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +13,10 @@
 #include <string>
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::platform {
+
+using common::Error;
+using common::Result;
 
 // Outcome of detach_from_caller.
 enum class Detach {
@@ -66,21 +73,16 @@ std::optional<std::string> random_bytes(std::size_t count);
 
 // Writes the content to a temporary file beside `path` with owner-only
 // permissions, flushes it to disk and renames it over `path`, so a reader
-// sees the old file or the whole new one. Returns an error text on failure,
-// having removed the temporary file.
-std::optional<std::string> write_file_atomically(const std::string& path, std::string_view content);
+// sees the old file or the whole new one. On failure the temporary file is
+// removed and the error names the step and the file.
+Result<void> write_file_atomically(const std::string& path, std::string_view content);
 
 // Creates the file empty with owner-only permissions if it does not exist,
-// and takes group and other permissions away if it does. Returns an error
-// text on failure.
-std::optional<std::string> make_private_file(const std::string& path);
+// and takes group and other permissions away if it does.
+Result<void> make_private_file(const std::string& path);
 
-// Sets the permission bits of an existing file (0600, say). Returns an error
-// text on failure.
-std::optional<std::string> set_file_mode(const std::string& path, unsigned mode);
-
-// The whole content of a file, or nothing.
-std::optional<std::string> read_whole_file(const std::string& path);
+// Sets the permission bits of an existing file (0600, say).
+Result<void> set_file_mode(const std::string& path, unsigned mode);
 
 // A file kept open for appending. Opening creates it owner-only, or takes
 // group and other permissions away from an existing one. Each append is one
@@ -162,4 +164,4 @@ int current_pid();
 std::int64_t unix_seconds();
 std::string local_timestamp();
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/json.hpp"
+#include "common/result.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 struct sqlite3;
@@ -20,6 +20,7 @@ struct sqlite3_stmt;
 namespace ruvo::desktop {
 
 using common::JsonValue;
+using common::Result;
 
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
@@ -52,15 +53,13 @@ struct TermEntry {
   std::string source = std::string(kSourceUser);  // who wrote it last
 };
 
-struct StoreError {
-  std::string message;  // one line: what failed and SQLite's own text
-};
-
 // The key terms are compared by: Unicode white space trimmed at both ends and
 // ASCII letters lower-cased ("  RAG\t" and "rag" share a key; other letters
 // are left as they are).
 std::string term_key(std::string_view term);
 
+// Every store failure is a common::Error whose message says, on one line,
+// what failed and SQLite's own text.
 class TermStore {
  public:
   // Opens the store at `path`, creating it owner-only when missing, in WAL
@@ -68,35 +67,33 @@ class TermStore {
   // being killed. A new store gets the current schema and, in the same
   // transaction, the `seed` entries; an older schema is migrated; a store
   // written by a newer program is refused rather than damaged.
-  static std::variant<std::unique_ptr<TermStore>, StoreError> open(const std::string& path,
-                                                                   const std::vector<TermDraft>& seed);
+  static Result<std::unique_ptr<TermStore>> open(const std::string& path, const std::vector<TermDraft>& seed);
   ~TermStore();
   TermStore(const TermStore&) = delete;
   TermStore& operator=(const TermStore&) = delete;
 
   // Number of stored entries.
-  std::variant<std::int64_t, StoreError> count();
+  Result<std::int64_t> count();
 
   // The entry whose term has the same key in exactly this language.
-  std::variant<std::optional<TermEntry>, StoreError> find(std::string_view term, std::string_view lang);
+  Result<std::optional<TermEntry>> find(std::string_view term, std::string_view lang);
 
   // The entry whose term has the same key in any language, one in
   // `preferred_lang` first, else the most recently updated one.
-  std::variant<std::optional<TermEntry>, StoreError> find_any(std::string_view term,
-                                                              std::string_view preferred_lang);
+  Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
 
   // Stores the draft in one transaction: a new entry for a new (key, lang),
   // else the given fields replace those of the same name, a blank one removes
   // its field, the others stay, and the term takes the spelling just given.
   // The entry takes the draft's source. Returns the entry as stored. Safe to
   // call from several threads.
-  std::variant<TermEntry, StoreError> save(const TermDraft& draft);
+  Result<TermEntry> save(const TermDraft& draft);
 
   // Stores the draft as a new entry only when no entry of the same (key,
   // lang) exists, in one transaction, so an answer that arrives late never
   // replaces what someone saved meanwhile. Returns the new entry, or nothing
   // when an entry was already there (it is left untouched).
-  std::variant<std::optional<TermEntry>, StoreError> save_if_absent(const TermDraft& draft);
+  Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
 
  private:
   explicit TermStore(sqlite3* db) : db_(db) {}

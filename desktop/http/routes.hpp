@@ -4,8 +4,8 @@
 
 #include "common/json.hpp"
 #include "explain.hpp"
-#include "reply.hpp"
-#include "store.hpp"
+#include "http/reply.hpp"
+#include "store/store.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -14,7 +14,6 @@
 
 namespace ruvo::desktop {
 
-inline constexpr std::string_view kTokenHeader = "X-Ruvo-Token";
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 // Raised when a reply changes in a way a client must know about.
 inline constexpr int kProtocolVersion = 1;
@@ -22,7 +21,7 @@ inline constexpr int kProtocolVersion = 1;
 // Everything a route needs; it lives as long as the server.
 struct ServiceContext {
   TermStore& store;
-  std::string token;    // the expected X-Ruvo-Token
+  std::string token;    // the expected value of protocol::kTokenHeader
   std::string version;  // the program's version, reported by health
   ExplainModel model;   // empty: no model configured
   JsonValue model_status = JsonValue{{"configured", false}};  // what health says of the model

@@ -1,11 +1,11 @@
-#include "token.hpp"
+#include "http/token.hpp"
 
-#include "system.hpp"
+#include "platform/server.hpp"
 
 namespace ruvo::desktop {
 
 std::optional<std::string> make_token() {
-  auto bytes = random_bytes(kTokenRandomBytes);
+  auto bytes = platform::random_bytes(kTokenRandomBytes);
   if (!bytes) return std::nullopt;
   return to_hex(*bytes);
 }

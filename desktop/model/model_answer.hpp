@@ -5,12 +5,12 @@
 #pragma once
 
 #include "common/json.hpp"
+#include "common/result.hpp"
 #include "explain.hpp"
-#include "model_config.hpp"
+#include "model/model_config.hpp"
 
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace ruvo::desktop {
 
@@ -35,10 +35,10 @@ struct Completion {
 };
 
 // Reads a chat-completions reply body. The message content may be a string
-// or an array of parts with "text". Returns the completion, or a Chinese
-// reason why the body is not one (not JSON, no choices, an error object,
-// whose text is quoted with `secret` masked).
-std::variant<Completion, std::string> read_completion(std::string_view body, std::string_view secret);
+// or an array of parts with "text". Returns the completion, or an error whose
+// message gives the reason in Chinese why the body is not one (not JSON, no
+// choices, an error object, whose text is quoted with `secret` masked).
+common::Result<Completion> read_completion(std::string_view body, std::string_view secret);
 
 // What a model's answer explains: "term" as the model wrote it (possibly
 // empty) and "fields", an object with those of "definition", "plain" and
@@ -53,9 +53,9 @@ struct Explanation {
 // code fence or among prose) that names a field is taken; an object cut off
 // before its end still gives its complete string members. Members are found
 // by key in any ASCII case or by their Chinese label ("定义"). Usable means a
-// definition or a plain explanation; otherwise the Chinese reason: the
-// answer is empty, holds no JSON object, or explains nothing.
-std::variant<Explanation, std::string> read_explanation(std::string_view content);
+// definition or a plain explanation; otherwise an error with the reason in
+// Chinese: the answer is empty, holds no JSON object, or explains nothing.
+common::Result<Explanation> read_explanation(std::string_view content);
 
 // The text with every occurrence of `secret` replaced by "***" (the text
 // unchanged when `secret` is empty).
