@@ -1,6 +1,7 @@
-// The operating-system layer: plain functions and value types, with no
-// system types in them. platform_posix.cpp and platform_win32.cpp implement
-// it; nothing else in ruvo includes a system header.
+// The operating-system layer of both programs: plain functions and value
+// types, with no system types in them. platform_posix.cpp and
+// platform_win32.cpp implement it, and server_posix.cpp the calls only the
+// local service makes (server.hpp); nothing else includes a system header.
 #pragma once
 
 #include "common/result.hpp"
