@@ -1,9 +1,9 @@
 #include "discovery_file.hpp"
 
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
 #include "protocol/discovery.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kToken = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
 TEST(DiscoveryFileTest, WrittenFileIsPrivateWholeAndReadableByRuvo) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("explain.json");
   ASSERT_TRUE(write_discovery_file(path, 54321, kToken, "0.1.8").ok());
   EXPECT_EQ(platform::file_mode(path), 0600u);
@@ -37,7 +37,7 @@ TEST(DiscoveryFileTest, WrittenFileIsPrivateWholeAndReadableByRuvo) {
 }
 
 TEST(DiscoveryFileTest, RewritingReplacesAnOlderFileEvenAReadOnlyOne) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("explain.json");
   ASSERT_TRUE(write_discovery_file(path, 1, "old-token-old-token", "").ok());
   std::filesystem::permissions(path, std::filesystem::perms::owner_read);
@@ -49,7 +49,7 @@ TEST(DiscoveryFileTest, RewritingReplacesAnOlderFileEvenAReadOnlyOne) {
 }
 
 TEST(DiscoveryFileTest, RemovesOnlyAFileThatStillCarriesItsToken) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("explain.json");
   ASSERT_TRUE(write_discovery_file(path, 1000, "someone-elses-token-xx", "").ok());
   EXPECT_FALSE(remove_own_discovery_file(path, kToken));
@@ -62,7 +62,7 @@ TEST(DiscoveryFileTest, RemovesOnlyAFileThatStillCarriesItsToken) {
 }
 
 TEST(DiscoveryFileTest, FailureIsReportedNotThrown) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   auto written = write_discovery_file(dir.file("missing-folder/explain.json"), 1, kToken, "");
   ASSERT_FALSE(written.ok());
   EXPECT_NE(written.error().text().find("os error"), std::string::npos) << written.error().text();

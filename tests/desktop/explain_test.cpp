@@ -1,13 +1,13 @@
 #include "explain.hpp"
 
-#include "desktop_support.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 namespace ruvo::desktop {
 namespace {
 
-using testing::TempFolder;
+using test::TempDir;
 
 TEST(ParseExplainRequestTest, ReadsMembersAndAppliesDefaults) {
   auto full = parse_explain_request(JsonValue::parse(
@@ -91,7 +91,7 @@ class ExplainTest : public ::testing::Test {
     return r;
   }
 
-  TempFolder dir_;
+  TempDir dir_;
   std::unique_ptr<TermStore> store_;
 };
 

@@ -98,7 +98,7 @@ FakeModel::FakeModel(std::vector<ScriptedReply> replies, const std::string& cert
 void FakeModel::start(std::vector<ScriptedReply> replies) {
   // TLS writes to a peer that has gone (a client that gave up) would raise
   // SIGPIPE in the test process; programs the tests start get the default
-  // back (see Process).
+  // back (see test::Child).
   std::signal(SIGPIPE, SIG_IGN);
   replies_ = std::move(replies);
   server_->Post(".*", [this](const httplib::Request& req, httplib::Response& res) {

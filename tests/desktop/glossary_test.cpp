@@ -1,7 +1,7 @@
 #include "store/glossary.hpp"
 
-#include "desktop_support.hpp"
 #include "protocol/fields.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +72,7 @@ TEST(GlossaryTest, FaultsAreNamed) {
 }
 
 TEST(GlossaryTest, SeedingANewStoreMakesTheFirstLookupAHit) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   auto drafts = embedded();
   auto opened = TermStore::open(dir.file("terms.sqlite3"), drafts);
   ASSERT_TRUE(opened.ok());

@@ -3,8 +3,9 @@
 #include "http/http_server.hpp"
 
 #include "client/http.hpp"
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
+#include "support/http.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -15,12 +16,10 @@
 namespace ruvo::desktop {
 namespace {
 
-using testing::body_of;
-using testing::head_of;
-using testing::raw_exchange;
-using testing::ruvo_request;
-using testing::status_of;
-using testing::TempFolder;
+using test::HttpReply;
+using test::request_bytes;
+using test::split_reply;
+using test::TempDir;
 
 constexpr const char* kToken = "fedcba9876543210fedcba9876543210";
 
@@ -54,12 +53,12 @@ class HttpServerTest : public ::testing::Test {
   }
 
   std::string raw(std::string_view bytes) {
-    auto reply = raw_exchange(port_, bytes);
+    auto reply = test::http_exchange(static_cast<std::uint16_t>(port_), bytes);
     EXPECT_TRUE(reply.has_value()) << "exchange failed";
     return reply.value_or("");
   }
 
-  TempFolder dir_;
+  TempDir dir_;
   std::unique_ptr<TermStore> store_;
   std::unique_ptr<ServiceContext> ctx_;
   std::unique_ptr<Log> log_;
@@ -82,18 +81,19 @@ TEST_F(HttpServerTest, RepliesAreOnePlainJsonBodyAndTheConnectionCloses) {
       {"POST", "/v1/explain", R"({"allowCloud":false,"context":"","lang":"zh","mode":"auto","text":"RAG"})"},
   };
   for (const auto& c : cases) {
-    // raw_exchange reads until the server closes: returning at all shows the close.
-    std::string reply = raw(ruvo_request(c.method, c.path, kToken, c.body));
-    std::string head = head_of(reply);
-    EXPECT_EQ(status_of(reply), 200) << c.path << "\n" << reply;
+    // The exchange reads until the server closes: returning at all shows the close.
+    const std::string bytes = raw(request_bytes(c.method, c.path, c.body, kToken));
+    const HttpReply reply = split_reply(bytes);
+    const std::string& head = reply.head;
+    EXPECT_EQ(reply.status, 200) << c.path << "\n" << bytes;
     EXPECT_NE(head.find("\r\nConnection: close"), std::string::npos) << head;
     EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
     EXPECT_EQ(head.find("Content-Encoding"), std::string::npos) << head;
-    auto body = common::parse_json(body_of(reply));
-    ASSERT_TRUE(body.ok()) << body_of(reply);
+    auto body = common::parse_json(reply.body);
+    ASSERT_TRUE(body.ok()) << reply.body;
     EXPECT_TRUE(body->is_object());
     EXPECT_EQ((*body)["ok"], true) << c.path;
-    EXPECT_NE(head.find("Content-Length: " + std::to_string(body_of(reply).size())), std::string::npos) << head;
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(reply.body.size())), std::string::npos) << head;
   }
 }
 
@@ -121,8 +121,8 @@ TEST_F(HttpServerTest, WrongOrMissingTokenIs401WithAJsonBody) {
   EXPECT_EQ((*wrong)["kind"], "auth");
 
   std::string missing = raw("GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-  EXPECT_EQ(status_of(missing), 401);
-  auto body = common::parse_json(body_of(missing));
+  EXPECT_EQ(split_reply(missing).status, 401);
+  auto body = common::parse_json(split_reply(missing).body);
   ASSERT_TRUE(body.ok());
   EXPECT_EQ((*body)["ok"], false);
 }
@@ -134,20 +134,20 @@ TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
   };
   std::string big(kMaxBodyBytes + 1, 'x');
   const Case cases[] = {
-      {ruvo_request("POST", "/v1/lookup", kToken, big), 413},
-      {ruvo_request("POST", "/v1/lookup", "wrong-token-wrong-token", big), 401},
-      {ruvo_request("POST", "/v1/lookup", kToken, "[1,2]"), 400},
-      {ruvo_request("POST", "/v1/lookup", kToken, "not json"), 400},
-      {ruvo_request("GET", "/v2/health", kToken, ""), 404},
-      {ruvo_request("DELETE", "/v1/save", kToken, ""), 405},
+      {request_bytes("POST", "/v1/lookup", big, kToken), 413},
+      {request_bytes("POST", "/v1/lookup", big, "wrong-token-wrong-token"), 401},
+      {request_bytes("POST", "/v1/lookup", "[1,2]", kToken), 400},
+      {request_bytes("POST", "/v1/lookup", "not json", kToken), 400},
+      {request_bytes("GET", "/v2/health", "", kToken), 404},
+      {request_bytes("DELETE", "/v1/save", "", kToken), 405},
       {"POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) +
            "\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
        411},
   };
   for (const auto& c : cases) {
     std::string reply = raw(c.request);
-    EXPECT_EQ(status_of(reply), c.status) << c.request.substr(0, 80) << "\n" << reply;
-    auto body = common::parse_json(body_of(reply));
+    EXPECT_EQ(split_reply(reply).status, c.status) << c.request.substr(0, 80) << "\n" << reply;
+    auto body = common::parse_json(split_reply(reply).body);
     ASSERT_TRUE(body.ok()) << reply;
     EXPECT_EQ((*body)["ok"], false) << reply;
     EXPECT_TRUE((*body)["message"].is_string()) << reply;
@@ -164,15 +164,15 @@ TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
            "\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n" + std::string(body);
   };
   std::string refused = raw(announce(kToken, kMaxBodyBytes + 1, ""));
-  EXPECT_EQ(status_of(refused), 413) << refused;
+  EXPECT_EQ(split_reply(refused).status, 413) << refused;
   EXPECT_EQ(refused.find("100 Continue"), std::string::npos) << refused;
-  EXPECT_EQ(status_of(raw(announce("wrong-token-wrong-token", 5'000'000'000, ""))), 401);
+  EXPECT_EQ(split_reply(raw(announce("wrong-token-wrong-token", 5'000'000'000, ""))).status, 401);
 
   std::string body = R"({"text":"RAG"})";
   std::string answered = raw(announce(kToken, body.size(), body));
   auto final_reply = answered.rfind("HTTP/1.1 ");
   ASSERT_NE(final_reply, std::string::npos) << answered;
-  EXPECT_EQ(status_of(answered.substr(final_reply)), 200) << answered;
+  EXPECT_EQ(split_reply(answered.substr(final_reply)).status, 200) << answered;
   EXPECT_NE(answered.find("\"ok\":true"), std::string::npos) << answered;
 }
 
@@ -203,8 +203,8 @@ TEST_F(HttpServerTest, ClientsThatSendNothingHoldOnlyTheirOwnThreads) {
 TEST_F(HttpServerTest, AKeepAliveClientStillGetsTheConnectionClosed) {
   std::string reply = raw("GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) +
                           "\r\nConnection: keep-alive\r\n\r\n");
-  EXPECT_EQ(status_of(reply), 200);
-  EXPECT_NE(head_of(reply).find("Connection: close"), std::string::npos);
+  EXPECT_EQ(split_reply(reply).status, 200);
+  EXPECT_NE(split_reply(reply).head.find("Connection: close"), std::string::npos);
 }
 
 TEST_F(HttpServerTest, ConcurrentSavesThroughTheServerAreAllStored) {

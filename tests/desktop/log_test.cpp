@@ -1,8 +1,8 @@
 #include "log.hpp"
 
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace ruvo::desktop {
 namespace {
 
 TEST(LogTest, AppendsOneLinePerMessageInAPrivateFile) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   Log log(dir.file("ruvo-gui.log"));
   log.write("first");
   log.write("second\nstill second\r");
@@ -25,7 +25,7 @@ TEST(LogTest, AppendsOneLinePerMessageInAPrivateFile) {
 }
 
 TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   constexpr std::uint64_t kBound = 1000;
   Log log(dir.file("ruvo-gui.log"), kBound);
   log.write("started, pid 42");
@@ -50,7 +50,7 @@ TEST(LogTest, RotatesBeforeTheFilePassesItsBound) {
 }
 
 TEST(LogTest, AppendsToAnExistingFileAndMakesItPrivate) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("ruvo-gui.log");
   ASSERT_TRUE(platform::write_file_atomically(path, "old line\n").ok());
   ASSERT_TRUE(platform::set_file_mode(path, 0644).ok());

@@ -1,8 +1,8 @@
 #include "model/model_config.hpp"
 
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 namespace ruvo::desktop {
 namespace {
 
-using testing::TempFolder;
+using test::TempDir;
 
 constexpr const char* kKey = "sk-config-secret-7f3a9c";
 
@@ -161,7 +161,7 @@ TEST(ModelStatusTest, SaysWhichModelAndWhetherAKeyIsSetButNeverTheKey) {
 }
 
 TEST(LoadModelSetupTest, MakesAReadableModelFileOwnerOnlyAndLogsNoKey) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("model.json");
   std::string text = std::string(R"({"baseUrl":"http://127.0.0.1:1/v1","model":"m","apiKey":")") + kKey + "\"}";
   ASSERT_TRUE(platform::write_file_atomically(path, text).ok());

@@ -1,55 +1,69 @@
 // End to end: the real ruvo, which starts the real ruvo-gui.exe beside it
 // with the model configured through the environment, against the scripted
 // fake endpoint. The service ruvo starts is stopped by the pid its log names.
-#include "desktop_support.hpp"
 #include "fake_model.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/local_service.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
 
 namespace ruvo::desktop {
 namespace {
 
+using test::RunResult;
+using test::TempDir;
 using testing::completion_body;
 using testing::explanation_json;
 using testing::FakeModel;
-using testing::kExitLimitMs;
-using testing::LoggedServiceStopper;
-using testing::RunResult;
-using testing::TempFolder;
 
 constexpr const char* kKey = "sk-process-secret-91c2aa";
 // ruvo waits up to 95 s for an explain; the suite's own bound is above it.
-constexpr int kRunLimitMs = 120000;
+constexpr int kRunLimitSeconds = 120;
+
+// Stops the service ruvo started for the folder when it is destroyed, so
+// none outlives its test.
+struct LoggedServiceStopper {
+  std::string data_folder;
+  ~LoggedServiceStopper() { test::stop_logged_service(data_folder); }
+};
 
 class ModelProcessTest : public ::testing::Test {
  protected:
   std::string data_folder() const { return appdata_.file("com.corvanta.desktop"); }
 
-  using Env = std::vector<std::pair<std::string, std::string>>;
+  using Env = std::map<std::string, std::string>;
 
-  Env env_for(const std::string& base_url, Env extra = {}) const {
+  Env env_for(const std::string& base_url, const Env& extra = {}) const {
     Env env = {{"APPDATA", appdata_.path()},
                {"RUVO_MODEL_BASE_URL", base_url},
                {"RUVO_MODEL", "test-model"},
                {"RUVO_MODEL_API_KEY", kKey}};
-    env.insert(env.end(), extra.begin(), extra.end());
+    for (const auto& [name, value] : extra) env[name] = value;
     return env;
   }
 
   RunResult ruvo(const std::vector<std::string>& words, const Env& env, std::string_view input = {}) {
-    RunResult result = testing::run_program(runs_, testing::ruvo_program(), words, env, input, kRunLimitMs);
-    EXPECT_TRUE(result.exit_code.has_value()) << "ruvo did not end";
+    RunResult result = test::run({.words = words,
+                                  .program = test::ruvo_program(),
+                                  .env = env,
+                                  .stdin_bytes = std::string(input),
+                                  .timeout_seconds = kRunLimitSeconds});
+    EXPECT_FALSE(result.timed_out) << "ruvo did not end";
     return result;
   }
 
   std::string log_text() const { return platform::read_file(data_folder() + "/ruvo-gui.log").value_or(""); }
 
-  TempFolder appdata_;
-  TempFolder runs_;
-  // Destroyed before the folders: the service goes first.
-  LoggedServiceStopper stopper_{appdata_.file("com.corvanta.desktop")};
+  TempDir appdata_;
+  // Destroyed before the folder: the service goes first.
+  LoggedServiceStopper stopper_{data_folder()};
 };
 
 TEST_F(ModelProcessTest, ExplainAsksTheModelOnceAndThenAnswersLocally) {
@@ -88,7 +102,7 @@ TEST_F(ModelProcessTest, ExplainAsksTheModelOnceAndThenAnswersLocally) {
   RunResult json = ruvo({"explain", "向量检索", "--json"}, env);
   EXPECT_EQ(json.out.find(kKey), std::string::npos) << json.out;
   EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
-  EXPECT_TRUE(stopper_.stop());
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 
 TEST_F(ModelProcessTest, NoCloudAndMcpWithoutCloudSendNothingToTheModel) {
@@ -114,7 +128,7 @@ TEST_F(ModelProcessTest, NoCloudAndMcpWithoutCloudSendNothingToTheModel) {
   EXPECT_EQ(allowed.exit_code, 0) << allowed.err;
   EXPECT_EQ(allowed.out.rfind("未存的词（model）\n", 0), 0u) << allowed.out;
   EXPECT_EQ(fake.requests().size(), 1u);
-  EXPECT_TRUE(stopper_.stop());
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 
 TEST_F(ModelProcessTest, ModelFailuresArePrintedAndExitOne) {
@@ -136,11 +150,11 @@ TEST_F(ModelProcessTest, ModelFailuresArePrintedAndExitOne) {
             "模型服务拒绝了 API key（HTTP 401）：请检查 model.json 的 apiKey 或环境变量 RUVO_MODEL_API_KEY\n");
   EXPECT_EQ(fake.requests().size(), 2u);
   EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
-  EXPECT_TRUE(stopper_.stop());
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 
 TEST_F(ModelProcessTest, HttpsEndpointWithATrustedCertificateAnswers) {
-  TempFolder certs;
+  TempDir certs;
   ASSERT_TRUE(testing::write_self_signed_certificate(certs.file("cert.pem"), certs.file("key.pem")));
   FakeModel fake({{200, completion_body(explanation_json("TLS", "传输层安全", "给网络连接加密", "https"))}},
                  certs.file("cert.pem"), certs.file("key.pem"));
@@ -151,7 +165,7 @@ TEST_F(ModelProcessTest, HttpsEndpointWithATrustedCertificateAnswers) {
   EXPECT_EQ(explained.exit_code, 0) << explained.err;
   EXPECT_EQ(explained.out.rfind("TLS（model）\n\n定义：传输层安全\n", 0), 0u) << explained.out;
   EXPECT_EQ(fake.requests().size(), 1u);
-  EXPECT_TRUE(stopper_.stop());
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 
 TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
@@ -169,7 +183,7 @@ TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
   EXPECT_EQ(requests[0].json["model"], "file-model");
   EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
   EXPECT_EQ(platform::file_mode(data_folder() + "/model.json"), 0600u);
-  EXPECT_TRUE(stopper_.stop());
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 
 }  // namespace

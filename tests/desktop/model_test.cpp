@@ -2,22 +2,22 @@
 // endpoint: answers, remembering, and every way the call can fail.
 #include "model/model.hpp"
 
-#include "desktop_support.hpp"
 #include "fake_model.hpp"
 #include "http/routes.hpp"
 #include "platform/platform.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 namespace ruvo::desktop {
 namespace {
 
+using test::TempDir;
 using testing::closed_port;
 using testing::completion_body;
 using testing::explanation_json;
 using testing::FakeModel;
 using testing::ScriptedReply;
-using testing::TempFolder;
 
 constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 constexpr const char* kKey = "sk-route-secret-5d1e0b";
@@ -50,7 +50,7 @@ class ModelRouteTest : public ::testing::Test {
 
   std::string log_text() const { return platform::read_file(dir_.file("gui.log")).value_or(""); }
 
-  TempFolder dir_;
+  TempDir dir_;
   std::unique_ptr<TermStore> store_;
   std::unique_ptr<ServiceContext> ctx_;
   std::unique_ptr<Log> log_;
@@ -152,7 +152,7 @@ TEST_F(ModelRouteTest, FencedAndPartialAnswersAreUsedAndRemembered) {
 }
 
 TEST_F(ModelRouteTest, FailuresAreModelErrorsWithAClearMessageAndNothingIsStored) {
-  TempFolder certs;
+  TempDir certs;
   ASSERT_TRUE(testing::write_self_signed_certificate(certs.file("cert.pem"), certs.file("key.pem")));
   const std::string echo_key = std::string(R"({"error":{"message":"Incorrect API key provided: )") + kKey + "\"}}";
   struct Case {

@@ -1,13 +1,13 @@
 #include "http/routes.hpp"
 
-#include "desktop_support.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 namespace ruvo::desktop {
 namespace {
 
-using testing::TempFolder;
+using test::TempDir;
 
 constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
@@ -27,7 +27,7 @@ class RoutesTest : public ::testing::Test {
 
   Reply post(std::string_view path, const JsonValue& body) { return call("POST", path, body.dump()); }
 
-  TempFolder dir_;
+  TempDir dir_;
   std::unique_ptr<TermStore> store_;
   std::unique_ptr<ServiceContext> ctx_;
 };

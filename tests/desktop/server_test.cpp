@@ -1,7 +1,7 @@
 #include "platform/server.hpp"
 
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace ruvo::desktop {
 namespace {
 
 TEST(InstanceLockTest, SecondLockIsBusyUntilTheFirstIsReleased) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("ruvo-gui.lock");
   {
     auto first = platform::try_lock_instance(path);
@@ -27,7 +27,7 @@ TEST(InstanceLockTest, SecondLockIsBusyUntilTheFirstIsReleased) {
 }
 
 TEST(InstanceLockTest, UnopenableLockFileFails) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   EXPECT_EQ(platform::try_lock_instance(dir.file("no-such-folder/ruvo-gui.lock")).outcome, platform::LockOutcome::kFailed);
 }
 
@@ -39,7 +39,7 @@ TEST(RandomBytesTest, GivesTheCountAsked) {
 }
 
 TEST(PrivateFileTest, CreatesOrTightensPermissions) {
-  testing::TempFolder dir;
+  test::TempDir dir;
   std::string path = dir.file("store");
   ASSERT_TRUE(platform::write_file_atomically(path, "x").ok());
   std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |

@@ -1,14 +1,18 @@
 // ruvo-gui.exe as a real process: started with APPDATA pointing at a
 // temporary folder, stopped by its pid.
 #include "client/http.hpp"
-#include "desktop_support.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/local_service.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include <unistd.h>
 
@@ -16,12 +20,12 @@ namespace ruvo::desktop {
 namespace {
 
 using common::JsonValue;
-using testing::gui_program;
-using testing::kExitLimitMs;
-using testing::kStartLimitMs;
-using testing::Process;
-using testing::TempFolder;
-using testing::wait_for_discovery;
+using test::Child;
+using test::gui_program;
+using test::kExitLimitMs;
+using test::kStartLimitMs;
+using test::TempDir;
+using test::wait_for_discovery;
 
 class ServiceProcessTest : public ::testing::Test {
  protected:
@@ -30,19 +34,20 @@ class ServiceProcessTest : public ::testing::Test {
 
   // The standard streams are files of the test folder, so a test can see
   // whether the service let go of them.
-  std::unique_ptr<Process> start() {
+  std::unique_ptr<Child> start() {
     std::string input = dir_.file("service.in");
     if (!platform::is_regular_file(input)) {
       EXPECT_TRUE(platform::write_file_atomically(input, "").ok());
     }
-    return std::make_unique<Process>(gui_program(), std::vector<std::string>{"--service"},
-                                     std::vector<std::pair<std::string, std::string>>{{"APPDATA", dir_.path()}},
-                                     dir_.file("service.out"), dir_.file("service.err"), input);
+    return std::make_unique<Child>(gui_program(), std::vector<std::string>{"--service"},
+                                   std::map<std::string, std::string>{{"APPDATA", dir_.path()}},
+                                   Child::Files{.out = dir_.file("service.out"), .err = dir_.file("service.err"),
+                                                .in = input});
   }
 
   // Starts an instance and waits until it has published a discovery file
   // with a token other than `not_token`.
-  std::pair<std::unique_ptr<Process>, protocol::ServiceInfo> start_serving(const std::string& not_token = {}) {
+  std::pair<std::unique_ptr<Child>, protocol::ServiceInfo> start_serving(const std::string& not_token = {}) {
     auto process = start();
     auto info = wait_for_discovery(discovery_path(), kStartLimitMs, not_token);
     EXPECT_TRUE(info.has_value()) << "no discovery file from pid " << process->pid();
@@ -56,7 +61,7 @@ class ServiceProcessTest : public ::testing::Test {
     return reply ? *reply : JsonValue();
   }
 
-  TempFolder dir_;
+  TempDir dir_;
 };
 
 TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
@@ -77,7 +82,7 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
       {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
   };
   for (const auto& c : cases) {
-    auto result = testing::run_program(dir_, gui_program(), c.args, kExitLimitMs);
+    auto result = test::run({.words = c.args, .program = gui_program(), .timeout_seconds = kExitLimitMs / 1000});
     std::string label = c.args.empty() ? "(no words)" : c.args[0];
     EXPECT_EQ(result.exit_code, c.code) << label;
     if (*c.out_part) {

@@ -1,7 +1,7 @@
 #include "store/store.hpp"
 
-#include "desktop_support.hpp"
 #include "platform/server.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -11,7 +11,7 @@
 namespace ruvo::desktop {
 namespace {
 
-using testing::TempFolder;
+using test::TempDir;
 
 std::unique_ptr<TermStore> open_store(const std::string& path, const std::vector<TermDraft>& seed = {}) {
   auto opened = TermStore::open(path, seed);
@@ -76,7 +76,7 @@ TEST(TermKeyTest, TrimsUnicodeSpaceAndFoldsAsciiCaseOnly) {
 }
 
 TEST(TermStoreTest, FindsSavedTermWhateverTheCaseAndSurroundingSpace) {
-  TempFolder dir;
+  TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   TermEntry entry = saved(*store, draft("RAG", {{"definition", "检索增强生成"}}));
@@ -92,7 +92,7 @@ TEST(TermStoreTest, FindsSavedTermWhateverTheCaseAndSurroundingSpace) {
 }
 
 TEST(TermStoreTest, UpdateReplacesGivenFieldsKeepsOthersAndRemovesBlankOnes) {
-  TempFolder dir;
+  TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   TermEntry first = saved(*store, draft("token", {{"definition", "d1"}, {"plain", "p1"}, {"example", "e1"}}));
@@ -108,7 +108,7 @@ TEST(TermStoreTest, UpdateReplacesGivenFieldsKeepsOthersAndRemovesBlankOnes) {
 }
 
 TEST(TermStoreTest, LanguagesAreSeparateEntriesAndFindAnyPrefersTheGivenOne) {
-  TempFolder dir;
+  TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   TermEntry zh = saved(*store, draft("API", {{"definition", "中文"}}, "zh"));
@@ -125,7 +125,7 @@ TEST(TermStoreTest, LanguagesAreSeparateEntriesAndFindAnyPrefersTheGivenOne) {
 }
 
 TEST(TermStoreTest, SavesSurviveReopeningAndTheFileIsPrivateWalWithSchemaVersion) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("terms.sqlite3");
   {
     auto store = open_store(path);
@@ -143,7 +143,7 @@ TEST(TermStoreTest, SavesSurviveReopeningAndTheFileIsPrivateWalWithSchemaVersion
 }
 
 TEST(TermStoreTest, SeedFillsOnlyANewStore) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("terms.sqlite3");
   std::vector<TermDraft> seed = {draft("RAG", {{"definition", "a"}}), draft("LLM", {{"definition", "b"}})};
   {
@@ -161,7 +161,7 @@ TEST(TermStoreTest, SeedFillsOnlyANewStore) {
 }
 
 TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("terms.sqlite3");
   {
     sqlite3* db = nullptr;
@@ -176,7 +176,7 @@ TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
 }
 
 TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
-  TempFolder dir;
+  TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   TermEntry mine = saved(*store, draft("Embedding", {{"definition", "我写的"}}));
@@ -210,7 +210,7 @@ TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
 }
 
 TEST(TermStoreTest, MigratesAVersionOneStoreKeepingItsEntriesAsTheUsers) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("terms.sqlite3");
   {
     sqlite3* db = nullptr;
@@ -235,7 +235,7 @@ TEST(TermStoreTest, MigratesAVersionOneStoreKeepingItsEntriesAsTheUsers) {
 }
 
 TEST(TermStoreTest, ConcurrentSavesAreAllKept) {
-  TempFolder dir;
+  TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   constexpr int kThreads = 8;

@@ -188,7 +188,8 @@ Child::Child(const std::string& program, const std::vector<std::string>& words,
 
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string in = files.in.empty() ? "/dev/null" : files.in;
+  ::posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
   const std::string out = files.out.empty() ? "/dev/null" : files.out;
   const std::string err = files.err.empty() ? "/dev/null" : files.err;
   ::posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

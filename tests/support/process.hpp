@@ -61,6 +61,7 @@ class Child {
   struct Files {
     std::string out;  // empty: the null device; otherwise created or emptied
     std::string err;
+    std::string in;   // empty: the null device; otherwise opened for reading
   };
   Child(const std::string& program, const std::vector<std::string>& words,
         const std::map<std::string, std::string>& env = {}, const Files& files = {});

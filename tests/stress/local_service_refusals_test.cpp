@@ -3,7 +3,9 @@
 // without a length must be refused before it is read, or any local process
 // could make the service hold as much memory as it cares to send.
 #include "common/json.hpp"
-#include "stress/stand_in.hpp"
+#include "stress/store_check.hpp"
+#include "support/http.hpp"
+#include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -25,6 +27,10 @@ namespace ruvo::stress {
 namespace {
 
 using common::JsonValue;
+using test::http_exchange;
+using test::HttpReply;
+using test::request_text;
+using test::split_reply;
 
 constexpr std::size_t kMaxBody = 1024 * 1024;
 
@@ -38,10 +44,9 @@ struct Refusal {
   const char* kind;
 };
 
-TEST(StandInRefusals, RefusedRequestsGetJsonErrorsAndChangeNothing) {
-  use_built_programs();
+TEST(LocalServiceRefusals, RefusedRequestsGetJsonErrorsAndChangeNothing) {
   test::AppDataDir app_data;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
   const std::string token = service.info().token;
   std::string wrong = token;
@@ -107,9 +112,9 @@ TEST(StandInRefusals, RefusedRequestsGetJsonErrorsAndChangeNothing) {
   EXPECT_EQ(service.stop(), 0);
 }
 
-TEST(StandInRefusals, BodyWithoutLengthIsRefusedUnread) {
+TEST(LocalServiceRefusals, BodyWithoutLengthIsRefusedUnread) {
   test::AppDataDir app_data;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
   const long peak_before = service.peak_memory_kib();
 

@@ -5,7 +5,8 @@
 // answers again. Requests it must refuse get their JSON errors and change
 // nothing.
 #include "common/json.hpp"
-#include "stress/stand_in.hpp"
+#include "stress/store_check.hpp"
+#include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -173,12 +174,11 @@ std::string definition_of(const std::string& fields) {
   return found != parsed->end() && found->is_string() ? found->get<std::string>() : "";
 }
 
-TEST(StandInStress, KilledAndRestartedUnderLoadLosesNoConfirmedSave) {
-  use_built_programs();
+TEST(LocalServiceStress, KilledAndRestartedUnderLoadLosesNoConfirmedSave) {
   test::AppDataDir app_data;
   test::ProgramDir programs;  // ruvo alone: it never starts a service of its own here
   test::TempDir scratch;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
 
   std::vector<SaveRecord> all;

@@ -4,7 +4,9 @@
 // owner's alone (also where another program made the folder or the store
 // first), and text that looks like SQL is stored as text.
 #include "common/json.hpp"
-#include "stress/stand_in.hpp"
+#include "stress/store_check.hpp"
+#include "support/http.hpp"
+#include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -23,6 +25,8 @@ namespace ruvo::stress {
 namespace {
 
 using common::JsonValue;
+using test::http_exchange;
+using test::request_text;
 
 unsigned mode_of(const std::string& path) {
   struct stat st {};
@@ -77,9 +81,9 @@ bool is_lower_hex(const std::string& text) {
   return text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-TEST(StandInSecurity, LoopbackOnlyAndAFreshRandomTokenThatOnlyTheDiscoveryFileHolds) {
+TEST(LocalServiceSecurity, LoopbackOnlyAndAFreshRandomTokenThatOnlyTheDiscoveryFileHolds) {
   test::AppDataDir app_data;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
   const protocol::ServiceInfo first = service.info();
   EXPECT_EQ(listening_addresses(service.pid()), std::set<std::string>{"0100007F:" + hex_port(first.port)});
@@ -103,13 +107,12 @@ TEST(StandInSecurity, LoopbackOnlyAndAFreshRandomTokenThatOnlyTheDiscoveryFileHo
   }
 }
 
-TEST(StandInSecurity, FilesAreTheOwnersAloneEvenWhenOthersMadeThemFirst) {
+TEST(LocalServiceSecurity, FilesAreTheOwnersAloneEvenWhenOthersMadeThemFirst) {
   // ruvo's launcher makes the folder (for the web view's data) with the
   // caller's umask, and a store may be copied in with any mode.
-  use_built_programs();
   test::ProgramDir programs;
   test::AppDataDir app_data;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   std::filesystem::create_directories(service.folder());
   ::chmod(service.folder().c_str(), 0755);
   for (const char* name : {"ruvo-terms.sqlite3", "ruvo-gui.log"}) {
@@ -129,17 +132,16 @@ TEST(StandInSecurity, FilesAreTheOwnersAloneEvenWhenOthersMadeThemFirst) {
 
   // A folder the service makes itself is private too.
   test::AppDataDir fresh;
-  StandIn own(fresh.path());
+  test::LocalService own(fresh.path());
   ASSERT_TRUE(own.start()) << own.problem();
   EXPECT_EQ(mode_of(own.folder()), 0700u);
   EXPECT_EQ(own.stop(), 0);
 }
 
-TEST(StandInSecurity, TextThatLooksLikeSqlIsStoredAsText) {
-  use_built_programs();
+TEST(LocalServiceSecurity, TextThatLooksLikeSqlIsStoredAsText) {
   test::ProgramDir programs;
   test::AppDataDir app_data;
-  StandIn service(app_data.path());
+  test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
   const std::size_t before = inspect_store(service.store_path()).fields.size();
   const std::string term = "x'); DROP TABLE terms; --";
