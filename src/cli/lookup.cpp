@@ -16,9 +16,15 @@ LookupOptions parse_lookup_words(const Words& words) {
   return options;
 }
 
-std::string render_lookup_reply(const JsonValue& reply, std::string_view query) {
+Rendered render_lookup_reply(const JsonValue& reply, std::string_view query) {
   std::string out;
   if (!is_true_member(reply, "hit")) {
+    // Printed as a miss, a failure would tell a person that a stored term is
+    // absent and tell a script that all went well.
+    if (is_false_member(reply, "ok")) {
+      const auto message = shown_field(reply, "message");
+      return common::failure(std::string(message.value_or(kLookupFailed)));
+    }
     out += "词库里没有「";
     out += query;
     out += "」\n";
@@ -41,7 +47,9 @@ Outcome run_lookup(const Words& words, client::Client& client) {
   if (!reply) return fail_and_exit(reply.error().message);
 
   if (options.json) return print_pretty_json(*reply);
-  return print_text(render_lookup_reply(*reply, *options.term));
+  auto rendered = render_lookup_reply(*reply, *options.term);
+  if (!rendered) return fail_and_exit(rendered.error().message);
+  return print_text(std::move(rendered).value());
 }
 
 }  // namespace ruvo::cli

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/outcome.hpp"
+#include "cli/render.hpp"
 #include "client/client.hpp"
 #include "common/json.hpp"
 
@@ -13,6 +14,7 @@
 namespace ruvo::cli {
 
 inline constexpr std::string_view kLookupUsage = "用法：ruvo lookup <词>";
+inline constexpr std::string_view kLookupFailed = "查询失败";
 
 struct LookupOptions {
   std::optional<std::string> term;  // unchanged: not trimmed, possibly empty
@@ -27,8 +29,10 @@ LookupOptions parse_lookup_words(const Words& words);
 
 // A hit (the reply's "hit" is the boolean true): the name line (the reply's
 // string "term", else `query` as typed) and the shown fields one per line.
-// Anything else is a miss: "词库里没有「query」" and a line feed.
-std::string render_lookup_reply(const common::JsonValue& reply, std::string_view query);
+// A reply whose "ok" is the boolean false is a failure (a damaged store, a
+// stale token): its "message" when that is a string that is not blank, else
+// "查询失败". Anything else is a miss: "词库里没有「query」" and a line feed.
+Rendered render_lookup_reply(const common::JsonValue& reply, std::string_view query);
 
 // `ruvo lookup`: the usage line without a term (no service contacted), the
 // service-down message, the exchange's error, or the rendered reply (the

@@ -21,6 +21,11 @@ bool is_true_member(const JsonValue& reply, std::string_view key) {
   return value != nullptr && value->is_boolean() && value->get<bool>();
 }
 
+bool is_false_member(const JsonValue& reply, std::string_view key) {
+  const JsonValue* value = find_member(reply, key);
+  return value != nullptr && value->is_boolean() && !value->get<bool>();
+}
+
 std::optional<std::string_view> shown_field(const JsonValue& reply, std::string_view key) {
   const auto text = string_member(reply, key);
   if (!text || common::is_blank(*text)) return std::nullopt;

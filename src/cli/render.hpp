@@ -37,6 +37,9 @@ std::optional<std::string_view> string_member(const JsonValue& reply, std::strin
 // True only when the member is the JSON boolean true.
 bool is_true_member(const JsonValue& reply, std::string_view key);
 
+// True only when the member is the JSON boolean false.
+bool is_false_member(const JsonValue& reply, std::string_view key);
+
 // The member's text, exactly as received, when it is a string that is not
 // blank once Unicode white space is trimmed from both ends; nothing otherwise.
 std::optional<std::string_view> shown_field(const JsonValue& reply, std::string_view key);

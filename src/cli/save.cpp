@@ -13,10 +13,14 @@ SaveOptions parse_save_words(const Words& words) {
       options.term = has_value ? words[++i] : std::string();
     } else if (word == "--fields") {
       if (!has_value) continue;
-      // Text that is not one JSON value saves the entry with empty fields
-      // rather than failing.
       auto parsed = common::parse_json(words[++i]);
-      options.fields = parsed ? std::move(parsed).value() : JsonValue::object();
+      if (parsed) {
+        options.fields = std::move(parsed).value();
+        options.fields_error.clear();
+      } else {
+        options.fields = JsonValue::object();
+        options.fields_error = parsed.error().message;
+      }
     } else if (word == "--lang") {
       if (has_value) options.lang = words[++i];
     }
@@ -41,6 +45,9 @@ Rendered render_save_reply(const JsonValue& reply, std::string_view term) {
 Outcome run_save(const Words& words, client::Client& client) {
   const SaveOptions options = parse_save_words(words);
   if (common::is_blank(options.term)) return fail_and_exit(kSaveUsage);
+  // Saving with empty fields and confirming would lose what the person typed;
+  // in cmd.exe the help's single-quoted example arrives exactly like this.
+  if (!options.fields_error.empty()) return fail_and_exit(std::string(kFieldsNotJson) + options.fields_error);
 
   const auto info = client.ensure_service();
   if (!info) return fail_and_exit(kServiceDownMessage);

@@ -17,10 +17,13 @@ namespace ruvo::cli {
 inline constexpr std::string_view kSaveUsage =
     "用法：ruvo save --term <词> [--fields '<json>'] [--lang zh]";
 inline constexpr std::string_view kSaveFailed = "保存失败";
+// Followed by the parser's own message.
+inline constexpr std::string_view kFieldsNotJson = "--fields 不是合法的 JSON：";
 
 struct SaveOptions {
   std::string term;                                    // exactly as typed
   common::JsonValue fields = common::JsonValue::object();  // any JSON value
+  std::string fields_error;  // the parse error of the last --fields text, when it is not JSON
   std::string lang = "zh";
 };
 
@@ -40,7 +43,9 @@ protocol::SaveEntry save_entry(const SaveOptions& options);
 // the reply's "id" when it is a string and nothing otherwise.
 Rendered render_save_reply(const common::JsonValue& reply, std::string_view term);
 
-// `ruvo save`: the usage line for a blank term (no service contacted), the
+// `ruvo save`: the usage line for a blank term, then "--fields 不是合法的
+// JSON：<parse error>" for fields that are not JSON (neither contacts the
+// service: the person's fields are never dropped silently); then the
 // service-down message, the exchange's error, the reply's failure, or the
 // confirmation.
 Outcome run_save(const Words& words, client::Client& client);

@@ -78,8 +78,15 @@ TEST(LookupCommand, WhatIsSentAndPrinted) {
        {0, "词库里没有「 向量 库 」\n", ""}},
       {"quotes and tabs", {"say \"hi\"\t"}, json(R"({"hit":false})"), R"(POST /v1/lookup {"text":"say \"hi\"\t"} 10)",
        {0, "词库里没有「say \"hi\"\t」\n", ""}},
-      // A refused token reads as a miss to a person, and whole with --json.
+      // A reply that reports a failure fails with its message (a stale token,
+      // a damaged store), and comes whole with --json.
       {"bad token", {"RAG"}, json(R"({"kind":"auth","message":"x","ok":false})"), R"(POST /v1/lookup {"text":"RAG"} 10)",
+       {1, "", "x\n"}},
+      {"store failure", {"RAG"}, json(R"({"kind":"store","message":"词库读写失败：disk I/O error","ok":false})"),
+       R"(POST /v1/lookup {"text":"RAG"} 10)", {1, "", "词库读写失败：disk I/O error\n"}},
+      {"failure without a message", {"RAG"}, json(R"({"ok":false,"message":""})"), R"(POST /v1/lookup {"text":"RAG"} 10)",
+       {1, "", "查询失败\n"}},
+      {"a real miss", {"RAG"}, json(R"({"ok":true,"hit":false})"), R"(POST /v1/lookup {"text":"RAG"} 10)",
        {0, "词库里没有「RAG」\n", ""}},
       {"bad token json", {"RAG", "--json"}, json(R"({"kind":"auth","message":"x","ok":false})"),
        R"(POST /v1/lookup {"text":"RAG"} 10)", {0, "{\n  \"kind\": \"auth\",\n  \"message\": \"x\",\n  \"ok\": false\n}\n", ""}},
@@ -210,8 +217,10 @@ TEST(SaveCommand, WhatIsSentAndPrinted) {
   const Case cases[] = {
       {"help example", {"--term", "RAG", "--fields", R"({"定义":"检索增强生成"})"}, saved,
        save_line(R"({"定义":"检索增强生成"})", "RAG"), {0, "已存入 Ruvo：RAG（id t-42）\n", ""}},
-      {"fields not JSON, lang given", {"--lang", "en", "--fields", "{} x", "--term", "RAG", "--json"}, saved,
+      {"fields last, lang given", {"--lang", "en", "--term", "RAG", "--json", "--fields"}, saved,
        save_line("{}", "RAG", "en"), {0, "已存入 Ruvo：RAG（id t-42）\n", ""}},
+      {"a later valid --fields wins", {"--term", "RAG", "--fields", "oops", "--fields", "[1]"}, saved,
+       save_line("[1]", "RAG"), {0, "已存入 Ruvo：RAG（id t-42）\n", ""}},
       {"fields as a string", {"--term", "RAG", "--fields", R"("文字")"}, saved, save_line(R"("文字")", "RAG"),
        {0, "已存入 Ruvo：RAG（id t-42）\n", ""}},
       {"term with spaces", {"--term", " 向量 "}, saved, save_line("{}", " 向量 "), {0, "已存入 Ruvo： 向量 （id t-42）\n", ""}},
@@ -244,6 +253,31 @@ TEST(SaveCommand, FailuresBeforeAndOfTheExchange) {
   ScriptedClient down;
   down.service_up = false;
   EXPECT_EQ(run_save({"--term", "RAG"}, down), (Outcome{1, "", "Ruvo 服务没起来\n"}));
+
+  // Fields that are not JSON are refused, after the term, before any
+  // connection: saving them as empty fields would lose them.
+  const std::vector<std::string> not_json[] = {
+      {"--term", "RAG", "--fields", "bare"},
+      {"--term", "RAG", "--fields", "{} x"},
+      {"--term", "RAG", "--fields", R"({"定义":"x",})"},
+      // cmd.exe hands the help's single-quoted example over with its quotes.
+      {"--term", "RAG", "--fields", R"('{"定义":"检索增强生成"}')"},
+      {"--fields", "[1]", "--fields", "", "--term", "RAG"},
+  };
+  for (const auto& words : not_json) {
+    SCOPED_TRACE(::testing::PrintToString(words));
+    ScriptedClient client;
+    const std::string& text = words[3];  // the last --fields text in every row
+    const Outcome outcome = run_save(words, client);
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "--fields 不是合法的 JSON：" + common::parse_json(text).error().message + "\n");
+    EXPECT_EQ(outcome.err.rfind("--fields 不是合法的 JSON：parse error at line 1, column ", 0), 0u);
+    EXPECT_EQ(client.ensure_calls, 0);
+  }
+  // The term is checked first.
+  ScriptedClient blank;
+  EXPECT_EQ(run_save({"--fields", "bare"}, blank), (Outcome{1, "", kSaveUsageLine}));
 
   ScriptedClient failing;
   failing.reply = common::failure("响应状态行不合法");

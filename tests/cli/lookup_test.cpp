@@ -47,7 +47,8 @@ TEST(ParseLookupWords, Table) {
 struct RenderCase {
   const char* reply;
   const char* query;
-  std::string out;
+  std::string out;  // the failure message for a reply that reports a failure
+  bool ok = true;
 };
 
 TEST(RenderLookupReply, Table) {
@@ -66,14 +67,25 @@ TEST(RenderLookupReply, Table) {
       {R"({"hit":"true","term":"T"})", "RAG", "词库里没有「RAG」\n"},
       {R"({"hit":1})", "RAG", "词库里没有「RAG」\n"},
       {R"({"ok":true})", "RAG", "词库里没有「RAG」\n"},
-      {R"({"ok":false,"kind":"auth","message":"token 不对"})", "RAG", "词库里没有「RAG」\n"},
+      // A reply that reports a failure is one, not a miss.
+      {R"({"ok":false,"kind":"auth","message":"token 不对"})", "RAG", "token 不对", false},
+      {R"({"ok":false,"kind":"store","message":"词库读写失败：database disk image is malformed"})", "RAG",
+       "词库读写失败：database disk image is malformed", false},
+      {R"({"ok":false,"hit":false,"message":" \t"})", "RAG", "查询失败", false},
+      {R"({"ok":false,"message":5})", "RAG", "查询失败", false},
+      {R"({"ok":false})", "RAG", "查询失败", false},
+      {R"({"ok":false,"hit":true,"term":"T"})", "RAG", "T\n"},
+      {R"({"ok":"false","message":"m"})", "RAG", "词库里没有「RAG」\n"},
+      {R"({"ok":null,"message":"m"})", "RAG", "词库里没有「RAG」\n"},
       {R"([{"hit":true}])", "RAG", "词库里没有「RAG」\n"},
       {R"({"hit":false})", "", "词库里没有「」\n"},
       {R"({"hit":false})", "  RAG ", "词库里没有「  RAG 」\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
-    EXPECT_EQ(render_lookup_reply(JsonValue::parse(c.reply), c.query), c.out);
+    const Rendered rendered = render_lookup_reply(JsonValue::parse(c.reply), c.query);
+    EXPECT_EQ(rendered.ok(), c.ok);
+    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().message, c.out);
   }
 }
 

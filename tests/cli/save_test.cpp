@@ -15,6 +15,7 @@ struct WordsCase {
   std::string term;
   std::string fields;  // compact form
   std::string lang;
+  bool fields_not_json = false;  // the last --fields text does not parse
 };
 
 TEST(ParseSaveWords, Table) {
@@ -31,16 +32,17 @@ TEST(ParseSaveWords, Table) {
       {{"--term", "RAG", "--fields", R"({"定义":"检索增强生成"})"}, "RAG",
        R"({"定义":"检索增强生成"})", "zh"},
       {{"--fields", R"( {"b":1, "a":[true,null]} )"}, "", R"({"a":[true,null],"b":1})", "zh"},
-      {{"--fields", "bare"}, "", "{}", "zh"},
-      {{"--fields", "{} x"}, "", "{}", "zh"},
-      {{"--fields", ""}, "", "{}", "zh"},
+      {{"--fields", "bare"}, "", "{}", "zh", true},
+      {{"--fields", "{} x"}, "", "{}", "zh", true},
+      {{"--fields", ""}, "", "{}", "zh", true},
       {{"--fields", R"("文字")"}, "", R"("文字")", "zh"},
       {{"--fields", "[1,2]"}, "", "[1,2]", "zh"},
       {{"--fields", " null "}, "", "null", "zh"},
       {{"--fields", "false"}, "", "false", "zh"},
       {{"--fields", R"({"a":1})", "--fields"}, "", R"({"a":1})", "zh"},
-      {{"--fields", R"({"a":1})", "--fields", "oops"}, "", "{}", "zh"},
-      {{"--fields", "--term", "x"}, "", "{}", "zh"},
+      {{"--fields", R"({"a":1})", "--fields", "oops"}, "", "{}", "zh", true},
+      {{"--fields", "oops", "--fields", R"({"a":1})"}, "", R"({"a":1})", "zh"},
+      {{"--fields", "--term", "x"}, "", "{}", "zh", true},
       {{"--lang", "en"}, "", "{}", "en"},
       {{"--lang"}, "", "{}", "zh"},
       {{"--lang", "en", "--lang", "ja"}, "", "{}", "ja"},
@@ -52,6 +54,7 @@ TEST(ParseSaveWords, Table) {
     EXPECT_EQ(options.term, c.term);
     EXPECT_EQ(common::to_compact(options.fields), c.fields);
     EXPECT_EQ(options.lang, c.lang);
+    EXPECT_EQ(!options.fields_error.empty(), c.fields_not_json);
   }
 }
 

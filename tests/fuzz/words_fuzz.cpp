@@ -120,8 +120,9 @@ void check_renderers(std::string_view input) {
   const auto parsed = ruvo::common::parse_json(input);
   if (!parsed) return;
   const JsonValue& reply = *parsed;
-  const std::string lookup = ruvo::cli::render_lookup_reply(reply, "查询");
-  if (lookup.empty() || lookup.back() != '\n') __builtin_trap();
+  const auto looked_up = ruvo::cli::render_lookup_reply(reply, "查询");
+  const std::string lookup = looked_up ? *looked_up : looked_up.error().message;
+  if (lookup.empty() || (looked_up && lookup.back() != '\n')) __builtin_trap();
   const auto explain = ruvo::cli::render_explain_reply(reply);
   const auto save = ruvo::cli::render_save_reply(reply, "词");
   // A failure is a message for fail_and_exit; a success is output that ends

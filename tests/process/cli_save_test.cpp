@@ -50,7 +50,7 @@ TEST(CliSave, SendsTheFourMembersAndConfirmsTheId) {
       {"help example", {"--term", "RAG", "--fields", R"({"定义":"检索增强生成"})"},
        R"({"categoryId":"term","fields":{"定义":"检索增强生成"},"lang":"zh","term":"RAG"})",
        "已存入 Ruvo：RAG（id t-42）\n"},
-      {"fields not JSON, lang given", {"--lang", "en", "--fields", "{} x", "--term", "RAG", "--json"},
+      {"fields last, lang given", {"--lang", "en", "--term", "RAG", "--json", "--fields"},
        R"({"categoryId":"term","fields":{},"lang":"en","term":"RAG"})", "已存入 Ruvo：RAG（id t-42）\n"},
       {"fields as a string", {"--term", "RAG", "--fields", R"("文字")"},
        R"({"categoryId":"term","fields":"文字","lang":"zh","term":"RAG"})", "已存入 Ruvo：RAG（id t-42）\n"},
@@ -67,6 +67,18 @@ TEST(CliSave, SendsTheFourMembersAndConfirmsTheId) {
     EXPECT_EQ(r.out, c.out) << c.name;
     EXPECT_EQ(live.save_request(), request_bytes("POST", "/v1/save", c.body)) << c.name;
   }
+}
+
+TEST(CliSave, FieldsThatAreNotJsonFailWithoutAConnection) {
+  // What cmd.exe hands over for the help's single-quoted example.
+  LiveService live;
+  const RunResult r = live.save({"--term", "RAG", "--fields", R"('{"定义":"检索增强生成"}')"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "--fields 不是合法的 JSON：parse error at line 1, column 1: syntax error while parsing value - "
+            "invalid literal; last read: '''\n");
+  EXPECT_EQ(live.service.connections(), 0u);
 }
 
 TEST(CliSave, NoServiceAndNothingToStart) {
