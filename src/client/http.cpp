@@ -3,6 +3,8 @@
 #include "common/utf8.hpp"
 #include "platform/platform.hpp"
 
+#include <chrono>
+
 namespace ruvo::client {
 namespace {
 
@@ -106,9 +108,17 @@ ServiceReply service_request(const ServiceInfo& info, const protocol::Route& rou
     return common::failure("write: " + written.error().text());
   }
 
+  // The read time-out bounds the whole reply too, not only each read: a
+  // service that drips a byte now and then would otherwise hold the caller
+  // (an agent's tool call, the launcher's probe) for as long as it likes.
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(route.read_timeout_s);
   std::string received;
   char chunk[kReadChunkBytes];
   for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return common::failure("read: " + platform::TcpStream::read_timed_out().text());
+    stream.set_read_timeout(static_cast<int>(left));
     const auto got = stream.read_some(chunk, sizeof chunk);
     if (!got) return common::failure("read: " + got.error().text());
     const std::size_t n = *got;

@@ -39,8 +39,10 @@ std::string build_request(const ServiceInfo& info, std::string_view method,
 ServiceReply parse_reply(std::string_view bytes);
 
 // Connects to 127.0.0.1:info.port, sends the route's request, reads to the
-// end of the stream (each read waiting at most the route's time-out) and
-// parses the reply. Never prints; every failure is an error text.
+// end of the stream and parses the reply. The route's read time-out bounds
+// each read and also the whole reply, from the end of the request to the end
+// of the stream; either way it runs out, the error is "read: " and the
+// system's time-out text. Never prints; every failure is an error text.
 ServiceReply service_request(const ServiceInfo& info, const protocol::Route& route,
                              const JsonValue* body);
 

@@ -87,6 +87,25 @@ std::string to_valid_utf8(std::string_view bytes) {
   return out;
 }
 
+std::string terminal_safe(std::string_view text) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const Utf8Step step = decode_utf8(text, pos);
+    const char32_t c = step.scalar;
+    const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
+    if (!step.valid || control) {
+      out += kReplacement;
+    } else {
+      out.append(text.substr(pos, step.length));
+    }
+    pos += step.length;
+  }
+  return out;
+}
+
 bool is_unicode_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||

@@ -25,6 +25,12 @@ struct Utf8Step {
 };
 Utf8Step decode_utf8(std::string_view text, std::size_t pos);
 
+// The text as it may be shown on a terminal: every C0 control but line feed
+// and tab, DEL, every C1 control and every ill-formed sequence become U+FFFD,
+// so stored text can neither move the cursor, retitle or clear the screen,
+// nor write the clipboard. Anything else is kept byte for byte.
+std::string terminal_safe(std::string_view text);
+
 // True for the characters with the Unicode White_Space property.
 bool is_unicode_space(char32_t c);
 

@@ -39,6 +39,11 @@ std::vector<std::string> command_line_words(int argc, char** argv);
 bool write_stdout(std::string_view bytes);
 bool write_stderr(std::string_view bytes);
 
+// True when standard output / error is a terminal (a Windows console), where
+// control characters act instead of being shown.
+bool stdout_is_terminal();
+bool stderr_is_terminal();
+
 // Reads up to `capacity` bytes of standard input: the count read, 0 at the
 // end of input, or the error.
 Result<std::size_t> read_stdin(char* buffer, std::size_t capacity);
@@ -114,6 +119,14 @@ class TcpStream {
 
   // Per-call time-outs of every later read and write; failures are ignored.
   void set_timeouts(int read_ms, int write_ms);
+
+  // The per-call time-out of every later read (at least 1 ms, since 0 would
+  // mean none); failures are ignored.
+  void set_read_timeout(int read_ms);
+
+  // The error an expired read time-out gives, for a caller whose own
+  // deadline runs out between reads.
+  static Error read_timed_out();
 
   // Writes every byte, or returns the error.
   Result<void> write_all(std::string_view bytes);

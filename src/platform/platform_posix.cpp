@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -57,6 +58,9 @@ std::vector<std::string> command_line_words(int argc, char** argv) {
 
 bool write_stdout(std::string_view bytes) { return write_fd(STDOUT_FILENO, bytes); }
 bool write_stderr(std::string_view bytes) { return write_fd(STDERR_FILENO, bytes); }
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 Result<std::size_t> read_stdin(char* buffer, std::size_t capacity) {
   for (;;) {
@@ -289,6 +293,15 @@ void TcpStream::set_timeouts(int read_ms, int write_ms) {
   (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rt, sizeof rt);
   (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wt, sizeof wt);
 }
+
+void TcpStream::set_read_timeout(int read_ms) {
+  read_ms = std::max(read_ms, 1);
+  const timeval rt{read_ms / 1000, static_cast<suseconds_t>((read_ms % 1000) * 1000)};
+  (void)::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &rt, sizeof rt);
+}
+
+// A socket read whose time-out expires fails with EAGAIN.
+Error TcpStream::read_timed_out() { return Error{std::strerror(EAGAIN), EAGAIN}; }
 
 Result<void> TcpStream::write_all(std::string_view bytes) {
   while (!bytes.empty()) {

@@ -154,6 +154,9 @@ bool write_stdout(std::string_view bytes) {
   return write_stream(STD_OUTPUT_HANDLE, converter, bytes);
 }
 
+bool stdout_is_terminal() { return is_console(GetStdHandle(STD_OUTPUT_HANDLE)); }
+bool stderr_is_terminal() { return is_console(GetStdHandle(STD_ERROR_HANDLE)); }
+
 bool write_stderr(std::string_view bytes) {
   static win::Utf8ToUtf16Stream converter;
   return write_stream(STD_ERROR_HANDLE, converter, bytes);
@@ -394,6 +397,15 @@ void TcpStream::set_timeouts(int read_ms, int write_ms) {
   (void)setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&read_timeout), sizeof read_timeout);
   (void)setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&write_timeout), sizeof write_timeout);
 }
+
+void TcpStream::set_read_timeout(int read_ms) {
+  const DWORD read_timeout = static_cast<DWORD>(std::max(read_ms, 1));
+  (void)setsockopt(static_cast<SOCKET>(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&read_timeout),
+                   sizeof read_timeout);
+}
+
+// A socket read whose time-out expires fails with WSAETIMEDOUT.
+Error TcpStream::read_timed_out() { return system_error(WSAETIMEDOUT); }
 
 Result<void> TcpStream::write_all(std::string_view bytes) {
   const SOCKET sock = static_cast<SOCKET>(handle_);

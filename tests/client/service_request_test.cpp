@@ -105,6 +105,26 @@ TEST(ServiceClient, ReadTimeOutAfterACompleteReplyOnAnOpenConnection) {
   EXPECT_NE(reply.error().message.find(" (os error "), std::string::npos) << reply.error().message;
 }
 
+TEST(ServiceClient, TheReadTimeOutBoundsTheWholeReply) {
+  // Each byte arrives well within the per-read time-out, but the reply would
+  // take a minute: the exchange gives up when the route's time-out has passed
+  // since the request, with the same text as a read that times out.
+  FakeService service;
+  Reply dripping = Reply::json(200, R"({"ok":true,"padding":")" + std::string(600, 'x') + "\"}");
+  dripping.drip_ms = 100;
+  service.on("GET /v1/health", {dripping});
+  const auto reply = service_request(info_for(service), Route{"GET", "/v1/health", 1}, nullptr);
+  EXPECT_EQ(reply.error().message, "read: Resource temporarily unavailable (os error 11)");
+
+  // A reply that comes slowly but whole within the time-out is read as ever.
+  Reply slow = Reply::json(200, R"({"ok":true})");
+  slow.drip_ms = 5;
+  service.on("GET /v1/health", {slow});
+  const auto whole = service_request(info_for(service), Route{"GET", "/v1/health", 30}, nullptr);
+  ASSERT_TRUE(whole.ok()) << whole.error().message;
+  EXPECT_EQ((*whole)["ok"], true);
+}
+
 TEST(ServiceClient, ResetByThePeerIsAReadError) {
   FakeService service;
   Reply reset = Reply::raw("HTTP/1.1 200 OK\r\n");

@@ -63,3 +63,28 @@ TEST(Utf8, FirstScalarsCountsCharactersNotBytes) {
   for (int i = 0; i < 2001; ++i) long_text += "字";
   EXPECT_EQ(first_scalars(long_text, 2000).size(), 6000u);
 }
+
+TEST(Utf8, TerminalSafeShowsControlsInsteadOfObeyingThem) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"定义：检索增强生成\n\t例子", "定义：检索增强生成\n\t例子"},
+      {"\x1b]0;pwned\x07", r + "]0;pwned" + r},             // retitle the window
+      {"\x1b]52;c;ZXZpbA==\x07", r + "]52;c;ZXZpbA==" + r},  // write the clipboard
+      {"ok\rfake", "ok" + r + "fake"},                        // overwrite the line
+      {"\x1b[2J\x1b[H", r + "[2J" + r + "[H"},
+      {std::string("a\0b", 3), "a" + r + "b"},
+      {"\x7f", r},
+      {"\xC2\x9B" "31m\xC2\x85", r + "31m" + r},  // C1: CSI and NEL
+      {"\xC2\xA0\xC2\x9F\xC2\xA0", "\xC2\xA0" + r + "\xC2\xA0"},
+      {"\x9b" "31m", r + "31m"},  // a lone 8-bit CSI byte is not UTF-8
+      {"\x0b\x0c\x1f ", r + r + r + " "},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(terminal_safe(c.in), c.out) << ::testing::PrintToString(c.in);
+  }
+}

@@ -99,3 +99,43 @@ TEST(CliLookup, AFailedRequestPrintsItsErrorText) {
     EXPECT_EQ(r.err, "响应没有头体分隔\n");
   }
 }
+
+TEST(CliLookup, ControlCharactersReachATerminalAsReplacementCharacters) {
+  if (running_under_launcher()) GTEST_SKIP() << "a pseudo-terminal is not a Windows console";
+  // Anyone who can save a term can put escapes in its fields; on a terminal
+  // they are shown, through a pipe they are passed on exactly.
+  LiveService live;
+  live.service.on("POST /v1/lookup",
+                  {Reply::json(200, R"({"hit":true,"ok":true,"term":"RAG\u001b]0;pwned\u0007",)"
+                                    R"("definition":"检索\r增强\u001b[2J生成","example":"a\tb\u009b"})")});
+  const std::string r = "\xEF\xBF\xBD";
+  const RunResult shown = run({.words = {"lookup", "RAG"}, .env = live.appdata.env(), .terminal_outputs = true});
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_EQ(shown.out, "RAG" + r + "]0;pwned" + r + "\n定义：检索" + r + "增强" + r + "[2J生成\n例子：a\tb" + r + "\n");
+
+  const RunResult piped = live.lookup({"RAG"});
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(piped.out, "RAG\x1b]0;pwned\a\n定义：检索\r增强\x1b[2J生成\n例子：a\tb\xC2\x9B\n");
+
+  // A message from the service on standard error gets the same treatment.
+  live.service.on("POST /v1/lookup", {Reply::json(200, R"({"ok":false,"message":"坏了\u001b[31m"})")});
+  const RunResult failed = run({.words = {"lookup", "RAG"}, .env = live.appdata.env(), .terminal_outputs = true});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(failed.err, "坏了" + r + "[31m\n");
+  EXPECT_EQ(live.lookup({"RAG"}).err, "坏了\x1b[31m\n");
+}
+
+TEST(CliLookup, AReplyThatDripsEndsWithTheReadTimeOut) {
+  // The probe is answered at once; the lookup's reply then comes a byte every
+  // half second, which would take many minutes in all.
+  LiveService live;
+  Reply dripping = Reply::json(200, R"({"hit":false,"ok":true,"padding":")" + std::string(2000, 'x') + "\"}");
+  dripping.drip_ms = 500;
+  live.service.on("POST /v1/lookup", {dripping});
+  const RunResult r = live.lookup({"RAG"});
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("read: ", 0), 0u) << r.err;
+}

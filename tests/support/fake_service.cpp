@@ -287,7 +287,17 @@ void FakeService::serve(int fd) {
     ::close(fd);
     return;
   }
-  send_all(fd, wake_read_, reply.bytes);
+  if (reply.drip_ms > 0) {
+    for (std::size_t i = 0; i < reply.bytes.size(); ++i) {
+      if (::send(fd, reply.bytes.data() + i, 1, MSG_NOSIGNAL) != 1 ||
+          wait_for(-1, 0, wake_read_, reply.drip_ms) == Wait::stopped) {
+        ::close(fd);
+        return;
+      }
+    }
+  } else {
+    send_all(fd, wake_read_, reply.bytes);
+  }
   if (reply.reset) {
     const linger abort_on_close{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);

@@ -24,6 +24,7 @@ struct Reply {
   bool reset = false;      // after sending, reset the connection (SO_LINGER 0): the client may
                            //   lose bytes it has not read yet and then sees ECONNRESET
   int delay_ms = 0;        // wait this long before sending
+  int drip_ms = 0;         // send one byte at a time, this long apart (the client may give up first)
 
   // A full HTTP/1.1 reply with Content-Type: application/json,
   // Content-Length and Connection: close.

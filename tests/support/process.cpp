@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,24 @@ bool make_pipe(Pipe& pipe) {
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
   pipe.read = Fd(fds[0]);
   pipe.write = Fd(fds[1]);
+  return true;
+}
+
+// A pseudo-terminal in raw mode: the child writes to `write` (its terminal),
+// the test reads from `read`. Raw, so no line ending is rewritten on the way.
+bool make_terminal(Pipe& pipe) {
+  Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!master.open() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) return false;
+  const char* name = ::ptsname(master.get());
+  if (name == nullptr) return false;
+  Fd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!slave.open()) return false;
+  termios mode{};
+  if (::tcgetattr(slave.get(), &mode) != 0) return false;
+  ::cfmakeraw(&mode);
+  if (::tcsetattr(slave.get(), TCSANOW, &mode) != 0) return false;
+  pipe.read = std::move(master);
+  pipe.write = std::move(slave);
   return true;
 }
 
@@ -296,7 +315,8 @@ RunResult run(const RunSpec& settings) {
   argv.insert(argv.end(), settings.words.begin(), settings.words.end());
 
   Pipe in, out, err;
-  if ((settings.stdin_bytes && !make_pipe(in)) || !make_pipe(out) || !make_pipe(err)) {
+  const auto make_output = settings.terminal_outputs ? make_terminal : make_pipe;
+  if ((settings.stdin_bytes && !make_pipe(in)) || !make_output(out) || !make_output(err)) {
     add_note(result.err, std::string("cannot create pipes: ") + std::strerror(errno));
     return result;
   }

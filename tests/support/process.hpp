@@ -32,6 +32,10 @@ struct RunSpec {
   // disposition the child gets at its default).
   bool close_stdout = false;
   bool close_stderr = false;
+  // Standard output and error are each a pseudo-terminal (in raw mode, so
+  // the bytes arrive as written) instead of a pipe: what a person's terminal
+  // is shown.
+  bool terminal_outputs = false;
   int timeout_seconds = 180;                   // generous; killed (and reported) after it
   std::string cwd;                             // empty: the test's current folder
 };
