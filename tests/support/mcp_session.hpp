@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,8 +20,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-extern char** environ;
 
 namespace ruvo::test {
 
@@ -46,50 +43,15 @@ class McpSession {
       ADD_FAILURE() << "cannot make the session's channels";
       return;
     }
-    std::vector<std::string> argv = launcher_words();
-    argv.push_back(program);
-    argv.push_back("mcp");
-    std::vector<std::string> envs;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text(*entry);
-      if (env.count(text.substr(0, text.find('='))) == 0) envs.push_back(text);
-    }
-    for (const auto& [name, value] : env) {
-      envs.push_back(name + "=" + value);
-      // Wine gives every Windows program its own APPDATA; its shim reads this one.
-      if (name == "APPDATA" && !launcher_words().empty()) envs.push_back("RUVO_WINE_APPDATA=" + value);
-    }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[1], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    std::vector<char*> argv_pointers = pointers(argv);
-    std::vector<char*> env_pointers = pointers(envs);
-    const int spawned =
-        ::posix_spawnp(&pid_, argv[0].c_str(), &actions, &attributes, argv_pointers.data(), env_pointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    std::string error;
+    pid_ = spawn_job(command_for(program, {"mcp"}), env, {}, in[1], out[1], err[1], {}, &error);
     ::close(in[1]);
     ::close(out[1]);
     ::close(err[1]);
     in_ = in[0];
     out_ = out[0];
     err_ = err[0];
-    if (spawned != 0) {
-      pid_ = -1;
-      ADD_FAILURE() << "cannot start " << program;
-    }
+    if (pid_ < 0) ADD_FAILURE() << "cannot start " << program << ": " << error;
   }
 
   ~McpSession() {
@@ -145,13 +107,6 @@ class McpSession {
   const std::string& unread_out() const { return out_text_; }
 
  private:
-  static std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-  }
-
   // Waits for output; false once standard output has ended or time is up.
   bool read_some(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

@@ -105,29 +105,29 @@ std::string join_words(const std::vector<std::string>& words) {
   return text;
 }
 
-std::vector<std::string> child_environment(const RunSpec& settings) {
+// The test's environment without `unset`, with `env` applied. Wine sets
+// APPDATA inside every Windows program to its prefix's folder, whatever the
+// Unix environment says, but passes other variables through: behind the
+// launcher, APPDATA also goes as RUVO_WINE_APPDATA, which the shim turns
+// back into APPDATA.
+std::vector<std::string> environment_for(const std::vector<std::string>& argv,
+                                         const std::map<std::string, std::string>& env,
+                                         const std::vector<std::string>& unset) {
+  const std::vector<std::string> launcher = launcher_words();
+  const bool behind_launcher = !launcher.empty() && argv.size() > launcher.size() &&
+                               std::equal(launcher.begin(), launcher.end(), argv.begin());
   std::vector<std::string> entries;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     std::string text(*entry);
     const std::string name = text.substr(0, text.find('='));
-    const bool removed = std::find(settings.unset_env.begin(), settings.unset_env.end(), name) != settings.unset_env.end();
-    if (!removed && settings.env.count(name) == 0) entries.push_back(std::move(text));
+    const bool removed = std::find(unset.begin(), unset.end(), name) != unset.end();
+    if (!removed && env.count(name) == 0) entries.push_back(std::move(text));
   }
-  for (const auto& [name, value] : settings.env) entries.push_back(name + "=" + value);
+  for (const auto& [name, value] : env) {
+    entries.push_back(name + "=" + value);
+    if (name == "APPDATA" && behind_launcher) entries.push_back("RUVO_WINE_APPDATA=" + value);
+  }
   return entries;
-}
-
-// Wine sets APPDATA inside every Windows program to its prefix's folder,
-// whatever the Unix environment says, but passes other variables through; the
-// copy under this name is what the Wine shim turns back into APPDATA.
-void add_wine_app_data(std::vector<std::string>& entries) {
-  static const std::string kPrefix = "APPDATA=";
-  for (const auto& entry : entries) {
-    if (entry.rfind(kPrefix, 0) == 0) {
-      entries.push_back("RUVO_WINE_APPDATA=" + entry.substr(kPrefix.size()));
-      return;
-    }
-  }
 }
 
 std::vector<char*> pointers(std::vector<std::string>& texts) {
@@ -197,12 +197,10 @@ int open_pidfd(pid_t pid) {
 
 Child::Child(const std::string& program, const std::vector<std::string>& words,
              const std::map<std::string, std::string>& env, const Files& files) {
-  RunSpec settings;
-  settings.env = env;
-  std::vector<std::string> env_text = child_environment(settings);
-  std::vector<char*> envp = pointers(env_text);
   std::vector<std::string> argv_text{program};
   argv_text.insert(argv_text.end(), words.begin(), words.end());
+  std::vector<std::string> env_text = environment_for(argv_text, env, {});
+  std::vector<char*> envp = pointers(env_text);
   std::vector<char*> argv = pointers(argv_text);
 
   posix_spawn_file_actions_t actions;
@@ -267,6 +265,57 @@ bool Child::running() {
   return !reaped_;
 }
 
+std::vector<std::string> command_for(const std::string& program, const std::vector<std::string>& words) {
+  const std::string under_test = ruvo_program();
+  std::vector<std::string> argv;
+  if (program == under_test || (!under_test.empty() && file_name(program) == file_name(under_test))) {
+    argv = launcher_words();
+  }
+  argv.push_back(program);
+  argv.insert(argv.end(), words.begin(), words.end());
+  return argv;
+}
+
+int spawn_job(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              const std::vector<std::string>& unset, int in, int out, int err, const std::string& cwd,
+              std::string* error) {
+  std::vector<std::string> entries = environment_for(argv, env, unset);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (in >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+
+  std::vector<std::string> argv_text = argv;
+  std::vector<char*> argv_pointers = pointers(argv_text);
+  std::vector<char*> env_pointers = pointers(entries);
+  pid_t pid = -1;
+  const int spawned = ::posix_spawnp(&pid, argv.front().c_str(), &actions, &attributes, argv_pointers.data(),
+                                     env_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
+    *error = std::strerror(spawned);
+    return -1;
+  }
+  return pid;
+}
+
 std::string ruvo_program() {
   const char* value = std::getenv("RUVO_TEST_PROGRAM");
   return value == nullptr ? std::string() : std::string(value);
@@ -299,20 +348,13 @@ RunResult run(const RunSpec& settings) {
   static std::once_flag ignore_sigpipe;
   std::call_once(ignore_sigpipe, [] { ::signal(SIGPIPE, SIG_IGN); });
 
-  const std::string under_test = ruvo_program();
-  std::string program = settings.program.empty() ? under_test : settings.program;
+  const std::string program = settings.program.empty() ? ruvo_program() : settings.program;
   if (program.empty()) {
     ADD_FAILURE() << "RUVO_TEST_PROGRAM is not set: the end-to-end tests need the program under test";
     add_note(result.err, "RUVO_TEST_PROGRAM is not set");
     return result;
   }
-  std::vector<std::string> argv;
-  if (settings.program.empty() || (!under_test.empty() && file_name(program) == file_name(under_test))) {
-    argv = launcher_words();
-  }
-  const bool launched = !argv.empty();
-  argv.push_back(program);
-  argv.insert(argv.end(), settings.words.begin(), settings.words.end());
+  const std::vector<std::string> argv = command_for(program, settings.words);
 
   Pipe in, out, err;
   const auto make_output = settings.terminal_outputs ? make_terminal : make_pipe;
@@ -323,38 +365,11 @@ RunResult run(const RunSpec& settings) {
   if (settings.close_stdout) out.read.reset();
   if (settings.close_stderr) err.read.reset();
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (settings.stdin_bytes) {
-    posix_spawn_file_actions_adddup2(&actions, in.read.get(), 0);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  }
-  posix_spawn_file_actions_adddup2(&actions, out.write.get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, err.write.get(), 2);
-  if (!settings.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, settings.cwd.c_str());
-
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  sigset_t signals;
-  sigemptyset(&signals);
-  posix_spawnattr_setsigmask(&attributes, &signals);
-  sigaddset(&signals, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &signals);
-
-  std::vector<std::string> env = child_environment(settings);
-  if (launched) add_wine_app_data(env);
-  std::vector<char*> argv_pointers = pointers(argv);
-  std::vector<char*> env_pointers = pointers(env);
-  pid_t pid = -1;
-  const int spawn_error =
-      ::posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, argv_pointers.data(), env_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawn_error != 0) {
-    add_note(result.err, "cannot start " + join_words(argv) + ": " + std::strerror(spawn_error));
+  std::string spawn_error;
+  const pid_t pid = spawn_job(argv, settings.env, settings.unset_env, settings.stdin_bytes ? in.read.get() : -1,
+                              out.write.get(), err.write.get(), settings.cwd, &spawn_error);
+  if (pid < 0) {
+    add_note(result.err, "cannot start " + join_words(argv) + ": " + spawn_error);
     return result;
   }
 

@@ -88,6 +88,21 @@ class Child {
   bool reaped_ = false;
 };
 
+// The argument vector that starts `program` with `words`: behind the
+// launcher words when `program` is the ruvo under test or a copy of it.
+std::vector<std::string> command_for(const std::string& program, const std::vector<std::string>& words);
+
+// Starts argv[0] (looked up in PATH) as a shell would start a job: in a
+// process group of its own, SIGPIPE at its default, no signal blocked. Its
+// environment is the test's own with `unset` removed and `env` applied (and,
+// behind a launcher, APPDATA also as RUVO_WINE_APPDATA for the Wine shim);
+// its standard streams are the descriptors given (input -1: the null
+// device), its folder `cwd` (empty: the test's). The pid, or -1 with the
+// reason in `error`.
+int spawn_job(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              const std::vector<std::string>& unset, int in, int out, int err, const std::string& cwd,
+              std::string* error);
+
 // $RUVO_TEST_PROGRAM, the ruvo under test (no launcher words); empty when it
 // is not set.
 std::string ruvo_program();
