@@ -104,10 +104,21 @@ int main() {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    note("cannot start " + program + " (error " + std::to_string(GetLastError()) + ")");
-    return kStartExit;
+  // Wine now and then fails to start a program with ERROR_INTERNAL_ERROR
+  // when the machine is busy (seen where a hard link beside the program
+  // differs from its name only in letter case); nothing of the program has
+  // run then, so trying again cannot hide a fault of it.
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+      note("cannot start " + program + " (error " + std::to_string(error) + ")");
+      return kStartExit;
+    }
+    Sleep(200);
   }
   CloseHandle(info.hThread);
   DWORD code = 0;
