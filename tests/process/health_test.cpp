@@ -38,7 +38,7 @@ TEST(Health, ProbesThenAsksAgainAndPrintsThePrettyReply) {
   EXPECT_EQ(requests[1].raw, request_bytes("GET", "/v1/health"));
 }
 
-TEST(Health, TheSpecExample) {
+TEST(Health, TheSmallestHealthyReplyPrintsPretty) {
   FakeService service;
   service.on("GET /v1/health", {Reply::json(200, R"({"version":"0.1.8","ok":true})")});
   AppDataDir appdata;
