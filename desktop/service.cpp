@@ -14,11 +14,8 @@
 #include "store/glossary.hpp"
 #include "store/store.hpp"
 
-#include <atomic>
-#include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace ruvo::desktop {
 
@@ -64,23 +61,20 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
   }
   ctx.token = *token;
 
-  std::atomic<bool> ended{false};
-  http.start([&ended] {
-    ended = true;
-    platform::request_stop();  // serving ended on its own: wake the wait below
-  });
-  // The discovery file names a service that answers.
-  while (!http.running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!http.start()) {
+    log.write("cannot start serving on 127.0.0.1:" + std::to_string(port));
+    return 1;
+  }
 
   int code = 0;
   if (auto written = write_discovery_file(discovery_path, port, ctx.token, kVersion); !written) {
     log.write("cannot write the discovery file: " + written.error().text());
     code = 1;
   } else {
-    log.write("serving on 127.0.0.1:" + std::to_string(port));
+    log.write("serving on 127.0.0.1:" + std::to_string(port) + ", at most " +
+              std::to_string(http.max_connections()) + " connections");
     int signal_number = platform::wait_for_stop_signal();
-    log.write(ended ? std::string("server loop ended on its own") : "stopping on signal " + std::to_string(signal_number));
-    if (ended) code = 1;
+    log.write("stopping on signal " + std::to_string(signal_number));
   }
   http.stop();
   remove_own_discovery_file(discovery_path, ctx.token);

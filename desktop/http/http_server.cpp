@@ -4,184 +4,466 @@
 #include "platform/server.hpp"
 #include "protocol/routes.hpp"
 
-#include <httplib.h>
+#include <microhttpd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <exception>
-#include <functional>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
 
 namespace ruvo::desktop {
 
 namespace {
 
-constexpr std::size_t kLoggedPathBytes = 200;
+using Clock = std::chrono::steady_clock;
 
-std::optional<std::string> token_of(const httplib::Request& req) {
-  std::string name(protocol::kTokenHeader);
-  if (!req.has_header(name.c_str())) return std::nullopt;
-  return req.get_header_value(name.c_str());
+constexpr std::size_t kLoggedPathBytes = 200;
+// Threads that read and write connections. Each carries thousands; more than
+// the cores only helps while one waits for the disk on a save.
+constexpr unsigned kEventThreads = 4;
+// Explanations under way at once; each may wait up to 80 s for a model.
+constexpr unsigned kExplainWorkers = 8;
+// The library keeps a request's head, and its own buffers, in one pool per
+// connection. A head between our limit and the pool's size still reaches us
+// and gets our JSON 431; only a head past the pool is refused by the library
+// itself (also 431, with its own body), so the pool leaves room above: each
+// header also costs the library a record of a few dozen bytes.
+constexpr std::size_t kConnectionPoolBytes = 128 * 1024;
+// Files the process needs beside its connections: the store, log, lock,
+// and the library's own.
+constexpr unsigned kOtherFiles = 64;
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
-bool declared_length_too_large(const httplib::Request& req) {
-  if (!req.has_header("Content-Length")) return false;
-  const std::string value = req.get_header_value("Content-Length");
+bool all_digits(std::string_view text) {
+  return !text.empty() && text.size() <= 5 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A connection the library has accepted, tracked until it closes so that one
+// that never finishes its request head can be cut off.
+struct Tracked {
+  int fd = -1;
+  Clock::time_point accepted;
+  std::atomic<bool> head_done{false};
+  bool cut = false;  // guarded by the registry's mutex
+};
+
+// What the headers of a request say, read once.
+struct HeadFacts {
+  std::size_t bytes = 0;          // the head as sent, roughly: names, values, separators
+  int hosts = 0;
+  std::string host;
+  int tokens = 0;
+  std::optional<std::string> token;
+  int lengths = 0;
+  std::string length;
+  bool transfer_encoding = false;
+  // Where each value ends in the library's buffer, and where the next header
+  // line begins, to find values the library cut at a NUL.
+  struct Line {
+    const char* name;
+    const char* value_end;  // null for an empty value
+  };
+  std::vector<Line> lines;
+
+  // True when a value held a NUL with more after it. The library parses the
+  // head in place and reads values as C strings, so "token\0junk" reaches us
+  // as "token", with the rest still in the buffer up to the line's end,
+  // which it also turned into NULs. A clean value ends at that terminator
+  // (after any trailing blanks), or, for a line ended by a bare LF, where
+  // the next line's name begins. The reads stay within the line.
+  bool value_cut_at_nul() const {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const char* p = lines[i].value_end;
+      if (p == nullptr) continue;
+      const char* next = i + 1 < lines.size() ? lines[i + 1].name : nullptr;
+      ++p;  // past the NUL that ends the value
+      while (*p == ' ' || *p == '\t') ++p;
+      if (*p != '\0' && p != next) return true;
+    }
+    return false;
+  }
+};
+
+enum MHD_Result collect_head(void* cls, enum MHD_ValueKind, const char* key, size_t key_size, const char* value,
+                             size_t value_size) {
+  auto& facts = *static_cast<HeadFacts*>(cls);
+  std::string_view name(key, key_size);
+  std::string_view text(value ? value : "", value ? value_size : 0);
+  // Blanks around a value are not part of it; the library drops only those
+  // before it.
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  facts.bytes += key_size + value_size + 4;
+  facts.lines.push_back({key, value != nullptr && value_size > 0 ? value + value_size : nullptr});
+  if (iequals(name, "Host")) {
+    ++facts.hosts;
+    facts.host = std::string(text);
+  } else if (iequals(name, protocol::kTokenHeader)) {
+    ++facts.tokens;
+    facts.token = std::string(text);
+  } else if (iequals(name, "Content-Length")) {
+    ++facts.lengths;
+    facts.length = std::string(text);
+  } else if (iequals(name, "Transfer-Encoding")) {
+    facts.transfer_encoding = true;
+  }
+  return MHD_YES;
+}
+
+// The declared length, or nothing when it is not a plain decimal number.
+std::optional<std::uint64_t> declared_length(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;
   std::uint64_t length = 0;
-  for (char c : value) {
-    if (c < '0' || c > '9') return false;  // the library refuses it later
-    if (length > kMaxBodyBytes) return true;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
     length = length * 10 + static_cast<std::uint64_t>(c - '0');
   }
-  return length > kMaxBodyBytes;
+  return length;
 }
 
-void send(httplib::Response& res, const Reply& reply) {
-  res.status = reply.status;
-  res.set_content(common::to_compact(reply.body), "application/json; charset=utf-8");
+bool carries_body(std::string_view method) {
+  return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
 }
 
-}  // namespace
-
-void install_service(httplib::Server& server, ServiceContext& ctx, Log& log) {
-  server.set_payload_max_length(kMaxBodyBytes);
-  // A client that keeps a connection open gets nothing more on it, and ruvo
-  // reads each reply to the end of the stream.
-  server.set_keep_alive_max_count(1);
-  // A client that announces a body with "Expect: 100-continue" and a length
-  // past the limit is refused before it sends the body. Any other gets its
-  // "100 Continue" (held back up to 200 ms by
-  // platform::hold_writes_until_shutdown).
-  server.set_expect_100_continue_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (!declared_length_too_large(req)) return 100;
-    res.status = 413;
-    return 413;
-  });
-  server.set_read_timeout(10, 0);
-  server.set_write_timeout(10, 0);
-
-  // A chunked body, or a body-carrying request without Content-Length, has
-  // no length to check before it is read: the library would read it to the
-  // end of the stream and hold it whole. Both are refused unread; ruvo always
-  // sends a Content-Length.
-  server.set_pre_routing_handler([&ctx](const httplib::Request& req, httplib::Response& res) {
-    const bool carries_body = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
-                              req.method == "DELETE" || req.method == "PRI";
-    const bool unbounded = req.has_header("Transfer-Encoding") || (carries_body && !req.has_header("Content-Length"));
-    if (!unbounded) return httplib::Server::HandlerResponse::Unhandled;
-    send(res, refusal_reply(ctx, 411, token_of(req)));
-    return httplib::Server::HandlerResponse::Handled;
-  });
-
-  auto route = [&ctx](const httplib::Request& req, httplib::Response& res) {
-    send(res, handle_request(ctx, req.method, req.path, token_of(req), req.body));
-  };
-  server.Get(".*", route);
-  server.Post(".*", route);
-  server.Put(".*", route);
-  server.Patch(".*", route);
-  server.Delete(".*", route);
-  server.Options(".*", route);
-
-  server.set_error_handler(httplib::Server::HandlerWithResponse(
-      [&ctx](const httplib::Request& req, httplib::Response& res) {
-        // Our own replies already have a body; only the library's need one.
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        send(res, refusal_reply(ctx, res.status, token_of(req)));
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    send(res, error_reply(500, "internal", "服务内部错误"));
-  });
-
-  server.set_logger([&log](const httplib::Request& req, const httplib::Response& res) {
-    std::string path = req.path.substr(0, kLoggedPathBytes);
-    log.write(req.method + " " + path + " " + std::to_string(res.status));
-  });
-}
-
-namespace {
-
-// Runs each accepted connection on the thread that accepted it.
-class AnswerOnAcceptingThread : public httplib::TaskQueue {
- public:
-  void enqueue(std::function<void()> fn) override { fn(); }
-  void shutdown() override {}
+// One request on its way through the callbacks.
+struct Request {
+  std::string method;
+  std::string path;
+  std::optional<std::string> token;
+  std::string body;
+  bool refused = false;  // answered before its body was read
+  bool working = false;  // handed to a worker; the connection rests
+  bool answered = false; // the worker's reply is in `reply`
+  Reply reply;
 };
 
 }  // namespace
 
-HttpService::HttpService(ServiceContext& ctx, Log& log) : ctx_(ctx), log_(log) {}
+struct HttpService::State {
+  ServiceContext& ctx;
+  Log& log;
+  HttpLimits limits;
+  int listen_fd = -1;
+  int port = 0;
+  MHD_Daemon* daemon = nullptr;
+
+  // Connections still without a whole head, by the library's callbacks.
+  std::mutex registry_mutex;
+  std::unordered_set<Tracked*> registry;
+
+  // The sweeper that cuts off connections past the head time-out.
+  std::mutex sweep_mutex;
+  std::condition_variable sweep_wake;
+  bool sweeping = false;
+  std::thread sweeper;
+
+  // Explanations waiting for, or on, a worker.
+  struct Job {
+    MHD_Connection* connection;
+    Request* request;
+  };
+  std::mutex jobs_mutex;
+  std::condition_variable jobs_wake;
+  std::deque<Job> jobs;
+  bool closing = false;
+  std::vector<std::thread> workers;
+
+  State(ServiceContext& c, Log& l, HttpLimits lim) : ctx(c), log(l), limits(lim) {}
+
+  void log_reply(const Request& request, int status) {
+    std::string path = request.path.substr(0, kLoggedPathBytes);
+    log.write(request.method + " " + path + " " + std::to_string(status));
+  }
+
+  // Queues the reply and logs it. The connection closes after it.
+  enum MHD_Result answer(MHD_Connection* connection, const Request& request, const Reply& reply) {
+    std::string body = common::to_compact(reply.body);
+    MHD_Response* response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
+    MHD_add_response_header(response, "Connection", "close");
+    enum MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+    MHD_destroy_response(response);
+    log_reply(request, reply.status);
+    return queued;
+  }
+
+  // What the head alone decides, in order: a foreign Host, an oversize head,
+  // then (through refusal_reply, which puts a wrong token first) an
+  // ambiguous or unbounded body and one over the limit.
+  std::optional<Reply> refuse_by_head(const HeadFacts& facts, const Request& request) {
+    if (facts.hosts > 1 || (facts.hosts == 1 && !is_loopback_host(facts.host))) {
+      return error_reply(403, "host", "Host 必须是本机回环地址（127.0.0.1、localhost 或 [::1]）");
+    }
+    if (facts.bytes + request.path.size() > limits.max_head_bytes) {
+      return error_reply(431, "header_too_large",
+                         "请求头超过 " + std::to_string(limits.max_head_bytes / 1024) + " KiB");
+    }
+    // A token given twice, or with bytes after a NUL, is no token.
+    const bool cut = facts.value_cut_at_nul();
+    std::optional<std::string> token = facts.tokens == 1 && !cut ? facts.token : std::nullopt;
+    if (facts.lengths > 1 || cut) return refusal_reply(ctx, 400, token);
+    if (facts.transfer_encoding || (carries_body(request.method) && facts.lengths == 0)) {
+      return refusal_reply(ctx, 411, token);
+    }
+    if (facts.lengths == 1) {
+      auto length = declared_length(facts.length);
+      if (!length) return refusal_reply(ctx, 400, token);
+      if (*length > kMaxBodyBytes) return refusal_reply(ctx, 413, token);
+    }
+    return std::nullopt;
+  }
+
+  void work() {
+    for (;;) {
+      Job job{};
+      {
+        std::unique_lock<std::mutex> lock(jobs_mutex);
+        jobs_wake.wait(lock, [this] { return closing || !jobs.empty(); });
+        if (jobs.empty()) return;
+        job = jobs.front();
+        jobs.pop_front();
+      }
+      job.request->reply = handle_request(ctx, job.request->method, job.request->path, job.request->token,
+                                          job.request->body);
+      job.request->answered = true;
+      // The library calls the handler again on its own thread, which then
+      // sees the reply (the resume takes the library's lock).
+      MHD_resume_connection(job.connection);
+    }
+  }
+
+  void sweep() {
+    std::unique_lock<std::mutex> lock(sweep_mutex);
+    while (sweeping) {
+      sweep_wake.wait_for(lock, std::chrono::milliseconds(500));
+      const auto limit = Clock::now() - std::chrono::seconds(limits.head_timeout_s);
+      std::lock_guard<std::mutex> guard(registry_mutex);
+      for (Tracked* tracked : registry) {
+        if (tracked->cut || tracked->head_done || tracked->accepted > limit) continue;
+        // Shutting the socket down wakes the library, which reads the end
+        // of the stream and closes the connection itself. The descriptor is
+        // still the connection's: the library tells us before closing it,
+        // under this same lock.
+        platform::shut_down_socket(tracked->fd);
+        tracked->cut = true;
+      }
+    }
+  }
+};
+
+namespace {
+
+using State = HttpService::State;
+
+// At the bound the library would stop accepting and leave new connections
+// waiting in the backlog, so ruvo would wait too; it is told to take them all
+// and this closes those past our own bound at once instead. Connections
+// accepted at the same moment on several threads may pass it by one each.
+enum MHD_Result on_accept(void* cls, const struct sockaddr*, socklen_t) {
+  auto& state = *static_cast<State*>(cls);
+  std::lock_guard<std::mutex> guard(state.registry_mutex);
+  return state.registry.size() < state.limits.max_connections ? MHD_YES : MHD_NO;
+}
+
+void on_connection(void* cls, MHD_Connection* connection, void** socket_context,
+                   enum MHD_ConnectionNotificationCode code) {
+  auto& state = *static_cast<State*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    auto* tracked = new Tracked;
+    tracked->fd = info ? info->connect_fd : -1;
+    tracked->accepted = Clock::now();
+    std::lock_guard<std::mutex> guard(state.registry_mutex);
+    state.registry.insert(tracked);
+    *socket_context = tracked;
+    return;
+  }
+  auto* tracked = static_cast<Tracked*>(*socket_context);
+  if (tracked == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(state.registry_mutex);
+    state.registry.erase(tracked);
+  }
+  delete tracked;
+  *socket_context = nullptr;
+}
+
+void on_completed(void*, MHD_Connection*, void** request_context, enum MHD_RequestTerminationCode) {
+  delete static_cast<Request*>(*request_context);
+  *request_context = nullptr;
+}
+
+void mark_head_done(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (info && info->socket_context) static_cast<Tracked*>(info->socket_context)->head_done = true;
+}
+
+enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                           const char*, const char* upload_data, size_t* upload_data_size, void** request_context) {
+  auto& state = *static_cast<State*>(cls);
+  auto* request = static_cast<Request*>(*request_context);
+  if (request == nullptr) {
+    mark_head_done(connection);
+    request = new Request;
+    *request_context = request;
+    request->method = method ? method : "";
+    request->path = url ? url : "";
+    HeadFacts facts;
+    MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect_head, &facts);
+    facts.bytes += request->method.size() + 12;  // the request line around the path
+    if (auto refusal = state.refuse_by_head(facts, *request)) {
+      request->refused = true;
+      return state.answer(connection, *request, *refusal);
+    }
+    if (facts.tokens == 1) request->token = facts.token;
+    return MHD_YES;  // the body, if any, comes in the next calls
+  }
+  if (request->refused) {
+    *upload_data_size = 0;  // never stored: the reply is already on its way
+    return MHD_YES;
+  }
+  if (*upload_data_size > 0) {
+    // The declared length is at most kMaxBodyBytes and the library delivers
+    // no more than it declared.
+    request->body.append(upload_data, *upload_data_size);
+    *upload_data_size = 0;
+    return MHD_YES;
+  }
+  if (request->answered) return state.answer(connection, *request, request->reply);
+  if (request->working) return MHD_YES;
+
+  if (request->path == protocol::kExplainRoute.path && request->method == protocol::kExplainRoute.method) {
+    std::lock_guard<std::mutex> guard(state.jobs_mutex);
+    if (!state.closing) {
+      request->working = true;
+      MHD_suspend_connection(connection);
+      state.jobs.push_back({connection, request});
+      state.jobs_wake.notify_one();
+      return MHD_YES;
+    }
+  }
+  Reply reply = handle_request(state.ctx, request->method, request->path, request->token, request->body);
+  return state.answer(connection, *request, reply);
+}
+
+}  // namespace
+
+bool is_loopback_host(std::string_view host) {
+  std::string_view name = host;
+  std::string_view port;
+  if (!host.empty() && host.front() == '[') {
+    auto close = host.find(']');
+    if (close == std::string_view::npos) return false;
+    name = host.substr(0, close + 1);
+    std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      port = rest.substr(1);
+      if (!all_digits(port)) return false;
+    }
+  } else if (auto colon = host.find(':'); colon != std::string_view::npos) {
+    name = host.substr(0, colon);
+    port = host.substr(colon + 1);
+    if (!all_digits(port)) return false;
+  }
+  return name == "127.0.0.1" || iequals(name, "localhost") || name == "[::1]";
+}
+
+HttpService::HttpService(ServiceContext& ctx, Log& log, HttpLimits limits)
+    : state_(std::make_unique<State>(ctx, log, limits)) {}
 
 HttpService::~HttpService() { stop(); }
 
 int HttpService::bind() {
-  if (!servers_.empty()) return 0;
-  sockets_.assign(kServeThreads, -1);
-  int port = 0;
-  for (int i = 0; i < kServeThreads; ++i) {
-    auto& server = *servers_.emplace_back(std::make_unique<httplib::Server>());
-    install_service(server, ctx_, log_);
-    server.new_task_queue = [] { return new AnswerOnAcceptingThread; };
-    // One reply per connection, then a shutdown: the reply goes out whole.
-    server.set_socket_options([this, i](socket_t sock) {
-      httplib::default_socket_options(sock);
-      platform::hold_writes_until_shutdown(sock);
-      sockets_[static_cast<std::size_t>(i)] = sock;
-    });
-    int bound = server.bind_to_any_port("127.0.0.1");
-    int listening = sockets_[static_cast<std::size_t>(i)];
-    if (bound <= 0 || listening < 0) return 0;
-    if (i == 0) {
-      port = bound;
-      // Our own descriptor of the socket, to shut it down by: each server
-      // closes its descriptor when its loop ends, which may be early.
-      shared_ = platform::duplicate_descriptor(listening);
-      if (shared_ < 0) return 0;
-    } else if (!platform::share_listening_socket(shared_, listening)) {
-      return 0;
-    }
-    // From here the server's descriptor stands for the first server's
-    // socket; the port it bound alone is given up.
-  }
-  return port;
+  if (state_->listen_fd >= 0) return state_->port;
+  auto listener = platform::listen_on_loopback();
+  if (!listener) return 0;
+  state_->listen_fd = listener->fd;
+  state_->port = listener->port;
+  return state_->port;
 }
 
-void HttpService::start(std::function<void()> on_ended) {
-  for (auto& server : servers_) {
-    threads_.emplace_back([this, &server = *server, on_ended] {
-      server.listen_after_bind();
-      if (!stopping_ && on_ended) on_ended();
-    });
-  }
-}
+unsigned HttpService::max_connections() const { return state_->limits.max_connections; }
 
-bool HttpService::running() const {
-  if (servers_.empty()) return false;
-  for (const auto& server : servers_) {
-    if (!server->is_running()) return false;
+bool HttpService::start() {
+  State& s = *state_;
+  if (s.listen_fd < 0 || s.daemon != nullptr) return false;
+  // Every connection is a descriptor: make room for the bound, or lower the
+  // bound to the room there is.
+  // The library's own bound sits well above ours (see on_accept).
+  const std::uint64_t room = platform::raise_open_file_limit(2ull * s.limits.max_connections + kOtherFiles);
+  if (room < 2ull * s.limits.max_connections + kOtherFiles) {
+    s.limits.max_connections = room > 4 * kOtherFiles ? static_cast<unsigned>((room - kOtherFiles) / 2) : kOtherFiles;
+  }
+
+  for (unsigned i = 0; i < kExplainWorkers; ++i) s.workers.emplace_back([&s] { s.work(); });
+  s.sweeping = true;
+  s.sweeper = std::thread([&s] { s.sweep(); });
+
+  s.daemon = MHD_start_daemon(
+      MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, on_accept, &s, on_request, &s,
+      MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(s.listen_fd),
+      MHD_OPTION_THREAD_POOL_SIZE, kEventThreads,
+      MHD_OPTION_CONNECTION_LIMIT, 2 * s.limits.max_connections,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.limits.idle_timeout_s),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionPoolBytes,
+      MHD_OPTION_NOTIFY_CONNECTION, on_connection, &s,
+      MHD_OPTION_NOTIFY_COMPLETED, on_completed, &s,
+      MHD_OPTION_END);
+  if (s.daemon == nullptr) {
+    stop();
+    return false;
   }
   return true;
 }
 
 void HttpService::stop() {
-  if (stopping_.exchange(true)) return;
-  // Shutting the socket down makes every accept fail, through any
-  // descriptor, also one not yet begun; each server then closes its own
-  // descriptor and its loop ends. The library's stop() is not used: it
-  // closes the descriptor too, racing the loop that closes it.
-  if (shared_ >= 0) platform::shut_down_socket(shared_);
-  for (auto& thread : threads_) {
-    if (thread.joinable()) thread.join();
+  State& s = *state_;
+  // Stop taking connections, let the workers finish what they hold (each
+  // resumes its connection, which the library then answers), then close.
+  MHD_socket quiesced = MHD_INVALID_SOCKET;
+  if (s.daemon != nullptr) quiesced = MHD_quiesce_daemon(s.daemon);
+  {
+    std::lock_guard<std::mutex> guard(s.jobs_mutex);
+    s.closing = true;
   }
-  // Servers that never ran still hold their descriptors.
-  if (threads_.empty()) {
-    for (int fd : sockets_) {
-      if (fd >= 0) platform::close_descriptor(fd);
-    }
+  s.jobs_wake.notify_all();
+  for (auto& worker : s.workers) {
+    if (worker.joinable()) worker.join();
   }
-  if (shared_ >= 0) platform::close_descriptor(shared_);
-  shared_ = -1;
+  s.workers.clear();
+  {
+    std::lock_guard<std::mutex> guard(s.sweep_mutex);
+    s.sweeping = false;
+  }
+  s.sweep_wake.notify_all();
+  if (s.sweeper.joinable()) s.sweeper.join();
+  if (s.daemon != nullptr) {
+    MHD_stop_daemon(s.daemon);  // closes the socket unless it was quiesced
+    s.daemon = nullptr;
+    if (quiesced != MHD_INVALID_SOCKET) platform::close_descriptor(quiesced);
+  } else if (s.listen_fd >= 0) {
+    platform::close_descriptor(s.listen_fd);
+  }
+  s.listen_fd = -1;
 }
 
 }  // namespace ruvo::desktop

@@ -1,45 +1,37 @@
-// Serving the routes over HTTP with cpp-httplib.
+// Serving the routes over HTTP on 127.0.0.1 with libmicrohttpd: a few
+// event-driven threads carry every connection, so an idle or slow client
+// costs a few kilobytes and never a thread.
 #pragma once
 
 #include "http/routes.hpp"
 #include "log.hpp"
 
-#include <atomic>
-#include <functional>
+#include <cstddef>
 #include <memory>
-#include <thread>
-#include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace ruvo::desktop {
 
-// How many requests are served at once.
-inline constexpr int kServeThreads = 8;
+// Bounds on what one client may make the service hold or wait for.
+struct HttpLimits {
+  std::size_t max_head_bytes = 16 * 1024;  // request line and headers; more gets 431
+  int head_timeout_s = 10;                 // a whole request head must arrive within this
+  int idle_timeout_s = 30;                 // a connection with no traffic for this long is closed
+  unsigned max_connections = 4096;         // beyond this, new connections are closed at once
+};
 
-// Sets the server up to answer every request through handle_request: one
-// request per connection, so every reply carries "Connection: close" and the
-// connection is closed after it; every reply is one JSON object with a
-// Content-Length (never chunked); bodies over kMaxBodyBytes are refused with
-// 413 and chunked request bodies with 411, before they are held in memory;
-// the replies the library makes on its own (a malformed request, say) get a
-// JSON body too. Each request is logged by method, path and status, never by
-// its headers or body. `ctx` and `log` must outlive the server.
-void install_service(httplib::Server& server, ServiceContext& ctx, Log& log);
-
-// The service on 127.0.0.1: kServeThreads threads, each accepting from one
-// shared listening socket and answering the connection it accepted itself.
-// The library's own loop accepts on one thread and hands each connection to
-// a pool thread; waking that second thread, often on the other core, cost
-// as much as the rest of a lookup, and every ruvo call makes two requests.
-// The kernel gives each new connection to a thread waiting in accept, so a
-// slow client holds only its own thread, as a pool thread did.
+// The service on 127.0.0.1. Every reply is one JSON object with a
+// Content-Length (never chunked) and "Connection: close": one request per
+// connection. Before anything else a request must name this machine's
+// loopback in Host (403 otherwise), then carry the token (401); a head over
+// the limit gets 431, a body over kMaxBodyBytes 413 and a body without a
+// length 411, all before the body is read. Each request is logged by method,
+// path and status, never by its headers or body. Explanations, which may wait
+// for a model, are answered on worker threads while the connection rests, so
+// a slow model never holds up another client.
 class HttpService {
  public:
   // `ctx` and `log` must outlive the service.
-  HttpService(ServiceContext& ctx, Log& log);
+  HttpService(ServiceContext& ctx, Log& log, HttpLimits limits = {});
   ~HttpService();  // stops
   HttpService(const HttpService&) = delete;
   HttpService& operator=(const HttpService&) = delete;
@@ -47,25 +39,25 @@ class HttpService {
   // Listens on a free port of 127.0.0.1; returns it, or 0 on failure.
   int bind();
 
-  // Starts serving (after a successful bind). `on_ended` is called, from a
-  // serving thread, if serving ends without stop().
-  void start(std::function<void()> on_ended);
+  // Starts serving (after a successful bind); false when it cannot.
+  bool start();
 
-  // True once every thread is accepting.
-  bool running() const;
-
-  // Stops accepting and returns when every thread has finished the request
-  // it was answering. Safe to call more than once.
+  // Stops accepting, lets every explanation under way finish and answer,
+  // and closes every connection. Safe to call more than once.
   void stop();
 
+  // The connection bound in effect: the asked one, lowered when the process
+  // may not open that many files.
+  unsigned max_connections() const;
+
+  struct State;  // shared with the library's callbacks
+
  private:
-  ServiceContext& ctx_;
-  Log& log_;
-  std::vector<std::unique_ptr<httplib::Server>> servers_;
-  std::vector<int> sockets_;  // each server's listening descriptor
-  int shared_ = -1;           // ours, for the same socket
-  std::vector<std::thread> threads_;
-  std::atomic<bool> stopping_{false};
+  std::unique_ptr<State> state_;
 };
+
+// True when a Host header value names this machine's loopback:
+// "127.0.0.1", "localhost" or "[::1]", each with or without ":<port>".
+bool is_loopback_host(std::string_view host);
 
 }  // namespace ruvo::desktop

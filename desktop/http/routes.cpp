@@ -67,6 +67,9 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
 
   JsonValue parsed = JsonValue::object();
   if (route->route.method == "POST") {
+    // The parser takes a NUL for the end of the text and would accept
+    // whatever follows it.
+    if (body.find('\0') != std::string_view::npos) return bad_request("请求体不是 JSON：含有 NUL 字节");
     auto result = common::parse_json(body);
     if (!result) return bad_request("请求体不是 JSON：" + result.error().text());
     if (!result->is_object()) return bad_request("请求体必须是 JSON 对象");

@@ -124,21 +124,19 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 // Permission bits of the file (0600, say), or nothing.
 std::optional<unsigned> file_mode(const std::string& path);
 
-// Makes every connection accepted from the listening socket hold back what
-// is written until the connection is shut down (TCP_CORK, which accepted
-// sockets inherit on Linux; nothing elsewhere). For a connection that carries
-// one reply and is then shut down, the status line, headers, body and end of
-// stream leave together and the client wakes once instead of three times.
-// Anything written while the client still waits for more (a "100 Continue")
-// is held up to the system's 200 ms ceiling.
-void hold_writes_until_shutdown(int listening_socket);
+// A TCP socket listening on 127.0.0.1 at a port the system chose.
+struct Listener {
+  int fd = -1;
+  int port = 0;
+};
 
-// A new descriptor for the same open socket or file, or -1.
-int duplicate_descriptor(int fd);
+// Opens a listening socket on 127.0.0.1 with a free port, the longest
+// backlog the system allows and close-on-exec.
+Result<Listener> listen_on_loopback();
 
-// Makes the descriptor `onto` (closing what it stood for) another descriptor
-// of the listening socket `from`; false on failure.
-bool share_listening_socket(int from, int onto);
+// Raises the soft limit of open files towards `wanted` (never past the hard
+// limit, never lowering it) and returns the limit in effect afterwards.
+std::uint64_t raise_open_file_limit(std::uint64_t wanted);
 
 // Shuts the socket down for both directions. For a listening socket, every
 // accept on it fails from then on, through any of its descriptors.

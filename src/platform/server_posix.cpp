@@ -1,6 +1,7 @@
 // POSIX implementation of server.hpp.
 #include "platform/server.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -8,9 +9,10 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <arpa/inet.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -230,22 +232,32 @@ std::optional<unsigned> file_mode(const std::string& path) {
   return static_cast<unsigned>(st.st_mode & 07777);
 }
 
-void hold_writes_until_shutdown(int listening_socket) {
-#ifdef TCP_CORK
-  int on = 1;
-  ::setsockopt(listening_socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
-#else
-  (void)listening_socket;
-#endif
+Result<Listener> listen_on_loopback() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return errno_error("socket", errno);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    int code = errno;
+    ::close(fd);
+    return errno_error("listen on 127.0.0.1", code);
+  }
+  return Listener{fd, ntohs(address.sin_port)};
 }
 
-int duplicate_descriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
-
-bool share_listening_socket(int from, int onto) {
-  for (;;) {
-    if (::dup3(from, onto, O_CLOEXEC) >= 0) return true;
-    if (errno != EINTR && errno != EBUSY) return false;
+std::uint64_t raise_open_file_limit(std::uint64_t wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min<rlim_t>(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
+  return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 void shut_down_socket(int fd) { ::shutdown(fd, SHUT_RDWR); }

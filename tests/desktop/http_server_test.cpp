@@ -8,8 +8,11 @@
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,11 +35,16 @@ class HttpServerTest : public ::testing::Test {
     store_ = std::move(opened.value());
     ctx_ = std::make_unique<ServiceContext>(ServiceContext{*store_, kToken, "1.2.3", {}});
     log_ = std::make_unique<Log>(dir_.file("test.log"));
-    http_ = std::make_unique<HttpService>(*ctx_, *log_);
+    serve(HttpLimits{});
+  }
+
+  // Serves afresh with other limits (or a model set in ctx_ since).
+  void serve(HttpLimits limits) {
+    if (http_) http_->stop();
+    http_ = std::make_unique<HttpService>(*ctx_, *log_, limits);
     port_ = http_->bind();
     ASSERT_GT(port_, 0);
-    http_->start(nullptr);
-    while (!http_->running()) std::this_thread::yield();
+    ASSERT_TRUE(http_->start());
   }
 
   void TearDown() override {
@@ -176,28 +184,227 @@ TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
   EXPECT_NE(answered.find("\"ok\":true"), std::string::npos) << answered;
 }
 
-TEST_F(HttpServerTest, ClientsThatSendNothingHoldOnlyTheirOwnThreads) {
-  // All threads but one are kept waiting by clients that never finish their
-  // request; the last one still answers at once. Had the answer waited for a
-  // thread to give up on its silent client (10 s), that client would be
-  // closed by now.
+// Reads until the service closes the connection or `wait_ms` pass; true
+// when it closed (end of stream or reset).
+bool closed_by_service(platform::TcpStream& stream, int wait_ms) {
+  stream.set_read_timeout(wait_ms);
+  char buffer[512];
+  for (;;) {
+    auto got = stream.read_some(buffer, sizeof buffer);
+    if (!got.ok()) return got.error().text() != platform::TcpStream::read_timed_out().text();
+    if (*got == 0) return true;
+  }
+}
+
+TEST_F(HttpServerTest, ClientsThatSendNothingHoldNothingUp) {
+  // Far more silent and half-finished clients than there are threads; an
+  // answer still comes at once, and none of them was closed for it.
   std::vector<platform::TcpStream> silent;
-  for (int i = 0; i + 1 < kServeThreads; ++i) {
+  for (int i = 0; i < 300; ++i) {
     auto connected = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
     ASSERT_TRUE(connected.ok());
     silent.push_back(std::move(connected.value()));
-    ASSERT_TRUE(silent.back().write_all("GET /v1/health HTTP/1.1\r\n").ok());
+    if (i % 2 == 0) {
+      ASSERT_TRUE(silent.back().write_all("GET /v1/health HTTP/1.1\r\nHost: 127").ok());
+    }
   }
+  for (int i = 0; i < 5; ++i) {
+    auto health = request("GET", "/v1/health", nullptr);
+    ASSERT_TRUE(health.ok()) << health.error().text();
+    EXPECT_EQ((*health)["ok"], true);
+  }
+  for (std::size_t i = 0; i < silent.size(); i += 50) {
+    EXPECT_FALSE(closed_by_service(silent[i], 200)) << "the service had already closed silent client " << i;
+  }
+}
+
+TEST_F(HttpServerTest, AHeadNotWhollySentInTimeIsCutOff) {
+  serve(HttpLimits{.head_timeout_s = 1, .idle_timeout_s = 30});
+  auto silent = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
+  auto dripping = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
+  ASSERT_TRUE(silent.ok() && dripping.ok());
+  // A header line now and then keeps the connection busy, never idle: only
+  // the deadline for the whole head ends it.
+  ASSERT_TRUE(dripping->write_all("GET /v1/health HTTP/1.1\r\n").ok());
+  std::atomic<bool> done{false};
+  std::thread drip([&] {
+    for (int i = 0; i < 300 && !done; ++i) {
+      if (!dripping->write_all("X-Slow: " + std::to_string(i) + "\r\n").ok()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  EXPECT_TRUE(closed_by_service(*silent, 20000)) << "a silent connection stayed open";
+  EXPECT_TRUE(closed_by_service(*dripping, 20000)) << "a dripping head stayed open";
+  done = true;
+  drip.join();
   auto health = request("GET", "/v1/health", nullptr);
   ASSERT_TRUE(health.ok()) << health.error().text();
-  EXPECT_EQ((*health)["ok"], true);
-  for (auto& stream : silent) {
-    stream.set_timeouts(100, 1000);
-    char byte = 0;
-    auto got = stream.read_some(&byte, 1);
-    EXPECT_FALSE(got.ok()) << "the service had already closed a silent client";
-    stream.close();
+}
+
+TEST_F(HttpServerTest, AnIdleConnectionAfterItsRequestIsClosed) {
+  serve(HttpLimits{.head_timeout_s = 30, .idle_timeout_s = 1});
+  // The body is announced and never sent: the head is whole, so only the
+  // idle time-out can end it.
+  auto stream = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
+  ASSERT_TRUE(stream.ok());
+  ASSERT_TRUE(stream->write_all("POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) +
+                                "\r\nContent-Length: 20\r\n\r\n{\"te")
+                  .ok());
+  EXPECT_TRUE(closed_by_service(*stream, 20000));
+}
+
+TEST_F(HttpServerTest, ConnectionsPastTheBoundAreClosedAtOnce) {
+  serve(HttpLimits{.max_connections = 16});
+  std::vector<platform::TcpStream> held;
+  for (int i = 0; i < 60; ++i) {
+    auto connected = platform::TcpStream::connect_loopback(static_cast<std::uint16_t>(port_), 5000);
+    ASSERT_TRUE(connected.ok());
+    held.push_back(std::move(connected.value()));
   }
+  int open = 0;
+  for (auto& stream : held) open += closed_by_service(stream, 300) ? 0 : 1;
+  // Connections accepted at the same moment on the service's few threads may
+  // each pass the bound by one.
+  EXPECT_LE(open, 16 + 4) << "more connections were kept than the bound";
+  EXPECT_GT(open, 0);
+  held.clear();
+  // Those that went away free their places: the service answers again.
+  std::optional<client::ServiceReply> health;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    health = request("GET", "/v1/health", nullptr);
+    if (health->ok()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(health->ok()) << health->error().text();
+}
+
+std::string many_headers(int count) {
+  std::string many;
+  for (int i = 0; i < count; ++i) many += "X-H" + std::to_string(i) + ": v\r\n";
+  return many;
+}
+
+TEST_F(HttpServerTest, HeadsThatNameAnotherHostOrRunLongAreRefused) {
+  struct Case {
+    std::string name;
+    std::string request;
+    int status;  // 0: any refusal (the library's own, past its pool)
+  };
+  auto with = [](const std::string& headers) {
+    return "GET /v1/health HTTP/1.1\r\n" + headers + "X-Ruvo-Token: " + std::string(kToken) +
+           "\r\nConnection: close\r\n\r\n";
+  };
+  const Case cases[] = {
+      {"ruvo's own host", with("Host: 127.0.0.1\r\n"), 200},
+      {"loopback with port", with("Host: 127.0.0.1:8080\r\n"), 200},
+      {"localhost", with("Host: localhost\r\n"), 200},
+      {"LocalHost with port", with("Host: LocalHost:1\r\n"), 200},
+      {"IPv6 loopback", with("Host: [::1]\r\n"), 200},
+      {"IPv6 loopback with port", with("Host: [::1]:443\r\n"), 200},
+      {"a rebound name", with("Host: evil.example:" + std::to_string(port_) + "\r\n"), 403},
+      {"a rebound name, no token", "GET /v1/health HTTP/1.1\r\nHost: evil.example\r\n\r\n", 403},
+      {"loopback as a prefix", with("Host: 127.0.0.1.evil.example\r\n"), 403},
+      {"localhost as a prefix", with("Host: localhost.evil.example\r\n"), 403},
+      {"another loopback address", with("Host: 127.0.0.2\r\n"), 403},
+      {"port that is no number", with("Host: localhost:http\r\n"), 403},
+      {"two hosts", with("Host: 127.0.0.1\r\nHost: evil.example\r\n"), 403},
+      {"a head of 20 KiB", with("Host: 127.0.0.1\r\nX-Pad: " + std::string(20 * 1024, 'p') + "\r\n"), 431},
+      {"a thousand headers, 12 KiB", with("Host: 127.0.0.1\r\n" + many_headers(1000)), 200},
+      {"two thousand headers", with("Host: 127.0.0.1\r\n" + many_headers(2000)), 0},
+      {"a head of 1 MiB", with("Host: 127.0.0.1\r\nX-Pad: " + std::string(1024 * 1024, 'p') + "\r\n"), 0},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = raw(c.request);
+    const HttpReply split = split_reply(reply);
+    if (c.status == 0) {
+      EXPECT_TRUE(split.status == 431 || split.status == 400) << c.name << "\n" << reply.substr(0, 300);
+      continue;
+    }
+    EXPECT_EQ(split.status, c.status) << c.name << "\n" << reply.substr(0, 300);
+    auto body = common::parse_json(split.body);
+    ASSERT_TRUE(body.ok()) << c.name << ": " << reply.substr(0, 300);
+    EXPECT_EQ((*body)["ok"], c.status == 200) << c.name;
+  }
+}
+
+TEST_F(HttpServerTest, AmbiguousRequestsAreRefused) {
+  const std::string token(kToken);
+  const std::string lookup = R"({"text":"RAG"})";
+  auto head = [](const std::string& lines) { return "POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\n" + lines; };
+  struct Case {
+    std::string name;
+    std::string request;
+    int status;
+    const char* kind;
+  };
+  const Case cases[] = {
+      {"token, NUL and junk",
+       head("X-Ruvo-Token: " + token + std::string(1, '\0') + "junk\r\nContent-Length: 14\r\n\r\n") + lookup, 401,
+       "auth"},
+      {"two tokens", head("X-Ruvo-Token: " + token + "\r\nX-Ruvo-Token: " + token + "\r\nContent-Length: 14\r\n\r\n") +
+                         lookup,
+       401, "auth"},
+      {"two lengths",
+       head("X-Ruvo-Token: " + token + "\r\nContent-Length: 14\r\nContent-Length: 2\r\n\r\n") + lookup, 400,
+       "bad_request"},
+      {"JSON, NUL and more",
+       head("X-Ruvo-Token: " + token + "\r\nContent-Length: 19\r\n\r\n") + lookup + std::string(1, '\0') + "more",
+       400, "bad_request"},
+      // What is merely untidy still passes.
+      {"blanks after the token", head("X-Ruvo-Token: " + token + "  \r\nContent-Length: 14\r\n\r\n") + lookup, 200,
+       nullptr},
+      {"lines ended by LF alone",
+       "POST /v1/lookup HTTP/1.1\nHost: 127.0.0.1\nX-Ruvo-Token: " + token + "\nContent-Length: 14\n\n" + lookup, 200,
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = raw(c.request);
+    const HttpReply split = split_reply(reply);
+    EXPECT_EQ(split.status, c.status) << c.name << "\n" << reply.substr(0, 300);
+    auto body = common::parse_json(split.body);
+    ASSERT_TRUE(body.ok()) << c.name << ": " << reply.substr(0, 300);
+    if (c.kind != nullptr) {
+      EXPECT_EQ((*body)["kind"], c.kind) << c.name;
+    }
+  }
+}
+
+TEST_F(HttpServerTest, AModelThatTakesItsTimeHoldsUpNoOtherRequest) {
+  // The model waits until released; meanwhile lookups and health answer.
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool released = false;
+  std::atomic<int> asked{0};
+  ctx_->model = [&](const ExplainRequest&) {
+    ++asked;
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait(lock, [&] { return released; });
+    return error_reply(502, "model", "released");
+  };
+  serve(HttpLimits{});
+  std::vector<std::thread> explains;
+  std::vector<int> statuses(12, 0);
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    explains.emplace_back([&, i] {
+      JsonValue body = {{"text", "没有的词" + std::to_string(i)}, {"allowCloud", true}, {"mode", "term"}};
+      std::string reply = raw(request_bytes("POST", "/v1/explain", body.dump(), kToken));
+      statuses[i] = split_reply(reply).status;
+    });
+  }
+  while (asked < 8) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 20; ++i) {
+    JsonValue lookup = {{"text", "RAG"}};
+    auto hit = request("POST", "/v1/lookup", &lookup);
+    ASSERT_TRUE(hit.ok()) << hit.error().text();
+  }
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    released = true;
+  }
+  wake.notify_all();
+  for (auto& t : explains) t.join();
+  for (int status : statuses) EXPECT_EQ(status, 502);
+  EXPECT_EQ(asked, 12);
 }
 
 TEST_F(HttpServerTest, AKeepAliveClientStillGetsTheConnectionClosed) {
