@@ -9,7 +9,8 @@ packages=(
   build-essential cmake pkg-config
   nlohmann-json3-dev            # JsonValue
   libgtest-dev libgmock-dev     # tests (found at configure time)
-  libcpp-httplib-dev libssl-dev # the local service's HTTP server
+  libmicrohttpd-dev             # the local service's HTTP server
+  libcpp-httplib-dev libssl-dev # the model client (https)
   libsqlite3-dev                # the local service's store
 )
 if [ "${1:-}" != --build ]; then
