@@ -1,6 +1,7 @@
 #include "http/http_server.hpp"
 
 #include "common/json.hpp"
+#include "common/utf8.hpp"
 #include "platform/server.hpp"
 #include "protocol/routes.hpp"
 
@@ -39,17 +40,6 @@ constexpr std::size_t kConnectionPoolBytes = 128 * 1024;
 // Files the process needs beside its connections: the store, log, lock,
 // and the library's own.
 constexpr unsigned kOtherFiles = 64;
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool all_digits(std::string_view text) {
   return !text.empty() && text.size() <= 5 &&
@@ -105,23 +95,24 @@ struct HeadFacts {
 enum MHD_Result collect_head(void* cls, enum MHD_ValueKind, const char* key, size_t key_size, const char* value,
                              size_t value_size) {
   auto& facts = *static_cast<HeadFacts*>(cls);
-  std::string_view name(key, key_size);
+  const std::string name = common::ascii_lower(std::string_view(key, key_size));
+  static const std::string token_name = common::ascii_lower(protocol::kTokenHeader);
   std::string_view text(value ? value : "", value ? value_size : 0);
   // Blanks around a value are not part of it; the library drops only those
   // before it.
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   facts.bytes += key_size + value_size + 4;
   facts.lines.push_back({key, value != nullptr && value_size > 0 ? value + value_size : nullptr});
-  if (iequals(name, "Host")) {
+  if (name == "host") {
     ++facts.hosts;
     facts.host = std::string(text);
-  } else if (iequals(name, protocol::kTokenHeader)) {
+  } else if (name == token_name) {
     ++facts.tokens;
     facts.token = std::string(text);
-  } else if (iequals(name, "Content-Length")) {
+  } else if (name == "content-length") {
     ++facts.lengths;
     facts.length = std::string(text);
-  } else if (iequals(name, "Transfer-Encoding")) {
+  } else if (name == "transfer-encoding") {
     facts.transfer_encoding = true;
   }
   return MHD_YES;
@@ -384,7 +375,7 @@ bool is_loopback_host(std::string_view host) {
     port = host.substr(colon + 1);
     if (!all_digits(port)) return false;
   }
-  return name == "127.0.0.1" || iequals(name, "localhost") || name == "[::1]";
+  return name == "127.0.0.1" || common::ascii_lower(name) == "localhost" || name == "[::1]";
 }
 
 HttpService::HttpService(ServiceContext& ctx, Log& log, HttpLimits limits)

@@ -55,14 +55,6 @@ std::string user_prompt(const ExplainRequest& request) {
   return out;
 }
 
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // The text without reasoning models' <think>…</think> blocks; an unclosed
 // block runs to the end.
 std::string without_thinking(std::string_view content) {
@@ -154,7 +146,7 @@ JsonValue leading_string_members(std::string_view text, std::size_t open) {
 std::string member_text(const JsonValue& object, std::string_view key, std::string_view label) {
   for (const auto& [name, value] : object.items()) {
     std::string_view trimmed_name = common::trim_unicode_space(name);
-    if (ascii_lower(trimmed_name) != key && trimmed_name != label) continue;
+    if (common::ascii_lower(trimmed_name) != key && trimmed_name != label) continue;
     if (!value.is_string()) continue;
     std::string_view text = common::trim_unicode_space(value.get_ref<const std::string&>());
     if (!text.empty()) return std::string(text);

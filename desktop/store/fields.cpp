@@ -12,17 +12,9 @@ namespace {
 
 using common::failure;
 
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // The stored name of a member: a known field's key, else the name itself.
 std::string stored_name(std::string_view name) {
-  std::string lower = ascii_lower(name);
+  std::string lower = common::ascii_lower(name);
   for (const auto& field : protocol::FIELD_LABELS) {
     if (name == field.label || lower == field.key) return std::string(field.key);
   }

@@ -139,4 +139,12 @@ std::string_view first_scalars(std::string_view text, std::size_t count) {
   return text.substr(0, pos);
 }
 
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 }  // namespace ruvo::common

@@ -45,4 +45,8 @@ bool is_blank(std::string_view text);
 // UTF-8; ill-formed bytes count one each.
 std::string_view first_scalars(std::string_view text, std::size_t count);
 
+// The text with A-Z turned to a-z and every other byte kept: for names that
+// are ASCII by protocol (HTTP header names, host names, JSON keys).
+std::string ascii_lower(std::string_view text);
+
 }  // namespace ruvo::common
