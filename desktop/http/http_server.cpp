@@ -40,6 +40,11 @@ constexpr std::size_t kConnectionPoolBytes = 128 * 1024;
 // Files the process needs beside its connections: the store, log, lock,
 // and the library's own.
 constexpr unsigned kOtherFiles = 64;
+// A refusal decided by the head waits while the client sends its body, and
+// the body is thrown away: a connection closed with bytes unread is reset,
+// and the reset can reach the client before it has read the refusal. Past
+// this much the client is not waited for.
+constexpr std::uint64_t kDiscardedBytes = 8 * 1024 * 1024;
 
 bool all_digits(std::string_view text) {
   return !text.empty() && text.size() <= 5 &&
@@ -65,6 +70,7 @@ struct HeadFacts {
   int lengths = 0;
   std::string length;
   bool transfer_encoding = false;
+  bool expects_continue = false;  // the client sends its body only when told to
   // Where each value ends in the library's buffer, and where the next header
   // line begins, to find values the library cut at a NUL.
   struct Line {
@@ -114,6 +120,8 @@ enum MHD_Result collect_head(void* cls, enum MHD_ValueKind, const char* key, siz
     facts.length = std::string(text);
   } else if (name == "transfer-encoding") {
     facts.transfer_encoding = true;
+  } else if (name == "expect") {
+    facts.expects_continue = common::ascii_lower(text) == "100-continue";
   }
   return MHD_YES;
 }
@@ -140,6 +148,8 @@ struct Request {
   std::optional<std::string> token;
   std::string body;
   bool refused = false;  // answered before its body was read
+  std::optional<Reply> refusal;  // to answer once the body sent meanwhile is thrown away
+  std::uint64_t discarded = 0;
   bool working = false;  // handed to a worker; the connection rests
   bool answered = false; // the worker's reply is in `reply`
   Reply reply;
@@ -321,6 +331,13 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
     MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect_head, &facts);
     facts.bytes += request->method.size() + 12;  // the request line around the path
     if (auto refusal = state.refuse_by_head(facts, *request)) {
+      const auto length = declared_length(facts.length);
+      const bool body_coming =
+          !facts.expects_continue && (facts.transfer_encoding || (length && *length > 0));
+      if (body_coming) {
+        request->refusal = std::move(refusal);
+        return MHD_YES;
+      }
       request->refused = true;
       return state.answer(connection, *request, *refusal);
     }
@@ -330,6 +347,14 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
   if (request->refused) {
     *upload_data_size = 0;  // never stored: the reply is already on its way
     return MHD_YES;
+  }
+  if (request->refusal) {
+    request->discarded += *upload_data_size;
+    const bool whole = *upload_data_size == 0;
+    *upload_data_size = 0;
+    if (!whole && request->discarded <= kDiscardedBytes) return MHD_YES;
+    request->refused = true;
+    return state.answer(connection, *request, *request->refusal);
   }
   if (*upload_data_size > 0) {
     // The declared length is at most kMaxBodyBytes and the library delivers
