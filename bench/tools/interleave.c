@@ -6,7 +6,7 @@
  *
  *   interleave RUNS WARMUP -- CMD1 ARGS... -- CMD2 ARGS... [-- ...]
  *
- * Prints one line per command: "<index> median_us min_us".
+ * Prints one line per command: "<index> median_us min_us p95_us max_us".
  */
 #include <errno.h>
 #include <fcntl.h>
@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
     double* t = times + c * runs;
     qsort(t, (size_t)runs, sizeof(double), cmp_double);
     double med = runs % 2 ? t[runs / 2] : (t[runs / 2 - 1] + t[runs / 2]) / 2;
-    printf("%d %.1f %.1f\n", c, med, t[0]);
+    /* nearest rank */
+    double p95 = t[(int)((runs * 95 + 99) / 100) - 1];
+    printf("%d %.1f %.1f %.1f %.1f\n", c, med, t[0], p95, t[runs - 1]);
   }
   return 0;
 }
