@@ -12,6 +12,9 @@ packages=(
   libmicrohttpd-dev             # the local service's HTTP server
   libcpp-httplib-dev libssl-dev # the model client (https)
   libsqlite3-dev                # the local service's store
+  libutf8proc-dev libopencc-dev # matching: Unicode folding, Traditional to Simplified
+  libedlib-dev                  # edit distance for suggestions
+  libcsv-dev                    # CSV and TSV glossaries
 )
 if [ "${1:-}" != --build ]; then
   packages+=(
