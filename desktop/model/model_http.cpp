@@ -109,9 +109,16 @@ CURLcode configure(CURL* easy, const ModelConfig& config, const std::string& url
   set(CURLOPT_SSL_VERIFYHOST, 2L);
   // The library's built-in authorities are the system's; like OpenSSL's own
   // default paths, SSL_CERT_FILE and SSL_CERT_DIR replace the file and the
-  // folder for a setup (or a test) that trusts others.
-  if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') set(CURLOPT_CAINFO, file);
-  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') set(CURLOPT_CAPATH, dir);
+  // folder for a setup (or a test) that trusts others, for the endpoint and
+  // for a proxy spoken to over https alike.
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
+    set(CURLOPT_CAINFO, file);
+    set(CURLOPT_PROXY_CAINFO, file);
+  }
+  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
+    set(CURLOPT_CAPATH, dir);
+    set(CURLOPT_PROXY_CAPATH, dir);
+  }
   // A Content-Length the endpoint announces past the limit ends the
   // exchange before any of the body is read.
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxModelAnswerBytes));

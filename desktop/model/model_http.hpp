@@ -41,9 +41,10 @@ bool init_model_http();
 // within bounds.answer from the start. Proxies come from the environment by
 // the library's own rules (http_proxy, https_proxy, all_proxy, no_proxy and
 // their upper-case forms except HTTP_PROXY). https verifies the server's
-// certificate against the system's authorities, or those SSL_CERT_FILE and
-// SSL_CERT_DIR name. Redirects are not followed. One connection per call, so
-// calls on several threads at once are independent. Never throws.
+// certificate (and an https proxy's) against the system's authorities, or
+// those SSL_CERT_FILE and SSL_CERT_DIR name. Redirects are not followed. One
+// connection per call, so calls on several threads at once are independent.
+// Never throws.
 Exchange post_json(const ModelConfig& config, std::string_view path, const std::string& body);
 
 }  // namespace ruvo::desktop
