@@ -34,8 +34,8 @@ log() { printf '== %s\n' "$*" >&2; }
 
 # ---- what the benchmarks need ----
 if [ "${RUVO_BENCH_SKIP_INSTALL:-0}" != 1 ]; then
-  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcpp-httplib-dev libssl-dev
-    libsqlite3-dev libgtest-dev libgmock-dev curl wrk hyperfine time)
+  packages=(build-essential cmake pkg-config nlohmann-json3-dev libmicrohttpd-dev libcurl4-openssl-dev
+    libssl-dev libsqlite3-dev libgtest-dev libgmock-dev curl wrk hyperfine time)
   missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

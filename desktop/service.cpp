@@ -7,6 +7,7 @@
 #include "log.hpp"
 #include "model/model.hpp"
 #include "model/model_config.hpp"
+#include "model/model_http.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
 #include "protocol/discovery.hpp"
@@ -45,6 +46,9 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
   platform::block_stop_signals();
+  // The model client's library is set up once for the process, before the
+  // explanation workers that use it exist.
+  if (model.config && !init_model_http()) log.write("cannot set up the HTTP client library: model calls will fail");
 
   ServiceContext ctx{store, std::string(), std::string(kVersion), ExplainModel(), model_status(model)};
   if (model.config) ctx.model = make_chat_model(*model.config, log);

@@ -9,8 +9,9 @@ packages=(
   build-essential cmake pkg-config
   nlohmann-json3-dev            # JsonValue
   libgtest-dev libgmock-dev     # tests (found at configure time)
-  libmicrohttpd-dev             # the local service's HTTP server
-  libcpp-httplib-dev libssl-dev # the model client (https)
+  libssl-dev                    # the tests' self-signed certificates (found at configure time)
+  libmicrohttpd-dev             # the local service's HTTP server; the tests' fake model endpoint
+  libcurl4-openssl-dev          # the model client: proxies, the system's CA certificates, https
   libsqlite3-dev                # the local service's store
   libutf8proc-dev libopencc-dev # matching: Unicode folding, Traditional to Simplified
   libedlib-dev                  # edit distance for suggestions

@@ -1,5 +1,5 @@
 // One bounded HTTP exchange with the model endpoint, over http or https.
-// This is the only file that uses the HTTP library as a client.
+// This is the only file that uses the HTTP client library (libcurl).
 #pragma once
 
 #include "model/model_config.hpp"
@@ -27,15 +27,24 @@ struct Exchange {
   std::string detail;  // with kUnreachable: the cause in Chinese, without the key
 };
 
-// POSTs the JSON body to config.base_url + `path` with "Content-Type:
-// application/json", "Accept: application/json" and, when a key is set,
-// "Authorization: Bearer <key>". Connecting (name lookup, TCP and TLS)
-// must finish within bounds.connect, and the whole answer must be in within
-// bounds.answer from the start: the library's time-outs apply per read, so
-// a watchdog stops the exchange at the deadline whatever stage it is in.
-// https verifies the server's certificate against the system's authorities
-// (OpenSSL's default paths, which honour SSL_CERT_FILE). Redirects are not
-// followed. Never throws.
+// Sets the HTTP client library up for the whole process, once: the service
+// calls it before its threads start, and post_json calls it too, so a
+// caller that forgets is still served. False when the library cannot be set
+// up (post_json then fails every exchange with a clear detail).
+bool init_model_http();
+
+// POSTs the JSON body to config.base_url + `path` over HTTP/1.1 with
+// "Content-Type: application/json", "Accept: application/json",
+// "User-Agent: ruvo-gui/<version>" and, when a key is set,
+// "Authorization: Bearer <key>". Connecting (name lookup, TCP, a proxy and
+// TLS) must finish within bounds.connect, and the whole answer must be in
+// within bounds.answer from the start. Proxies come from the environment by
+// the library's own rules (http_proxy, https_proxy, all_proxy, no_proxy and
+// their upper-case forms except HTTP_PROXY). https verifies the server's
+// certificate (and an https proxy's) against the system's authorities, or
+// those SSL_CERT_FILE and SSL_CERT_DIR name. Redirects are not followed. One
+// connection per call, so calls on several threads at once are independent.
+// Never throws.
 Exchange post_json(const ModelConfig& config, std::string_view path, const std::string& body);
 
 }  // namespace ruvo::desktop

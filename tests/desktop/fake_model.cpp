@@ -1,15 +1,25 @@
 #include "fake_model.hpp"
 
-#include <httplib.h>
+#include "platform/platform.hpp"
+#include "platform/server.hpp"
+
+#include <microhttpd.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <mutex>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -60,7 +70,9 @@ bool write_pem(const std::string& path, const std::function<int(std::FILE*)>& wr
 
 }  // namespace
 
-bool write_self_signed_certificate(const std::string& cert_path, const std::string& key_path) {
+bool write_self_signed_certificate(const std::string& cert_path, const std::string& key_path,
+                                   const std::string& also_for_name) {
+  const std::string names = "IP:127.0.0.1" + (also_for_name.empty() ? "" : ",DNS:" + also_for_name);
   EVP_PKEY* key = EVP_EC_gen("P-256");
   X509* cert = X509_new();
   bool ok = key != nullptr && cert != nullptr;
@@ -74,7 +86,7 @@ bool write_self_signed_certificate(const std::string& cert_path, const std::stri
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1,
                                -1, 0);
     X509_set_issuer_name(cert, name);
-    ok = add_extension(cert, NID_subject_alt_name, "IP:127.0.0.1") &&
+    ok = add_extension(cert, NID_subject_alt_name, names.c_str()) &&
          add_extension(cert, NID_basic_constraints, "critical,CA:TRUE") && X509_sign(cert, key, EVP_sha256()) > 0;
   }
   ok = ok && write_pem(cert_path, [cert](std::FILE* f) { return PEM_write_X509(f, cert); }) &&
@@ -86,72 +98,196 @@ bool write_self_signed_certificate(const std::string& cert_path, const std::stri
   return ok;
 }
 
-FakeModel::FakeModel(std::vector<ScriptedReply> replies) : server_(std::make_unique<httplib::Server>()) {
-  start(std::move(replies));
+bool add_to_certificate_folder(const std::string& cert_path, const std::string& folder) {
+  auto pem = platform::read_file(cert_path);
+  if (!pem) return false;
+  BIO* bio = BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size()));
+  X509* cert = bio == nullptr ? nullptr : PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+  BIO_free(bio);
+  if (cert == nullptr) return false;
+  char name[16];
+  std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(cert));
+  X509_free(cert);
+  return platform::write_file_atomically(platform::join_path(folder, name), *pem).ok();
+}
+
+struct FakeModel::State {
+  bool tls = false;
+  int port = 0;
+  std::string cert_pem;  // read by the library while it starts
+  std::string key_pem;
+  MHD_Daemon* daemon = nullptr;
+  mutable std::mutex mutex;
+  std::condition_variable released_cv;
+  bool released = false;
+  std::vector<ScriptedReply> replies;
+  std::vector<RecordedRequest> requests;
+
+  // Waits up to `wait` for the server to stop; true once it is stopping.
+  bool released_within(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return released_cv.wait_for(lock, wait, [this] { return released; });
+  }
+};
+
+namespace {
+
+using State = FakeModel::State;
+
+std::string header_value(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The body of one request, gathered across the library's calls.
+struct Upload {
+  std::string body;
+};
+
+// One space every 100 ms until the server stops: each read is quick, the
+// whole answer slow.
+ssize_t trickle_piece(void* cls, std::uint64_t, char* buffer, std::size_t max) {
+  auto& state = *static_cast<State*>(cls);
+  if (max == 0 || state.released_within(std::chrono::milliseconds(100))) return MHD_CONTENT_READER_END_WITH_ERROR;
+  buffer[0] = ' ';
+  return 1;
+}
+
+// Spaces, a whole buffer at a time, until the server stops.
+ssize_t endless_piece(void* cls, std::uint64_t, char* buffer, std::size_t max) {
+  auto& state = *static_cast<State*>(cls);
+  if (max == 0 || state.released_within(std::chrono::milliseconds(0))) return MHD_CONTENT_READER_END_WITH_ERROR;
+  std::memset(buffer, ' ', max);
+  return static_cast<ssize_t>(max);
+}
+
+MHD_Result queue(MHD_Connection* connection, int status, MHD_Response* response, const std::string& location = "") {
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", "application/json");
+  if (!location.empty()) MHD_add_response_header(response, "Location", location.c_str());
+  MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+// Every connection has a thread of its own, so a hanging or trickling reply
+// may block here without holding up the others.
+MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                      const char* upload_data, std::size_t* upload_data_size, void** con_cls) {
+  auto& state = *static_cast<State*>(cls);
+  if (*con_cls == nullptr) {
+    *con_cls = new Upload;
+    return MHD_YES;
+  }
+  auto& upload = *static_cast<Upload*>(*con_cls);
+  if (*upload_data_size > 0) {
+    upload.body.append(upload_data, *upload_data_size);
+    *upload_data_size = 0;
+    return MHD_YES;
+  }
+  if (std::string_view(method) != "POST") {
+    return queue(connection, 404, MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT));
+  }
+  ScriptedReply reply;
+  {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    RecordedRequest recorded{method,
+                             url,
+                             header_value(connection, "Authorization"),
+                             header_value(connection, "Host"),
+                             header_value(connection, "User-Agent"),
+                             upload.body,
+                             JsonValue()};
+    auto parsed = common::parse_json(upload.body);
+    if (parsed) recorded.json = *parsed;
+    std::size_t index = state.requests.size();
+    state.requests.push_back(std::move(recorded));
+    if (!state.replies.empty()) reply = state.replies[std::min(index, state.replies.size() - 1)];
+    if (reply.hang) {
+      state.released_cv.wait(lock, [&state] { return state.released; });
+      return MHD_NO;  // closes the connection without an answer
+    }
+  }
+  if (reply.endless) {
+    return queue(connection, reply.status,
+                 MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &endless_piece, &state, nullptr));
+  }
+  if (reply.trickle) {
+    constexpr std::size_t kPieces = 600;
+    return queue(connection, reply.status,
+                 MHD_create_response_from_callback(kPieces, 1, &trickle_piece, &state, nullptr));
+  }
+  return queue(connection, reply.status,
+               MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY),
+               reply.location);
+}
+
+void on_completed(void*, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode) {
+  delete static_cast<Upload*>(*con_cls);
+  *con_cls = nullptr;
+}
+
+void start(State& state) {
+  // A TLS write to a peer that has gone (a client that gave up) must not
+  // raise SIGPIPE in the test process; programs the tests start get the
+  // default back (see test::Child).
+  std::signal(SIGPIPE, SIG_IGN);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
+  if (state.tls) {
+    flags |= MHD_USE_TLS;
+    state.daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &on_request, &state, MHD_OPTION_SOCK_ADDR,
+                                    reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_NOTIFY_COMPLETED, &on_completed,
+                                    nullptr, MHD_OPTION_HTTPS_MEM_KEY, state.key_pem.c_str(),
+                                    MHD_OPTION_HTTPS_MEM_CERT, state.cert_pem.c_str(), MHD_OPTION_END);
+  } else {
+    state.daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &on_request, &state, MHD_OPTION_SOCK_ADDR,
+                                    reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_NOTIFY_COMPLETED, &on_completed,
+                                    nullptr, MHD_OPTION_END);
+  }
+  ASSERT_NE(state.daemon, nullptr) << "the fake model endpoint could not start";
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(state.daemon, MHD_DAEMON_INFO_BIND_PORT);
+  ASSERT_NE(info, nullptr);
+  state.port = info->port;
+}
+
+}  // namespace
+
+FakeModel::FakeModel(std::vector<ScriptedReply> replies) : state_(std::make_unique<State>()) {
+  state_->replies = std::move(replies);
+  start(*state_);
 }
 
 FakeModel::FakeModel(std::vector<ScriptedReply> replies, const std::string& cert_path, const std::string& key_path)
-    : server_(std::make_unique<httplib::SSLServer>(cert_path.c_str(), key_path.c_str())), tls_(true) {
-  start(std::move(replies));
-}
-
-void FakeModel::start(std::vector<ScriptedReply> replies) {
-  // TLS writes to a peer that has gone (a client that gave up) would raise
-  // SIGPIPE in the test process; programs the tests start get the default
-  // back (see test::Child).
-  std::signal(SIGPIPE, SIG_IGN);
-  replies_ = std::move(replies);
-  server_->Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
-    ScriptedReply reply;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      RecordedRequest recorded{req.method, req.path, req.get_header_value("Authorization"), req.body, JsonValue()};
-      auto parsed = common::parse_json(req.body);
-      if (parsed) recorded.json = *parsed;
-      std::size_t index = requests_.size();
-      requests_.push_back(std::move(recorded));
-      if (!replies_.empty()) reply = replies_[std::min(index, replies_.size() - 1)];
-      if (reply.hang) {
-        released_cv_.wait(lock, [this] { return released_; });
-        return;
-      }
-    }
-    res.status = reply.status;
-    if (reply.trickle) {
-      constexpr std::size_t kPieces = 600;
-      res.set_content_provider(kPieces, "application/json", [this](std::size_t, std::size_t, httplib::DataSink& sink) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (released_cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return released_; })) return false;
-        lock.unlock();
-        return sink.write(" ", 1);
-      });
-      return;
-    }
-    res.set_content(reply.body, "application/json");
-  });
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) return;
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  while (!server_->is_running()) std::this_thread::yield();
+    : state_(std::make_unique<State>()) {
+  state_->replies = std::move(replies);
+  state_->tls = true;
+  state_->cert_pem = platform::read_file(cert_path).value_or("");
+  state_->key_pem = platform::read_file(key_path).value_or("");
+  start(*state_);
 }
 
 FakeModel::~FakeModel() {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
-    released_ = true;
+    std::lock_guard<std::mutex> guard(state_->mutex);
+    state_->released = true;
   }
-  released_cv_.notify_all();
-  server_->stop();
-  if (thread_.joinable()) thread_.join();
+  state_->released_cv.notify_all();
+  if (state_->daemon != nullptr) MHD_stop_daemon(state_->daemon);
 }
 
+int FakeModel::port() const { return state_->port; }
+
 std::string FakeModel::base_url() const {
-  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/v1";
+  return std::string(state_->tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(state_->port) + "/v1";
 }
 
 std::vector<RecordedRequest> FakeModel::requests() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return requests_;
+  std::lock_guard<std::mutex> guard(state_->mutex);
+  return state_->requests;
 }
 
 int closed_port() {

@@ -1,21 +1,15 @@
 // A scripted chat-completions endpoint for the tests: an HTTP (or HTTPS)
-// server on a thread of the test process, listening on 127.0.0.1 at a free
-// port, recording every request and answering scripted replies.
+// server (libmicrohttpd, TLS through GnuTLS) on threads of the test
+// process, listening on 127.0.0.1 at a free port, recording every request
+// and answering scripted replies.
 #pragma once
 
 #include "common/json.hpp"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace ruvo::desktop::testing {
 
@@ -31,12 +25,19 @@ struct ScriptedReply {
   // minute or until the server is stopped: every single read is quick, only
   // the whole answer is slow.
   bool trickle = false;
+  // Sends a body without a length (chunked) that never ends, as fast as the
+  // client reads, until the server is stopped: an answer past every limit.
+  bool endless = false;
+  // Sent as a Location header when not empty.
+  std::string location;
 };
 
 struct RecordedRequest {
   std::string method;
   std::string path;
   std::string authorization;  // the Authorization header, "" when absent
+  std::string host;           // the Host header
+  std::string user_agent;     // the User-Agent header
   std::string body;
   JsonValue json;             // the body parsed, null when it is not JSON
 };
@@ -49,9 +50,16 @@ std::string completion_body(std::string_view content, int tokens = 42);
 std::string explanation_json(std::string_view term, std::string_view definition, std::string_view plain,
                              std::string_view example);
 
-// Writes a fresh self-signed certificate for IP 127.0.0.1 (usable as its own
-// trust anchor) and its private key as PEM files; false on failure.
-bool write_self_signed_certificate(const std::string& cert_path, const std::string& key_path);
+// Writes a fresh self-signed certificate for IP 127.0.0.1 and, when given,
+// the host name `also_for_name` (usable as its own trust anchor) and its
+// private key as PEM files; false on failure.
+bool write_self_signed_certificate(const std::string& cert_path, const std::string& key_path,
+                                   const std::string& also_for_name = "");
+
+// Copies the certificate into `folder` under the name OpenSSL looks an
+// authority up by there (its subject hash and ".0", as c_rehash names it):
+// a folder that SSL_CERT_DIR can name. False on failure.
+bool add_to_certificate_folder(const std::string& cert_path, const std::string& folder);
 
 class FakeModel {
  public:
@@ -59,28 +67,21 @@ class FakeModel {
   explicit FakeModel(std::vector<ScriptedReply> replies);
   // Serves HTTPS with the certificate and key files given.
   FakeModel(std::vector<ScriptedReply> replies, const std::string& cert_path, const std::string& key_path);
-  // Lets hanging requests end, stops the server and joins its thread.
+  // Lets hanging requests end, stops the server and joins its threads.
   ~FakeModel();
   FakeModel(const FakeModel&) = delete;
   FakeModel& operator=(const FakeModel&) = delete;
 
-  int port() const { return port_; }
+  // 0 when the server could not start (the test then fails).
+  int port() const;
   // "http://127.0.0.1:<port>/v1" (https for the TLS server).
   std::string base_url() const;
   std::vector<RecordedRequest> requests() const;
 
- private:
-  void start(std::vector<ScriptedReply> replies);
+  struct State;  // what the server's callbacks share with the test
 
-  std::unique_ptr<httplib::Server> server_;
-  bool tls_ = false;
-  int port_ = 0;
-  mutable std::mutex mutex_;
-  std::condition_variable released_cv_;
-  bool released_ = false;
-  std::vector<ScriptedReply> replies_;
-  std::vector<RecordedRequest> requests_;
-  std::thread thread_;
+ private:
+  std::unique_ptr<State> state_;
 };
 
 // A port on 127.0.0.1 where nothing listens: bound, then closed again.

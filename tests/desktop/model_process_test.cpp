@@ -2,6 +2,7 @@
 // with the model configured through the environment, against the scripted
 // fake endpoint. The service ruvo starts is stopped by the pid its log names.
 #include "fake_model.hpp"
+#include "fake_proxy.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
 #include "support/local_service.hpp"
@@ -22,6 +23,7 @@ using test::TempDir;
 using testing::completion_body;
 using testing::explanation_json;
 using testing::FakeModel;
+using testing::FakeProxy;
 
 constexpr const char* kKey = "sk-process-secret-91c2aa";
 // ruvo waits up to 95 s for an explain; the suite's own bound is above it.
@@ -183,6 +185,41 @@ TEST_F(ModelProcessTest, ModelFileInTheDataFolderConfiguresTheService) {
   EXPECT_EQ(requests[0].json["model"], "file-model");
   EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
   EXPECT_EQ(platform::file_mode(data_folder() + "/model.json"), 0600u);
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
+}
+
+TEST_F(ModelProcessTest, ExplainReachesTheModelThroughTheProxyInTheServicesEnvironment) {
+  // Only the proxy knows this name, so an answer proves the way it came.
+  FakeModel fake({{200, completion_body(explanation_json("代理词", "经代理转发的定义", "绕道送到的解释", "公司网络"))}});
+  FakeProxy proxy({"models.internal"});
+  const std::string base = "http://models.internal:" + std::to_string(fake.port()) + "/v1";
+  ASSERT_TRUE(platform::create_folders(data_folder()));
+  std::string file = R"({"baseUrl":")" + base + R"(","model":"proxied-model","apiKey":")" + kKey + "\"}";
+  ASSERT_TRUE(platform::write_file_atomically(data_folder() + "/model.json", file).ok());
+
+  // ruvo starts the service with its own environment, proxy settings
+  // included; none of the test's own may send the call elsewhere.
+  RunResult explained = test::run({.words = {"explain", "代理词"},
+                                   .program = test::ruvo_program(),
+                                   .env = {{"APPDATA", appdata_.path()}, {"http_proxy", proxy.url()}},
+                                   .unset_env = {"HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"},
+                                   .timeout_seconds = kRunLimitSeconds});
+  EXPECT_FALSE(explained.timed_out);
+  EXPECT_EQ(explained.exit_code, 0) << explained.err;
+  EXPECT_EQ(explained.out,
+            "代理词（model）\n\n定义：经代理转发的定义\n\n通俗解释：绕道送到的解释\n\n例子：公司网络\n");
+
+  auto proxied = proxy.requests();
+  ASSERT_EQ(proxied.size(), 1u);
+  EXPECT_EQ(proxied[0].method, "POST");
+  EXPECT_EQ(proxied[0].target, base + "/chat/completions");
+  EXPECT_TRUE(proxied[0].forwarded);
+  auto requests = fake.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].host, "models.internal:" + std::to_string(fake.port()));
+  EXPECT_EQ(requests[0].json["model"], "proxied-model");
+  EXPECT_EQ(requests[0].authorization, std::string("Bearer ") + kKey);
+  EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
   EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 

@@ -165,6 +165,8 @@ TEST_F(ModelRouteTest, FailuresAreModelErrorsWithAClearMessageAndNothingIsStored
     const char* reason;
     std::string message;  // "%s" stands for the base URL
   };
+  ScriptedReply endless;
+  endless.endless = true;
   const Case cases[] = {
       {"time-out", {{200, "", true}}, false, kKey, std::chrono::milliseconds(1000), 504, "timeout",
        "模型服务超时：1 秒内没有答完（%s）"},
@@ -182,6 +184,8 @@ TEST_F(ModelRouteTest, FailuresAreModelErrorsWithAClearMessageAndNothingIsStored
        "unusable", "模型的回答不能用：回答里找不到要求的 JSON 对象"},
       {"not a completion", {{200, "<html>gateway</html>"}}, false, kKey, kDefaultAnswerBound, 502, "unusable",
        "模型的回答不能用：模型服务的回复不是 JSON 对象"},
+      {"endless answer", {endless}, false, kKey, kDefaultAnswerBound, 502, "unusable",
+       "模型的回答不能用：回答超过 8 MiB"},
       {"untrusted certificate", {{200, completion_body(explanation_json("X", "D", "P", "E"))}}, true, kKey,
        kDefaultAnswerBound, 502, "unreachable", "连不上模型服务（%s）：服务器证书校验失败"},
   };
