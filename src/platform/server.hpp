@@ -152,7 +152,7 @@ void shut_down_socket(int fd);
 void close_descriptor(int fd);
 
 // Blocks SIGTERM and SIGINT in the calling thread and every thread it starts
-// afterwards, so that only wait_for_stop_signal receives them. Call before
+// afterwards, so that only wait_for_stop_signal(_for) receives them. Call before
 // any thread is started.
 void block_stop_signals();
 
@@ -164,7 +164,7 @@ int wait_for_stop_signal();
 // intervals while a stop signal still ends the wait at once.
 int wait_for_stop_signal_for(std::chrono::milliseconds timeout);
 
-// Sends ourselves SIGTERM, waking wait_for_stop_signal (used when the server
+// Sends ourselves SIGTERM, waking wait_for_stop_signal(_for) (used when the server
 // thread ends on its own).
 void request_stop();
 
