@@ -338,6 +338,33 @@ TEST(TermStoreDamageTest, DamageAStatementMeetsLaterMarksTheStore) {
   EXPECT_EQ(refused.error().message, kStoreDamagedRefusal);
 }
 
+TEST(TermStoreDamageTest, ADamagedStoreThatNeedsMigratingIsNotOpened) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string v1 =
+        "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
+        " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
+        " updated_at INTEGER NOT NULL, UNIQUE (term_key, lang));"
+        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\"}', 1, 1);"
+        "PRAGMA user_version = 1;";
+    for (int i = 2; i < 60; ++i) {
+      v1 += "INSERT INTO terms VALUES (" + std::to_string(i) + ", 'filler', 'filler" + std::to_string(i) +
+            "', 'zh', 'term', '" + std::string(200, 'x') + "', 1, 1);";
+    }
+    EXPECT_EQ(sqlite3_exec(db, v1.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  auto page = testing::damage_store_page(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  auto opened = TermStore::open(path, {});
+  ASSERT_FALSE(opened.ok());
+  EXPECT_NE(opened.error().message.find("已损坏"), std::string::npos) << opened.error().message;
+  EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), "1");  // left as it was
+}
+
 TEST(TermStoreDamageTest, AFileThatIsNoDatabaseIsNotOpened) {
   TempDir dir;
   const std::string path = dir.file("terms.sqlite3");
