@@ -77,8 +77,8 @@ using ExplainModel = std::function<Reply(const ExplainRequest&)>;
 // "fields" that hold text; an answer with none is not stored), unless an
 // entry appeared meanwhile (what a person saved is never replaced); the
 // reply then also says "remembered" (true or false) and, when stored, the
-// entry's "id". A store failure at that point keeps the answer and adds a
-// "warning".
+// entry's "id". A store failure at that point, a damaged store's refusal
+// included, keeps the answer and adds a "warning".
 Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest& request);
 
 }  // namespace ruvo::desktop

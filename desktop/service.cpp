@@ -14,7 +14,9 @@
 #include "protocol/version.hpp"
 #include "store/glossary.hpp"
 #include "store/store.hpp"
+#include "upkeep.hpp"
 
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -41,8 +43,10 @@ std::optional<std::string> data_folder() {
   return platform::join_path(*base, protocol::kDataFolderName);
 }
 
-// Serves until a stop signal; the store, lock and log are already open.
-int serve(TermStore& store, Log& log, const std::string& discovery_path, const ModelSetup& model) {
+// Serves until a stop signal, or until another instance holds the lock;
+// the store, lock and log are already open.
+int serve(TermStore& store, Log& log, const std::string& discovery_path, const ModelSetup& model,
+          platform::InstanceLock& lock, const std::string& lock_path) {
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
   platform::block_stop_signals();
@@ -77,8 +81,16 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
   } else {
     log.write("serving on 127.0.0.1:" + std::to_string(port) + ", at most " +
               std::to_string(http.max_connections()) + " connections");
-    int signal_number = platform::wait_for_stop_signal();
-    log.write("stopping on signal " + std::to_string(signal_number));
+    Upkeep upkeep(UpkeepSetup{discovery_path, lock_path, port, ctx.token, std::string(kVersion)}, lock, log, &store);
+    int signal_number = 0;
+    while (signal_number == 0) {
+      if (!upkeep.check()) {
+        code = kExitAnotherInstance;
+        break;
+      }
+      signal_number = platform::wait_for_stop_signal_for(kUpkeepInterval);
+    }
+    if (signal_number != 0) log.write("stopping on signal " + std::to_string(signal_number));
   }
   http.stop();
   remove_own_discovery_file(discovery_path, ctx.token);
@@ -99,13 +111,21 @@ int run_service() {
 
   auto folder = data_folder();
   if (!folder || !platform::create_folders(*folder)) return 1;
-  auto lock = platform::try_lock_instance(platform::join_path(*folder, kLockFileName));
-  if (lock.outcome == platform::LockOutcome::kBusy) return 0;  // the running instance serves; touch nothing
+  const std::string lock_path = platform::join_path(*folder, kLockFileName);
+  auto lock = platform::try_lock_instance(lock_path);
+  const std::string pid = std::to_string(platform::current_pid());
+  if (lock.outcome == platform::LockOutcome::kBusy) {
+    // The running instance serves; touch nothing but one line of its log,
+    // never rotating it from here (the file is the other instance's).
+    Log(platform::join_path(*folder, kLogFileName), std::numeric_limits<std::uint64_t>::max())
+        .write("another instance holds the lock " + lock_path + "; pid " + pid + " exits with code " +
+               std::to_string(kExitAnotherInstance));
+    return kExitAnotherInstance;
+  }
   if (lock.outcome != platform::LockOutcome::kAcquired) return 1;
 
   Log log(platform::join_path(*folder, kLogFileName));
   const std::string who = "ruvo-gui " + std::string(kVersion);
-  const std::string pid = std::to_string(platform::current_pid());
   log.write(who + " starting, pid " + pid);
   log.set_rotation_heading(who + " running, pid " + pid + " (earlier lines are in " + std::string(kLogFileName) + ".1)");
 
@@ -120,8 +140,10 @@ int run_service() {
   log.write("store " + store_path + " holds " + (terms ? std::to_string(*terms) : "?") + " terms");
 
   ModelSetup model = load_model_setup(*folder, log);
-  int code = serve(store, log, platform::join_path(*folder, protocol::kDiscoveryFileName), model);
-  log.write(code == 0 ? "stopped" : "stopped after a failure");
+  int code = serve(store, log, platform::join_path(*folder, protocol::kDiscoveryFileName), model, lock.lock, lock_path);
+  log.write(code == 0                      ? "stopped"
+            : code == kExitAnotherInstance ? "stopped: another instance serves this folder"
+                                           : "stopped after a failure");
   return code;
 }
 

@@ -31,4 +31,19 @@ Reply store_failure(const common::Error& error) {
   return error_reply(500, "store", "词库读写失败：" + error.text());
 }
 
+Reply store_damaged_refusal() {
+  Reply reply = error_reply(503, "store",
+                            "词库文件已损坏，这次没有保存（以免写坏更多内容）；查词仍会尽量回答。"
+                            "请停掉 ruvo-gui.exe，再从备份恢复 " + std::string(kStoreFileName));
+  reply.body["reason"] = "store_damaged";
+  return reply;
+}
+
+JsonValue damaged_store_status(std::string_view detail) {
+  return JsonValue{{"ok", false},
+                   {"message", "词库文件已损坏（SQLite：" + std::string(detail) +
+                                   "）：查词尽量照常回答，保存已暂停；请停掉 ruvo-gui.exe，再从备份恢复 " +
+                                   std::string(kStoreFileName)}};
+}
+
 }  // namespace ruvo::desktop

@@ -28,4 +28,13 @@ void put_entry(JsonValue& reply, const TermEntry& entry);
 // The reply for a store failure: status 500, "kind" "store".
 Reply store_failure(const common::Error& error);
 
+// The reply for a save refused because SQLite has said the store is damaged
+// (TermStore::damaged): status 503, "kind" "store", "reason"
+// "store_damaged", and a Chinese "message" saying nothing was written.
+Reply store_damaged_refusal();
+
+// What health says of a damaged store: {"ok": false, "message": a Chinese
+// text with SQLite's `detail`}.
+JsonValue damaged_store_status(std::string_view detail);
+
 }  // namespace ruvo::desktop

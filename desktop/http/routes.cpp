@@ -104,13 +104,16 @@ Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<s
 
 Reply handle_health(ServiceContext& ctx) {
   auto count = ctx.store.count();
-  if (!count) return store_failure(count.error());
+  // A damaged store is news for health to give, not a failure of it: the
+  // service still answers, and ruvo must keep finding it.
+  if (!count && !ctx.store.damaged()) return store_failure(count.error());
   Reply reply;
   reply.body["ok"] = true;
   reply.body["version"] = ctx.version;
   reply.body["protocol"] = kProtocolVersion;
-  reply.body["terms"] = *count;
+  reply.body["terms"] = count ? JsonValue(*count) : JsonValue(nullptr);
   reply.body["model"] = ctx.model_status;
+  if (ctx.store.damaged()) reply.body["store"] = damaged_store_status(ctx.store.damage_detail());
   return reply;
 }
 
@@ -169,7 +172,7 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
   }
 
   auto saved = ctx.store.save(draft);
-  if (!saved) return store_failure(saved.error());
+  if (!saved) return ctx.store.damaged() ? store_damaged_refusal() : store_failure(saved.error());
   Reply reply;
   reply.body["ok"] = true;
   put_entry(reply.body, *saved);

@@ -40,8 +40,11 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
 Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<std::string>& token);
 
 // The routes themselves, with the body already parsed. Health answers "ok",
-// "version", "protocol", "terms" (the number stored) and "model" (the
-// context's model_status).
+// "version", "protocol", "terms" (the number stored, null when a damaged
+// store cannot count) and "model" (the context's model_status); for a
+// damaged store it adds "store" (damaged_store_status) and still says "ok"
+// true, as the service answers. A save into a damaged store gets
+// store_damaged_refusal.
 Reply handle_health(ServiceContext& ctx);
 Reply handle_lookup(ServiceContext& ctx, const JsonValue& body);
 Reply handle_save(ServiceContext& ctx, const JsonValue& body);

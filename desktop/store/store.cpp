@@ -39,7 +39,19 @@ static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
 using common::Error;
 
+// The last failure sqlite_error reported on this thread: SQLite's primary
+// result code and text. Every failure of a statement passes through
+// sqlite_error at once, before a rollback could replace the connection's
+// own error, so a store method (which runs on one thread, under the store's
+// mutex) can tell afterwards whether its statements met a damaged file.
+struct LastFailure {
+  int code = SQLITE_OK;
+  std::string text;
+};
+thread_local LastFailure last_failure;
+
 Error sqlite_error(sqlite3* db, std::string_view what) {
+  last_failure = db ? LastFailure{sqlite3_errcode(db) & 0xff, sqlite3_errmsg(db)} : LastFailure{SQLITE_NOMEM, {}};
   return common::failure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
@@ -248,7 +260,57 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
   return {};
 }
 
+// The codes by which SQLite says the file itself is damaged, as opposed to
+// busy, full or unreadable for now.
+bool is_damage_code(int code) { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; }
+
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
 }  // namespace
+
+class TermStore::DamageWatch {
+ public:
+  explicit DamageWatch(TermStore& store) : store_(store) { last_failure = LastFailure{}; }
+  ~DamageWatch() {
+    if (is_damage_code(last_failure.code)) store_.mark_damaged(last_failure.text);
+  }
+  DamageWatch(const DamageWatch&) = delete;
+  DamageWatch& operator=(const DamageWatch&) = delete;
+
+ private:
+  TermStore& store_;
+};
+
+void TermStore::mark_damaged(const std::string& detail) {
+  if (damaged_.exchange(true)) return;  // the first sighting is the one reported
+  damage_detail_ = one_line(detail.empty() ? std::string("database disk image is malformed") : detail);
+}
+
+void TermStore::quick_check() {
+  DamageWatch watch(*this);
+  Statement check(db_, "PRAGMA quick_check");
+  if (!check.ok()) {
+    (void)sqlite_error(db_, "PRAGMA quick_check");
+    return;
+  }
+  // One row "ok" for a sound file; otherwise a row per problem found.
+  int rc = check.step();
+  if (rc == SQLITE_ROW && check.text(0) != "ok") {
+    mark_damaged(check.text(0));
+  } else if (rc != SQLITE_ROW) {
+    (void)sqlite_error(db_, "PRAGMA quick_check");
+  }
+}
+
+std::string TermStore::damage_detail() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return damage_detail_;
+}
 
 std::string term_key(std::string_view term) {
   std::string key(common::trim_unicode_space(term));
@@ -284,6 +346,10 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
     return common::failure("词库 " + path + " 的版本 " + std::to_string(current) + " 比本程序新（" +
                            std::to_string(kStoreSchemaVersion) + "），不敢改动");
   }
+  store->quick_check();
+  if (current < kStoreSchemaVersion && store->damaged()) {
+    return common::failure("词库 " + path + " 已损坏（" + store->damage_detail() + "），需要升级却不敢改动");
+  }
   if (current < kStoreSchemaVersion) {
     if (auto migrated = migrate(db, seed); !migrated) return migrated.error();
   }
@@ -309,6 +375,7 @@ sqlite3_stmt* TermStore::kept_statement(const char* sql) {
 
 Result<std::int64_t> TermStore::count() {
   std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
   Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
   return st.integer(0);
@@ -316,12 +383,14 @@ Result<std::int64_t> TermStore::count() {
 
 Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::string_view lang) {
   std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
   static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
   return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), lang);
 }
 
 Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std::string_view preferred_lang) {
   std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
   static const std::string sql =
       std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
   return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), preferred_lang);
@@ -329,11 +398,15 @@ Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std:
 
 Result<TermEntry> TermStore::save(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  DamageWatch watch(*this);
   return in_transaction(db_, [&] { return save_in_transaction(db_, draft); });
 }
 
 Result<std::optional<TermEntry>> TermStore::save_if_absent(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  DamageWatch watch(*this);
   return in_transaction(db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
 }
 

@@ -4,6 +4,7 @@
 #include "common/json.hpp"
 #include "common/result.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -58,6 +59,9 @@ struct TermEntry {
 // are left as they are).
 std::string term_key(std::string_view term);
 
+// The error a save gets from a store that SQLite has reported damaged.
+inline constexpr std::string_view kStoreDamagedRefusal = "词库文件已损坏，不再往里写";
+
 // Every store failure is a common::Error whose message says, on one line,
 // what failed and SQLite's own text.
 class TermStore {
@@ -67,6 +71,9 @@ class TermStore {
   // being killed. A new store gets the current schema and, in the same
   // transaction, the `seed` entries; an older schema is migrated; a store
   // written by a newer program is refused rather than damaged.
+  // An existing file is checked with PRAGMA quick_check: one that fails it
+  // opens damaged (see damaged()), unless it would need migrating, which is
+  // refused rather than written into a damaged file.
   static Result<std::unique_ptr<TermStore>> open(const std::string& path, const std::vector<TermDraft>& seed);
   ~TermStore();
   TermStore(const TermStore&) = delete;
@@ -95,7 +102,28 @@ class TermStore {
   // when an entry was already there (it is left untouched).
   Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
 
+  // True once SQLite has said the file is damaged: PRAGMA quick_check at
+  // open, or SQLITE_CORRUPT or SQLITE_NOTADB from any statement since. It
+  // stays true for the store's life. Reads still run and answer where
+  // SQLite can; save and save_if_absent refuse with kStoreDamagedRefusal
+  // rather than write into the file. Safe from any thread.
+  bool damaged() const { return damaged_.load(); }
+
+  // SQLite's words for the damage first seen, on one line; empty while the
+  // store is not damaged.
+  std::string damage_detail();
+
  private:
+  // Marks the store damaged when a method's statements failed for damage;
+  // every method that runs statements holds one, with mutex_ held.
+  class DamageWatch;
+
+  // Runs PRAGMA quick_check and marks the store damaged when it fails.
+  void quick_check();
+  // Sets damaged_, keeping `detail` if it is the first damage seen. Call
+  // with mutex_ held (or before the store is shared).
+  void mark_damaged(const std::string& detail);
+
   explicit TermStore(sqlite3* db) : db_(db) {}
   // The prepared statement for `sql`, kept for the store's life: the reads
   // run on every request, and preparing them each time cost more than
@@ -105,6 +133,8 @@ class TermStore {
   std::mutex mutex_;  // one connection, shared by the server's threads
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*, std::less<>> kept_;
+  std::atomic<bool> damaged_{false};
+  std::string damage_detail_;  // guarded by mutex_
 };
 
 }  // namespace ruvo::desktop

@@ -7,6 +7,7 @@
 
 #include "common/result.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -46,6 +47,12 @@ class InstanceLock {
   ~InstanceLock();
 
   bool held() const { return fd_ >= 0; }
+
+  // True when `path` is still the file this lock is held on (same device and
+  // file number, the path itself not followed if it is a link). A lock file
+  // deleted or replaced while held protects nothing: another instance could
+  // create a new one and lock that.
+  bool is_at(const std::string& path) const;
 
  private:
   int fd_ = -1;
@@ -145,14 +152,19 @@ void shut_down_socket(int fd);
 void close_descriptor(int fd);
 
 // Blocks SIGTERM and SIGINT in the calling thread and every thread it starts
-// afterwards, so that only wait_for_stop_signal receives them. Call before
+// afterwards, so that only wait_for_stop_signal(_for) receives them. Call before
 // any thread is started.
 void block_stop_signals();
 
 // Waits for SIGTERM or SIGINT and returns its number.
 int wait_for_stop_signal();
 
-// Sends ourselves SIGTERM, waking wait_for_stop_signal (used when the server
+// Waits at most `timeout` for SIGTERM or SIGINT: its number, or 0 when the
+// time passed without one. Lets the waiting thread do a little work at
+// intervals while a stop signal still ends the wait at once.
+int wait_for_stop_signal_for(std::chrono::milliseconds timeout);
+
+// Sends ourselves SIGTERM, waking wait_for_stop_signal(_for) (used when the server
 // thread ends on its own).
 void request_stop();
 

@@ -99,6 +99,14 @@ InstanceLock::~InstanceLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the flock
 }
 
+bool InstanceLock::is_at(const std::string& path) const {
+  if (fd_ < 0) return false;
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(fd_, &held) != 0 || ::lstat(path.c_str(), &named) != 0) return false;
+  return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 LockResult try_lock_instance(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return {LockOutcome::kFailed, InstanceLock()};
@@ -277,6 +285,22 @@ int wait_for_stop_signal() {
   for (;;) {
     int signal_number = 0;
     if (::sigwait(&set, &signal_number) == 0) return signal_number;
+  }
+}
+
+int wait_for_stop_signal_for(std::chrono::milliseconds timeout) {
+  sigset_t set = stop_signal_set();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() < 0) left = std::chrono::nanoseconds(0);
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+    wait.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    int signal_number = ::sigtimedwait(&set, nullptr, &wait);
+    if (signal_number > 0) return signal_number;
+    // EINTR: another signal's handler ran; wait out the rest of the time.
+    if (errno != EINTR || left.count() == 0) return 0;
   }
 }
 

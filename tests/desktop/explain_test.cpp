@@ -1,5 +1,7 @@
 #include "explain.hpp"
 
+#include "damaged_store.hpp"
+
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -204,6 +206,29 @@ TEST_F(ExplainTest, ModelAnswersAboutTermsWithFieldsAreRememberedOthersAreNot) {
       EXPECT_EQ(again.body["tokens"], 0) << c.text;
     }
   }
+}
+
+TEST_F(ExplainTest, ADamagedStoreKeepsTheModelsAnswerButDoesNotRememberIt) {
+  const std::string path = dir_.file("damaged.sqlite3");
+  auto page = testing::make_damaged_store(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  auto damaged = TermStore::open(path, {});
+  ASSERT_TRUE(damaged.ok()) << damaged.error().text();
+  ExplainModel model = [](const ExplainRequest& r) {
+    Reply reply;
+    reply.body = {{"ok", true}, {"source", "model"}, {"term", r.text}, {"fields", {{"definition", "d"}}}, {"tokens", 7}};
+    return reply;
+  };
+  Reply reply = explain(**damaged, model, request("LLM", "auto", true));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body["ok"], true);
+  EXPECT_EQ(reply.body["fields"], JsonValue({{"definition", "d"}}));  // the answer is kept
+  EXPECT_EQ(reply.body["remembered"], false);
+  ASSERT_TRUE(reply.body["warning"].is_string());
+  EXPECT_NE(reply.body["warning"].get<std::string>().find(std::string(kStoreDamagedRefusal)), std::string::npos);
+  auto stored = (*damaged)->find("LLM", "zh");
+  ASSERT_TRUE(stored.ok());
+  EXPECT_FALSE(stored.value().has_value());
 }
 
 }  // namespace

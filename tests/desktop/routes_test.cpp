@@ -1,5 +1,6 @@
 #include "http/routes.hpp"
 
+#include "damaged_store.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -186,6 +187,48 @@ TEST_F(RoutesTest, LibraryRefusalsGetJsonBodiesAndTheTokenRuleFirst) {
   expect_refusal(refusal_reply(*ctx_, 400, std::string(kToken)), 400, "400");
   expect_refusal(refusal_reply(*ctx_, 411, std::string(kToken)), 411, "411");
   expect_refusal(refusal_reply(*ctx_, 413, std::nullopt), 401, "413 without token");
+}
+
+TEST(RoutesDamagedStoreTest, HealthSaysSoSavesAre503AndLookupsStillAnswer) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  auto page = testing::make_damaged_store(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  auto opened = TermStore::open(path, {});
+  ASSERT_TRUE(opened.ok()) << opened.error().text();
+  ServiceContext ctx{**opened, kToken, "9.9.9", {}};
+  auto call = [&](std::string_view method, std::string_view route, const JsonValue& body) {
+    return handle_request(ctx, method, route, std::string(kToken), method == "GET" ? "" : body.dump());
+  };
+
+  // Health keeps every member it had and adds what is wrong; the service
+  // itself answers, so "ok" stays true and ruvo keeps finding it.
+  Reply health = call("GET", "/v1/health", {});
+  EXPECT_EQ(health.status, 200);
+  EXPECT_EQ(health.body["ok"], true);
+  EXPECT_EQ(health.body["version"], "9.9.9");
+  EXPECT_EQ(health.body["protocol"], kProtocolVersion);
+  EXPECT_EQ(health.body["model"], JsonValue({{"configured", false}}));
+  EXPECT_TRUE(health.body.contains("terms"));
+  ASSERT_TRUE(health.body["store"].is_object()) << health.body.dump();
+  EXPECT_EQ(health.body["store"]["ok"], false);
+  ASSERT_TRUE(health.body["store"]["message"].is_string());
+  EXPECT_NE(health.body["store"]["message"].get<std::string>().find("词库文件已损坏"), std::string::npos);
+  EXPECT_EQ(health.body["store"].size(), 2u);
+
+  for (const char* term : {"新词", "RAG"}) {
+    Reply saved = call("POST", "/v1/save", {{"term", term}, {"fields", {{"定义", "d"}}}});
+    EXPECT_EQ(saved.status, 503) << term;
+    EXPECT_EQ(saved.body["ok"], false) << term;
+    EXPECT_EQ(saved.body["kind"], "store") << term;
+    EXPECT_EQ(saved.body["reason"], "store_damaged") << term;
+    EXPECT_NE(saved.body["message"].get<std::string>().find("没有保存"), std::string::npos) << saved.body.dump();
+  }
+
+  Reply hit = call("POST", "/v1/lookup", {{"text", "RAG"}});
+  EXPECT_EQ(hit.status, 200);
+  EXPECT_EQ(hit.body["hit"], true);
+  EXPECT_EQ(hit.body["definition"], "kept");
 }
 
 }  // namespace

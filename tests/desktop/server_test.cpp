@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+
+#include <pthread.h>
 
 namespace ruvo::desktop {
 namespace {
@@ -29,6 +33,44 @@ TEST(InstanceLockTest, SecondLockIsBusyUntilTheFirstIsReleased) {
 TEST(InstanceLockTest, UnopenableLockFileFails) {
   test::TempDir dir;
   EXPECT_EQ(platform::try_lock_instance(dir.file("no-such-folder/ruvo-gui.lock")).outcome, platform::LockOutcome::kFailed);
+}
+
+TEST(InstanceLockTest, IsAtTellsWhetherThePathStillNamesTheLockedFile) {
+  test::TempDir dir;
+  const std::string path = dir.file("ruvo-gui.lock");
+  auto taken = platform::try_lock_instance(path);
+  ASSERT_EQ(taken.outcome, platform::LockOutcome::kAcquired);
+  EXPECT_TRUE(taken.lock.is_at(path));
+  EXPECT_FALSE(taken.lock.is_at(dir.file("elsewhere")));
+
+  // A link to the locked file is not the file: whoever follows it could be
+  // sent anywhere later.
+  const std::string moved = dir.file("moved.lock");
+  ASSERT_TRUE(platform::rename_file(path, moved));
+  EXPECT_FALSE(taken.lock.is_at(path));
+  EXPECT_TRUE(taken.lock.is_at(moved));
+  std::filesystem::create_symlink(moved, path);
+  EXPECT_FALSE(taken.lock.is_at(path));
+
+  EXPECT_FALSE(platform::InstanceLock().is_at(moved));
+}
+
+TEST(StopSignalTest, WaitingAWhileGivesZeroWithoutASignalAndTheSignalWhenOneComes) {
+  // Blocked in this thread only, and sent to this thread only: no other
+  // thread of the test program can take it and die of it.
+  sigset_t stop;
+  sigset_t before;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stop, &before), 0);
+  EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::milliseconds(10)), 0);
+  EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::milliseconds(0)), 0);
+  for (int number : {SIGTERM, SIGINT}) {
+    ASSERT_EQ(::pthread_kill(::pthread_self(), number), 0);
+    EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::seconds(30)), number);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 TEST(RandomBytesTest, GivesTheCountAsked) {

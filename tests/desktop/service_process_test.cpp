@@ -1,18 +1,22 @@
 // ruvo-gui.exe as a real process: started with APPDATA pointing at a
 // temporary folder, stopped by its pid.
 #include "client/http.hpp"
+#include "damaged_store.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/http.hpp"
 #include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
@@ -53,6 +57,10 @@ class ServiceProcessTest : public ::testing::Test {
     EXPECT_TRUE(info.has_value()) << "no discovery file from pid " << process->pid();
     return {std::move(process), info.value_or(protocol::ServiceInfo{})};
   }
+
+  std::string lock_path() const { return data_folder() + "/ruvo-gui.lock"; }
+  std::string store_path() const { return data_folder() + "/ruvo-terms.sqlite3"; }
+  std::string log_text() const { return platform::read_file(data_folder() + "/ruvo-gui.log").value_or(""); }
 
   static JsonValue call(const protocol::ServiceInfo& info, std::string_view method, std::string_view path,
                         const JsonValue* body) {
@@ -107,6 +115,7 @@ TEST_F(ServiceProcessTest, PublishesAPrivateDiscoveryFileAndServesTheGlossary) {
   JsonValue health = call(info, "GET", "/v1/health", nullptr);
   EXPECT_EQ(health["ok"], true);
   EXPECT_GE(health["terms"].get<int>(), 40);
+  EXPECT_FALSE(health.contains("store")) << "a sound store adds nothing to health";
   JsonValue lookup = {{"text", "RAG"}};
   JsonValue hit = call(info, "POST", "/v1/lookup", &lookup);
   EXPECT_EQ(hit["hit"], true);
@@ -154,14 +163,20 @@ TEST_F(ServiceProcessTest, AnsweredSaveSurvivesKillNineAndRestart) {
   EXPECT_EQ(hit["example"], "例句");
 }
 
-TEST_F(ServiceProcessTest, SecondInstanceExitsZeroAndLeavesTheFirstServing) {
+TEST_F(ServiceProcessTest, SecondInstanceSaysSoInTheLogExitsThreeAndLeavesTheFirstServing) {
   auto [first, info] = start_serving();
   auto before = platform::read_file(discovery_path());
   auto second = start();
-  EXPECT_EQ(second->wait_exit(kExitLimitMs), 0);
+  EXPECT_EQ(second->wait_exit(kExitLimitMs), 3);
   EXPECT_EQ(platform::read_file(discovery_path()), before);
   EXPECT_TRUE(first->running());
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+  EXPECT_NE(log_text().find("another instance holds the lock " + lock_path() + "; pid " +
+                            std::to_string(second->pid()) + " exits with code 3"),
+            std::string::npos)
+      << log_text();
+  // The line names no run of its own: the log still leads to the first.
+  EXPECT_EQ(test::logged_service_pid(data_folder()), first->pid());
 }
 
 TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
@@ -176,13 +191,99 @@ TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
 }
 
-TEST_F(ServiceProcessTest, StopLeavesADiscoveryFileThatIsNoLongerItsOwn) {
+// A stale or foreign discovery file in the folder the lock gives this
+// instance is put right while it serves (a stop still removes only its own
+// file: DiscoveryFileTest covers that).
+TEST_F(ServiceProcessTest, ADiscoveryFileThatIsNoLongerItsOwnIsPutBack) {
   auto [process, info] = start_serving();
-  const std::string foreign = R"({"port":1,"token":"another-instance-token","version":""})";
-  ASSERT_TRUE(platform::write_file_atomically(discovery_path(), foreign).ok());
+  const std::string own = platform::read_file(discovery_path()).value_or("");
+  const std::string foreign_token = "another-instance-token";
+  ASSERT_TRUE(platform::write_file_atomically(discovery_path(),
+                                              R"({"port":1,"token":")" + foreign_token + R"(","version":""})")
+                  .ok());
+  auto back = wait_for_discovery(discovery_path(), kStartLimitMs, foreign_token);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->token, info.token);
+  EXPECT_EQ(platform::read_file(discovery_path()), own);
   process->signal(SIGTERM);
   EXPECT_EQ(process->wait_exit(kExitLimitMs), 0);
-  EXPECT_EQ(platform::read_file(discovery_path()), foreign);
+  EXPECT_FALSE(platform::is_regular_file(discovery_path()));
+}
+
+// Deleting explain.json under a running service used to leave it
+// unreachable: ruvo started another instance, which found the lock taken
+// and left, and every command waited its whole time for nothing.
+TEST_F(ServiceProcessTest, RuvoFindsTheServiceAgainAfterItsDiscoveryFileIsDeleted) {
+  auto [process, info] = start_serving();
+  const std::string own = platform::read_file(discovery_path()).value_or("");
+  ASSERT_TRUE(platform::remove_file(discovery_path()));
+
+  auto lookup = test::run({.words = {"lookup", "RAG"}, .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 60});
+  EXPECT_EQ(lookup.exit_code, 0) << lookup.err;
+  EXPECT_EQ(lookup.out.rfind("RAG\n定义：", 0), 0u) << lookup.out;
+  EXPECT_EQ(lookup.err, "");
+  EXPECT_TRUE(process->running());
+  EXPECT_EQ(platform::read_file(discovery_path()), own);
+  EXPECT_NE(log_text().find("the discovery file " + discovery_path() + " was missing; put back"), std::string::npos)
+      << log_text();
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+}
+
+TEST_F(ServiceProcessTest, ADeletedLockFileIsPutBackAndStillKeepsASecondInstanceOut) {
+  auto [first, info] = start_serving();
+  ASSERT_TRUE(platform::remove_file(lock_path()));
+  // Put back within a few rounds; the limit only stops a broken build.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+  while (!platform::is_regular_file(lock_path()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(platform::is_regular_file(lock_path()));
+  EXPECT_EQ(platform::file_mode(lock_path()), 0600u);
+
+  auto second = start();
+  EXPECT_EQ(second->wait_exit(kExitLimitMs), 3);
+  EXPECT_TRUE(first->running());
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+  const std::string log = log_text();
+  EXPECT_NE(log.find("the lock file " + lock_path() + " was missing; put back"), std::string::npos) << log;
+  EXPECT_NE(log.find("another instance holds the lock " + lock_path()), std::string::npos) << log;
+}
+
+TEST_F(ServiceProcessTest, ADamagedStoreIsReportedByHealthRefusesSavesAndStillAnswersLookups) {
+  std::string old_token;
+  {
+    auto [process, info] = start_serving();
+    old_token = info.token;
+    process->signal(SIGTERM);
+    ASSERT_EQ(process->wait_exit(kExitLimitMs), 0);
+  }
+  // No service runs now: the store is closed and whole in its file.
+  auto page = testing::damage_store_page(store_path(), "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+
+  auto [process, info] = start_serving(old_token);
+  JsonValue health = call(info, "GET", "/v1/health", nullptr);
+  EXPECT_EQ(health["ok"], true) << health.dump();
+  EXPECT_EQ(health["version"], RUVO_VERSION);
+  ASSERT_TRUE(health["store"].is_object()) << health.dump();
+  EXPECT_EQ(health["store"]["ok"], false);
+  EXPECT_NE(health["store"]["message"].get<std::string>().find("词库文件已损坏"), std::string::npos);
+
+  const JsonValue save = {{"categoryId", "term"}, {"fields", {{"定义", "d"}}}, {"lang", "zh"}, {"term", "损坏后的新词"}};
+  auto exchanged = test::http_exchange(info.port, test::request_bytes("POST", "/v1/save", save.dump(), info.token));
+  ASSERT_TRUE(exchanged.has_value());
+  auto reply = test::split_reply(*exchanged);
+  EXPECT_EQ(reply.status, 503) << *exchanged;
+  auto refused = common::parse_json(reply.body);
+  ASSERT_TRUE(refused.ok()) << reply.body;
+  EXPECT_EQ((*refused)["ok"], false);
+  EXPECT_EQ((*refused)["kind"], "store");
+  EXPECT_EQ((*refused)["reason"], "store_damaged");
+  EXPECT_TRUE((*refused)["message"].is_string());
+
+  JsonValue lookup = {{"text", "RAG"}};
+  EXPECT_EQ(call(info, "POST", "/v1/lookup", &lookup)["hit"], true);
+  EXPECT_NE(log_text().find("the store is damaged (SQLite: "), std::string::npos) << log_text();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "store/store.hpp"
 
+#include "damaged_store.hpp"
 #include "platform/server.hpp"
 #include "support/temp_dir.hpp"
 
@@ -261,6 +262,116 @@ TEST(TermStoreTest, ConcurrentSavesAreAllKept) {
   for (int t = 0; t < kThreads; ++t) {
     EXPECT_EQ(shared->fields["f" + std::to_string(t)], std::to_string(kSaves - 1)) << "thread " << t;
   }
+}
+
+TEST(TermStoreDamageTest, ASoundStoreIsNotDamaged) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  for (int round = 0; round < 2; ++round) {  // new, then reopened
+    auto store = open_store(path, {draft("RAG", {{"definition", "d"}})});
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(store->damaged());
+    EXPECT_EQ(store->damage_detail(), "");
+  }
+}
+
+TEST(TermStoreDamageTest, AFileFailingTheQuickCheckOpensDamagedRefusesWritesAndStillReads) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  auto page = testing::make_damaged_store(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+
+  auto store = open_store(path);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->damaged());
+  EXPECT_NE(store->damage_detail(), "");
+  EXPECT_EQ(store->damage_detail().find('\n'), std::string::npos) << store->damage_detail();
+
+  // What SQLite can still reach is answered.
+  auto hit = found(store->find_any("rag", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields["definition"], "kept");
+
+  auto refused = store->save(draft("新词", {{"definition", "d"}}));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message, kStoreDamagedRefusal);
+  auto remembered = store->save_if_absent(draft("又一个新词", {{"definition", "d"}}));
+  ASSERT_FALSE(remembered.ok());
+  EXPECT_EQ(remembered.error().message, kStoreDamagedRefusal);
+  auto updated = store->save(draft("RAG", {{"definition", "changed"}}));
+  EXPECT_FALSE(updated.ok());
+  store.reset();
+
+  // Nothing of the refused saves reached the file.
+  EXPECT_EQ(pragma_value(path, "SELECT COUNT(*) FROM terms WHERE term_key IN ('新词', '又一个新词')"), "0");
+  EXPECT_EQ(pragma_value(path, "SELECT fields FROM terms WHERE term_key = 'rag'"), R"({"definition":"kept"})");
+}
+
+TEST(TermStoreDamageTest, DamageAStatementMeetsLaterMarksTheStore) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  auto store = open_store(path);
+  ASSERT_TRUE(store);
+  // Entries enough for several pages.
+  for (int i = 0; i < 60; ++i) {
+    std::string name = std::string("filler ") + (i < 10 ? "0" : "") + std::to_string(i);
+    saved(*store, draft(name, {{"definition", std::string(200, static_cast<char>('a' + i % 26))}}));
+  }
+  saved(*store, draft("RAG", {{"definition", "kept"}}));
+  EXPECT_FALSE(store->damaged());
+
+  // The file is damaged under the open store, which has read it all before.
+  ASSERT_TRUE(testing::checkpoint_store(path));
+  auto page = testing::damage_store_page(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  const std::string victim = testing::filler_on(page);
+  ASSERT_NE(victim, "");
+
+  auto lost = store->find(victim, "zh");
+  EXPECT_FALSE(lost.ok());
+  EXPECT_TRUE(store->damaged());
+  EXPECT_NE(store->damage_detail(), "");
+  auto hit = found(store->find("RAG", "zh"));
+  EXPECT_TRUE(hit);
+  auto refused = store->save(draft("新词", {{"definition", "d"}}));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message, kStoreDamagedRefusal);
+}
+
+TEST(TermStoreDamageTest, ADamagedStoreThatNeedsMigratingIsNotOpened) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string v1 =
+        "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
+        " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
+        " updated_at INTEGER NOT NULL, UNIQUE (term_key, lang));"
+        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\"}', 1, 1);"
+        "PRAGMA user_version = 1;";
+    for (int i = 2; i < 60; ++i) {
+      v1 += "INSERT INTO terms VALUES (" + std::to_string(i) + ", 'filler', 'filler" + std::to_string(i) +
+            "', 'zh', 'term', '" + std::string(200, 'x') + "', 1, 1);";
+    }
+    EXPECT_EQ(sqlite3_exec(db, v1.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  auto page = testing::damage_store_page(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  auto opened = TermStore::open(path, {});
+  ASSERT_FALSE(opened.ok());
+  EXPECT_NE(opened.error().message.find("已损坏"), std::string::npos) << opened.error().message;
+  EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), "1");  // left as it was
+}
+
+TEST(TermStoreDamageTest, AFileThatIsNoDatabaseIsNotOpened) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  ASSERT_TRUE(platform::write_file_atomically(path, std::string(8192, 'x')).ok());
+  auto opened = TermStore::open(path, {});
+  ASSERT_FALSE(opened.ok());
+  EXPECT_NE(opened.error().message.find("not a database"), std::string::npos) << opened.error().message;
 }
 
 }  // namespace
