@@ -1,8 +1,8 @@
 // The operating-system calls only the local service (ruvo-gui.exe) makes:
 // its single-instance lock, detaching, private files, sockets and stop
 // signals. Plain functions with no system types in them, like platform.hpp;
-// server_posix.cpp implements them, and no file of the service includes a
-// system header.
+// files_posix.cpp implements the file functions, server_posix.cpp the rest,
+// and no file of the service includes a system header.
 #pragma once
 
 #include "common/result.hpp"
