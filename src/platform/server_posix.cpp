@@ -77,15 +77,32 @@ InstanceLock::~InstanceLock() {
 }
 
 LockResult try_lock_instance(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return {LockOutcome::kFailed, InstanceLock()};
+  // O_NOFOLLOW: a link put at the path neither creates nor locks its target.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return {LockOutcome::kFailed, InstanceLock(), open_error(path, errno)};
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int code = errno;
     if (code == EINTR) continue;
     ::close(fd);
-    return {code == EWOULDBLOCK ? LockOutcome::kBusy : LockOutcome::kFailed, InstanceLock()};
+    if (code == EWOULDBLOCK) return {LockOutcome::kBusy, InstanceLock(), Error{}};
+    return {LockOutcome::kFailed, InstanceLock(), errno_error("lock " + path, code)};
   }
-  return {LockOutcome::kAcquired, InstanceLock(fd)};
+  // Only once we hold it, so a second instance leaves the file as it is. A
+  // lock file others may open is one they may lock, keeping us out.
+  struct stat st {};
+  std::optional<Error> problem;
+  if (::fstat(fd, &st) != 0) {
+    problem = errno_error("stat " + path, errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    problem = common::failure(path + " is not a regular file");
+  } else if ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) {
+    problem = errno_error("chmod " + path, errno);
+  }
+  if (problem) {
+    ::close(fd);
+    return {LockOutcome::kFailed, InstanceLock(), *problem};
+  }
+  return {LockOutcome::kAcquired, InstanceLock(fd), Error{}};
 }
 
 std::optional<std::string> random_bytes(std::size_t count) {
