@@ -10,14 +10,16 @@ inline constexpr std::string_view kLogFileName = "ruvo-gui.log";
 
 // Runs the service until SIGTERM or SIGINT. In order: standard streams on
 // the null device and a session of its own; the single-instance lock in the
-// application-data folder (com.corvanta.desktop); the store; the model
+// application-data folder (com.corvanta.desktop); that folder made 0700;
+// the log; the store; the model
 // configuration (model.json there and the environment); a listening
 // socket on 127.0.0.1 at a free port; a fresh token; and only then the
 // discovery file. On a stop signal it stops serving, removes the discovery
 // file if it is still its own, and returns.
 // Returns the exit code: 0 after a stop, and also when another instance
 // already holds the lock (nothing is touched then); 1 when it could not
-// start, the reason being in the log when the log could be opened.
+// start (a symbolic link at the lock, the log or the store, say), the reason
+// being in the log when the log could be opened.
 int run_service();
 
 }  // namespace ruvo::desktop
