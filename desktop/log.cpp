@@ -19,6 +19,19 @@ void Log::set_rotation_heading(std::string message) {
   heading_ = std::move(message);
 }
 
+common::Result<void> Log::open_file() {
+  if (path_.empty() || file_) return {};
+  auto opened = platform::AppendFile::open(path_);
+  if (!opened) return opened.error();
+  file_ = std::move(opened).value();
+  return {};
+}
+
+common::Result<void> Log::open() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return open_file();
+}
+
 void Log::write(std::string_view message) {
   if (path_.empty()) return;
   std::string line = stamped(message);
@@ -26,13 +39,13 @@ void Log::write(std::string_view message) {
   std::lock_guard<std::mutex> guard(mutex_);
   // Opened on first use, and again after a failed open, so a folder that
   // becomes writable later still gets its log.
-  if (!file_) file_ = platform::AppendFile::open(path_);
-  if (!file_) return;
+  if (!open_file()) return;
   if (file_->size() > 0 && file_->size() + line.size() > max_bytes_) {
     file_.reset();
+    // rename replaces whatever is at ".1", a link included, and never
+    // writes through it.
     platform::rename_file(path_, path_ + ".1");
-    file_ = platform::AppendFile::open(path_);
-    if (!file_) return;
+    if (!open_file()) return;
     if (!heading_.empty()) line.insert(0, stamped(heading_));
   }
   file_->append(line);

@@ -113,21 +113,38 @@ int run_service() {
   if (!folder || !platform::create_folders(*folder)) return 1;
   const std::string lock_path = platform::join_path(*folder, kLockFileName);
   auto lock = platform::try_lock_instance(lock_path);
+  const std::string who = "ruvo-gui " + std::string(kVersion);
   const std::string pid = std::to_string(platform::current_pid());
   if (lock.outcome == platform::LockOutcome::kBusy) {
     // The running instance serves; touch nothing but one line of its log,
     // never rotating it from here (the file is the other instance's).
-    Log(platform::join_path(*folder, kLogFileName), std::numeric_limits<std::uint64_t>::max())
-        .write("another instance holds the lock " + lock_path + "; pid " + pid + " exits with code " +
-               std::to_string(kExitAnotherInstance));
+    Log busy_log(platform::join_path(*folder, kLogFileName), std::numeric_limits<std::uint64_t>::max());
+    if (busy_log.open()) {
+      busy_log.write("another instance holds the lock " + lock_path + "; pid " + pid + " exits with code " +
+                     std::to_string(kExitAnotherInstance));
+    }
     return kExitAnotherInstance;
   }
-  if (lock.outcome != platform::LockOutcome::kAcquired) return 1;
-
   Log log(platform::join_path(*folder, kLogFileName));
-  const std::string who = "ruvo-gui " + std::string(kVersion);
+  if (lock.outcome != platform::LockOutcome::kAcquired) {
+    if (log.open()) log.write(who + ", pid " + pid + ", not starting: " + lock.error.text());
+    return 1;
+  }
+  // Before anything else is made in it. The folder itself may be a link
+  // (to another disk, say): only its owner can put one there, so it is
+  // followed, and the folder it leads to is what becomes private. Links at
+  // the files inside are refused one by one.
+  auto private_folder = platform::make_private_folder(*folder);
+  // A log that cannot be opened (a link there, say) leaves nowhere to say
+  // why; the exit code alone tells.
+  if (!log.open()) return 1;
   log.write(who + " starting, pid " + pid);
   log.set_rotation_heading(who + " running, pid " + pid + " (earlier lines are in " + std::string(kLogFileName) + ".1)");
+  if (!private_folder) {
+    log.write("cannot make the data folder private: " + private_folder.error().text());
+    return 1;
+  }
+  if (*private_folder) log.write("the data folder " + *folder + " was open to others; it is 0700 now");
 
   std::string store_path = platform::join_path(*folder, kStoreFileName);
   auto opened = TermStore::open(store_path, starter_glossary(log));

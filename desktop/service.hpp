@@ -15,7 +15,8 @@ inline constexpr int kExitAnotherInstance = 3;
 
 // Runs the service until SIGTERM or SIGINT. In order: standard streams on
 // the null device and a session of its own; the single-instance lock in the
-// application-data folder (com.corvanta.desktop); the store; the model
+// application-data folder (com.corvanta.desktop); that folder made 0700;
+// the log; the store; the model
 // configuration (model.json there and the environment); a listening
 // socket on 127.0.0.1 at a free port; a fresh token; and only then the
 // discovery file. While serving it keeps the discovery file and the lock
@@ -23,8 +24,9 @@ inline constexpr int kExitAnotherInstance = 3;
 // the discovery file if it is still its own, and returns.
 // Returns the exit code: 0 after a stop; kExitAnotherInstance when another
 // instance already holds the lock (nothing is touched then but one log
-// line) or has taken it over; 1 when it could not start, the reason being
-// in the log when the log could be opened.
+// line) or has taken it over; 1 when it could not start (a symbolic link at
+// the lock, the log or the store, say), the reason being in the log when the
+// log could be opened.
 int run_service();
 
 }  // namespace ruvo::desktop

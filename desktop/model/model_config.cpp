@@ -218,15 +218,27 @@ ModelSetup read_model_setup(const std::optional<std::string>& file_text, const E
 
 ModelSetup load_model_setup(const std::string& folder, Log& log) {
   std::string path = platform::join_path(folder, kModelFileName);
-  if (auto mode = platform::file_mode(path); mode && (*mode & 077u) != 0) {
-    if (auto changed = platform::set_file_mode(path, *mode & 0700u); !changed) {
-      log.write("model.json may be read by others and could not be made private: " + changed.error().text());
-    } else {
+  // The file says where explanations come from and which key goes there:
+  // one that someone else owns or may write is not used at all, and is left
+  // as it is for its owner to check.
+  std::optional<std::string> text;
+  auto read = platform::read_owned_file(path);
+  if (!read) {
+    log.write("model.json not used: " + read.error().text());
+  } else if (const auto& file = *read; file) {
+    if (file->readable_by_others && !file->made_private) {
+      log.write("model.json may be read by others and could not be made private: " +
+                file->made_private.error().text());
+    } else if (file->readable_by_others) {
       log.write("model.json could be read by others; it is owner-only now");
     }
+    text = file->content;
   }
-  auto text = platform::read_file(path);
   ModelSetup setup = read_model_setup(text, [](const std::string& name) { return platform::get_env(name); });
+  if (!read) {
+    setup.problems.insert(setup.problems.begin(),
+                          "model.json 未被采用：它不属于运行本服务的用户、可被他人改写或无法读取（原因见服务日志）");
+  }
   for (const auto& problem : setup.problems) log.write("model configuration: " + problem);
   if (setup.config) {
     log.write("model: " + setup.config->model + " at " + setup.config->base_url +

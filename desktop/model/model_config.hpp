@@ -77,8 +77,10 @@ using EnvLookup = std::function<std::optional<std::string>(const std::string&)>;
 ModelSetup read_model_setup(const std::optional<std::string>& file_text, const EnvLookup& env);
 
 // read_model_setup with `folder`/model.json and the process environment.
-// A model.json that others may read is made owner-only first, as it may hold
-// a key. What was found is logged, never the key.
+// A model.json that is not the running user's own, or that group or others
+// may write, is not used (the environment still is), and the first problem
+// says so; one that others may only read is made owner-only first, as it may
+// hold a key. What was found is logged, never the key.
 ModelSetup load_model_setup(const std::string& folder, Log& log);
 
 // What health reports under "model": {"configured": true, "name", "baseUrl",

@@ -1,6 +1,7 @@
 #include "store/store.hpp"
 
 #include "common/utf8.hpp"
+#include "platform/platform.hpp"
 #include "platform/server.hpp"
 
 #include <sqlite3.h>
@@ -271,6 +272,51 @@ std::string one_line(std::string text) {
   return text;
 }
 
+// What SQLite keeps beside the store: the write-ahead log, its shared-memory
+// index, and the rollback journal of a store not yet in WAL mode.
+constexpr const char* kCompanionSuffixes[] = {"-wal", "-shm", "-journal"};
+
+// Refuses a store any of whose files is a symbolic link, checked with lstat
+// before anything is opened: SQLite would otherwise read and write the
+// link's target. In the service the data folder is 0700 by then, so no one
+// but its owner can put a link there afterwards.
+Result<void> refuse_linked_files(const std::string& path) {
+  std::vector<std::string> files = {path};
+  for (const char* suffix : kCompanionSuffixes) files.push_back(path + suffix);
+  for (const auto& file : files) {
+    if (platform::is_symbolic_link(file)) {
+      return common::failure(file + " is a symbolic link; the store is not opened through one");
+    }
+  }
+  return {};
+}
+
+// The path SQLite is given. SQLITE_OPEN_NOFOLLOW refuses a link anywhere in
+// a path, folders included, so the folder is resolved first: a folder
+// reached through a link (a home or data folder moved to another disk) is
+// its owner's choice, while a link at the store's own file is refused.
+Result<std::string> resolved_store_path(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  auto real = platform::real_path(folder);
+  if (!real) return real.error();
+  return platform::join_path(*real, slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// Once SQLite has opened the store in WAL mode, its -wal and -shm files
+// exist; a crash may have left them from a run with wider modes. Their
+// modes are set by path: a descriptor of ours closed on them would drop the
+// POSIX locks SQLite holds there.
+Result<void> make_companions_private(const std::string& path) {
+  for (const char* suffix : kCompanionSuffixes) {
+    std::string file = path + suffix;
+    auto mode = platform::file_mode(file);
+    if (!mode || *mode == 0600) continue;
+    if (auto made = platform::set_file_mode(file, 0600); !made) return made.error();
+  }
+  return {};
+}
+
 }  // namespace
 
 class TermStore::DamageWatch {
@@ -321,9 +367,13 @@ std::string term_key(std::string_view term) {
 }
 
 Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
+  if (auto refused = refuse_linked_files(path); !refused) return refused.error();
   if (auto made = platform::make_private_file(path); !made) return made.error();
+  auto resolved = resolved_store_path(path);
+  if (!resolved) return resolved.error();
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(resolved->c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) != SQLITE_OK) {
     Error error = sqlite_error(db, "open " + path);
     sqlite3_close(db);
     return error;
@@ -338,6 +388,7 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
     }
   }
   if (auto done = exec(db, "PRAGMA synchronous = FULL"); !done) return done.error();
+  if (auto made = make_companions_private(path); !made) return made.error();
 
   auto version = schema_version(db);
   if (!version) return version.error();

@@ -68,7 +68,9 @@ class TermStore {
  public:
   // Opens the store at `path`, creating it owner-only when missing, in WAL
   // mode with synchronous=FULL, so an answered save survives the process
-  // being killed. A new store gets the current schema and, in the same
+  // being killed. The store and its -wal and -shm files are made 0600; a
+  // symbolic link at the store or at its -wal, -shm or -journal is refused
+  // (links in the folders above are followed). A new store gets the current schema and, in the same
   // transaction, the `seed` entries; an older schema is migrated; a store
   // written by a newer program is refused rather than damaged.
   // An existing file is checked with PRAGMA quick_check: one that fails it

@@ -1,8 +1,8 @@
 // The operating-system calls only the local service (ruvo-gui.exe) makes:
 // its single-instance lock, detaching, private files, sockets and stop
 // signals. Plain functions with no system types in them, like platform.hpp;
-// server_posix.cpp implements them, and no file of the service includes a
-// system header.
+// files_posix.cpp implements the file functions, server_posix.cpp the rest,
+// and no file of the service includes a system header.
 #pragma once
 
 #include "common/result.hpp"
@@ -67,34 +67,76 @@ enum class LockOutcome {
 struct LockResult {
   LockOutcome outcome = LockOutcome::kFailed;
   InstanceLock lock;  // held only with kAcquired
+  Error error;        // why, with kFailed
 };
 
-// Takes an exclusive, non-blocking lock (flock) on the file, creating it if
-// needed. The lock is released when the InstanceLock is destroyed or the
-// process ends, however it ends.
+// Takes an exclusive, non-blocking lock (flock) on the file, creating it
+// owner-only if needed and making an existing one 0600. A symbolic link at
+// the path is refused, never followed. The lock is released when the
+// InstanceLock is destroyed or the process ends, however it ends.
 LockResult try_lock_instance(const std::string& path);
 
 // `count` bytes from the operating system's random generator (getrandom,
 // else /dev/urandom); nothing when neither gives them.
 std::optional<std::string> random_bytes(std::size_t count);
 
+// Unless its comment says otherwise, a file function below never follows a
+// symbolic link at the path it is given (links in the folders above it are
+// followed): a link there is refused with an error that says so, and its
+// target is neither created, written nor changed. They open with O_NOFOLLOW
+// and close-on-exec, and set modes on the descriptor they opened, so nothing
+// can swap the file between a check and the change.
+
 // Writes the content to a temporary file beside `path` with owner-only
 // permissions, flushes it to disk and renames it over `path`, so a reader
-// sees the old file or the whole new one. On failure the temporary file is
-// removed and the error names the step and the file.
+// sees the old file or the whole new one. A link at `path` is replaced, not
+// written through. On failure the temporary file is removed and the error
+// names the step and the file.
 Result<void> write_file_atomically(const std::string& path, std::string_view content);
 
-// Creates the file empty with owner-only permissions if it does not exist,
-// and takes group and other permissions away if it does.
+// Creates the file empty and 0600 if it does not exist, and makes an
+// existing one 0600. Something other than a regular file there is refused.
 Result<void> make_private_file(const std::string& path);
 
-// Sets the permission bits of an existing file (0600, say).
+// Sets the permission bits of an existing file (0600, say) without opening
+// it for reading or writing: closing such a descriptor would drop every
+// POSIX lock the process holds on the file (SQLite's on its -wal and -shm,
+// say). A link at the path is refused.
 Result<void> set_file_mode(const std::string& path, unsigned mode);
 
-// A file kept open for appending. Opening creates it owner-only, or takes
-// group and other permissions away from an existing one. Each append is one
-// write call on a descriptor opened with O_APPEND, so lines from one writer
-// are never interleaved and nothing is reread or reopened per line.
+// Makes the folder 0700 when group or others have any permission on it.
+// Unlike the file functions, this one follows a link at the path: a data
+// folder that is a link to another disk is a choice of its owner. True when
+// it was wider and has been tightened.
+Result<bool> make_private_folder(const std::string& path);
+
+// The path with every symbolic link in it resolved, as realpath gives it.
+Result<std::string> real_path(const std::string& path);
+
+// True when the path itself is a symbolic link (lstat), dangling or not.
+bool is_symbolic_link(const std::string& path);
+
+// A configuration file that only its owner may change, as read_owned_file
+// found it.
+struct OwnedFile {
+  std::string content;
+  bool readable_by_others = false;  // group or others could read it when it was opened
+  Result<void> made_private;        // with readable_by_others: whether their bits are gone now
+};
+
+// Reads a file that decides what the service does (model.json): nothing when
+// it does not exist; an error, without reading it, when it is not a regular
+// file, is not owned by the running user or is writable by group or others,
+// since its owner alone may say what it holds. A link at the path is
+// followed, and what is checked is the file it leads to, on the descriptor
+// that is read. One that group or others may read loses their permissions
+// first, as it may hold a secret; a failure of that is reported, not fatal.
+Result<std::optional<OwnedFile>> read_owned_file(const std::string& path);
+
+// A file kept open for appending. Opening creates it 0600, or makes an
+// existing one 0600. Each append is one write call on a descriptor opened
+// with O_APPEND, so lines from one writer are never interleaved and nothing
+// is reread or reopened per line.
 class AppendFile {
  public:
   AppendFile() = default;
@@ -104,9 +146,9 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile();
 
-  // Opens (or creates) the file; nothing when it cannot be opened or made
-  // private.
-  static std::optional<AppendFile> open(const std::string& path);
+  // Opens (or creates) the file; the error says why it could not be opened
+  // or made private (a symbolic link there, say).
+  static Result<AppendFile> open(const std::string& path);
 
   // Appends all of `bytes`; false on a write failure.
   bool append(std::string_view bytes);
@@ -119,16 +161,19 @@ class AppendFile {
   std::uint64_t size_ = 0;
 };
 
-// Removes the file; true when it is gone afterwards.
+// Removes the file (a link itself, not its target); true when it is gone
+// afterwards.
 bool remove_file(const std::string& path);
 
-// Renames, replacing the target; true on success.
+// Renames, replacing the target (a link there is replaced, not followed);
+// true on success.
 bool rename_file(const std::string& from, const std::string& to);
 
-// Size of the file in bytes, or nothing when it does not exist.
+// Size of the file in bytes, links followed, or nothing when it does not
+// exist.
 std::optional<std::uint64_t> file_size(const std::string& path);
 
-// Permission bits of the file (0600, say), or nothing.
+// Permission bits of the file (0600, say), links followed, or nothing.
 std::optional<unsigned> file_mode(const std::string& path);
 
 // A TCP socket listening on 127.0.0.1 at a port the system chose.

@@ -1,4 +1,6 @@
-// POSIX implementation of server.hpp.
+// POSIX implementation of server.hpp, its file functions aside (those are in
+// files_posix.cpp).
+#include "platform/posix_error.hpp"
 #include "platform/server.hpp"
 
 #include <algorithm>
@@ -20,31 +22,6 @@
 namespace ruvo::platform {
 
 namespace {
-
-// "what: <the system's message>" with its code, which Error::text() adds as
-// " (os error N)".
-Error errno_error(std::string_view what, int code) {
-  return Error{std::string(what) + ": " + std::strerror(code), code};
-}
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-std::string parent_of(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 sigset_t stop_signal_set() {
   sigset_t set;
@@ -108,15 +85,32 @@ bool InstanceLock::is_at(const std::string& path) const {
 }
 
 LockResult try_lock_instance(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return {LockOutcome::kFailed, InstanceLock()};
+  // O_NOFOLLOW: a link put at the path neither creates nor locks its target.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return {LockOutcome::kFailed, InstanceLock(), open_error(path, errno)};
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int code = errno;
     if (code == EINTR) continue;
     ::close(fd);
-    return {code == EWOULDBLOCK ? LockOutcome::kBusy : LockOutcome::kFailed, InstanceLock()};
+    if (code == EWOULDBLOCK) return {LockOutcome::kBusy, InstanceLock(), Error{}};
+    return {LockOutcome::kFailed, InstanceLock(), errno_error("lock " + path, code)};
   }
-  return {LockOutcome::kAcquired, InstanceLock(fd)};
+  // Only once we hold it, so a second instance leaves the file as it is. A
+  // lock file others may open is one they may lock, keeping us out.
+  struct stat st {};
+  std::optional<Error> problem;
+  if (::fstat(fd, &st) != 0) {
+    problem = errno_error("stat " + path, errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    problem = common::failure(path + " is not a regular file");
+  } else if ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) {
+    problem = errno_error("chmod " + path, errno);
+  }
+  if (problem) {
+    ::close(fd);
+    return {LockOutcome::kFailed, InstanceLock(), *problem};
+  }
+  return {LockOutcome::kAcquired, InstanceLock(fd), Error{}};
 }
 
 std::optional<std::string> random_bytes(std::size_t count) {
@@ -145,99 +139,6 @@ std::optional<std::string> random_bytes(std::size_t count) {
   ::close(fd);
   if (filled != count) return std::nullopt;
   return out;
-}
-
-Result<void> write_file_atomically(const std::string& path, std::string_view content) {
-  std::string temp = path + ".tmp-" + std::to_string(::getpid());
-  ::unlink(temp.c_str());  // a leftover of a killed process with our pid
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_error("open " + temp, errno);
-  if (!write_all(fd, content) || ::fsync(fd) != 0) {
-    int code = errno;
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return errno_error("write " + temp, code);
-  }
-  ::close(fd);
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int code = errno;
-    ::unlink(temp.c_str());
-    return errno_error("rename " + temp, code);
-  }
-  // Make the rename itself durable; a failure here loses nothing readers see.
-  int dir_fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
-  return {};
-}
-
-Result<void> make_private_file(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_error("open " + path, errno);
-  int rc = ::fchmod(fd, 0600);
-  int code = errno;
-  ::close(fd);
-  if (rc != 0) return errno_error("chmod " + path, code);
-  return {};
-}
-
-AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
-
-AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    size_ = other.size_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-AppendFile::~AppendFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-std::optional<AppendFile> AppendFile::open(const std::string& path) {
-  AppendFile file;
-  file.fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (file.fd_ < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(file.fd_, &st) != 0) return std::nullopt;
-  if ((st.st_mode & 077) != 0 && ::fchmod(file.fd_, 0600) != 0) return std::nullopt;
-  file.size_ = static_cast<std::uint64_t>(st.st_size);
-  return file;
-}
-
-bool AppendFile::append(std::string_view bytes) {
-  if (fd_ < 0) return false;
-  if (!write_all(fd_, bytes)) return false;
-  size_ += bytes.size();
-  return true;
-}
-
-Result<void> set_file_mode(const std::string& path, unsigned mode) {
-  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return errno_error("chmod " + path, errno);
-  return {};
-}
-
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
-
-bool rename_file(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-std::optional<std::uint64_t> file_size(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<std::uint64_t>(st.st_size);
-}
-
-std::optional<unsigned> file_mode(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<unsigned>(st.st_mode & 07777);
 }
 
 Result<Listener> listen_on_loopback() {

@@ -2,6 +2,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -62,8 +63,37 @@ TEST(LogTest, AppendsToAnExistingFileAndMakesItPrivate) {
   EXPECT_NE(text.find(" new line\n"), std::string::npos) << text;
 }
 
+TEST(LogTest, ALinkAtTheLogIsRefusedAndNothingIsWrittenThroughIt) {
+  for (bool target_exists : {true, false}) {
+    SCOPED_TRACE(target_exists ? "link to a file" : "dangling link");
+    test::TempDir dir;
+    test::OutsideFile outside(target_exists);
+    outside.link_from(dir.file("ruvo-gui.log"));
+    Log log(dir.file("ruvo-gui.log"));
+    auto opened = log.open();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_NE(opened.error().text().find("ruvo-gui.log is a symbolic link, which is not followed"), std::string::npos)
+        << opened.error().text();
+    log.write("a line with nowhere to go");
+    EXPECT_EQ(outside.changes(), "");
+  }
+}
+
+TEST(LogTest, RotationReplacesALinkAtTheOldFileWithoutFollowingIt) {
+  test::TempDir dir;
+  test::OutsideFile outside;
+  outside.link_from(dir.file("ruvo-gui.log.1"));
+  Log log(dir.file("ruvo-gui.log"), 200);
+  ASSERT_TRUE(log.open().ok());
+  for (int i = 0; i < 10; ++i) log.write(std::string(40, 'm') + std::to_string(i));
+  EXPECT_FALSE(platform::is_symbolic_link(log.path() + ".1"));
+  EXPECT_NE(platform::read_file(log.path() + ".1").value_or("").find(std::string(40, 'm')), std::string::npos);
+  EXPECT_EQ(outside.changes(), "");
+}
+
 TEST(LogTest, WithoutAPathNothingIsWritten) {
   Log log;
+  EXPECT_TRUE(log.open().ok());
   log.write("dropped");
   EXPECT_TRUE(log.path().empty());
 }

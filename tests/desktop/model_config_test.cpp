@@ -8,6 +8,8 @@
 
 #include <map>
 
+#include <unistd.h>
+
 namespace ruvo::desktop {
 namespace {
 
@@ -174,6 +176,45 @@ TEST(LoadModelSetupTest, MakesAReadableModelFileOwnerOnlyAndLogsNoKey) {
   std::string logged = platform::read_file(dir.file("gui.log")).value_or("");
   EXPECT_NE(logged.find("model: m at http://127.0.0.1:1/v1, with an API key"), std::string::npos) << logged;
   EXPECT_EQ(logged.find(kKey), std::string::npos) << logged;
+}
+
+// A model.json someone else may write could send explanations, and the
+// key, wherever that someone likes: it is not used, and is left as it is
+// for its owner to check.
+TEST(LoadModelSetupTest, AModelFileOthersMayWriteIsNotUsed) {
+  for (unsigned mode : {0666u, 0620u, 0602u}) {
+    SCOPED_TRACE(testing::Message() << "mode " << std::oct << mode);
+    TempDir dir;
+    std::string path = dir.file("model.json");
+    std::string text = std::string(R"({"baseUrl":"http://127.0.0.1:1/v1","model":"m","apiKey":")") + kKey + "\"}";
+    ASSERT_TRUE(platform::write_file_atomically(path, text).ok());
+    ASSERT_TRUE(platform::set_file_mode(path, mode).ok());
+    Log log(dir.file("gui.log"));
+    auto setup = load_model_setup(dir.path(), log);
+    EXPECT_FALSE(setup.config.has_value());
+    ASSERT_FALSE(setup.problems.empty());
+    EXPECT_EQ(setup.problems.front().rfind("model.json 未被采用", 0), 0u) << setup.problems.front();
+    EXPECT_EQ(model_status(setup)["problem"], setup.problems.front());
+    std::string logged = platform::read_file(dir.file("gui.log")).value_or("");
+    EXPECT_NE(logged.find("model.json not used: " + path + " may be written by group or others"), std::string::npos)
+        << logged;
+    EXPECT_EQ(logged.find(kKey), std::string::npos) << logged;
+    EXPECT_EQ(platform::file_mode(path), mode);
+    EXPECT_EQ(platform::read_file(path), text);
+  }
+}
+
+TEST(LoadModelSetupTest, AModelFileOfAnotherUserIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  TempDir dir;
+  std::string path = dir.file("model.json");
+  ASSERT_TRUE(platform::write_file_atomically(path, R"({"baseUrl":"http://127.0.0.1:1/v1","model":"m"})").ok());
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  Log log(dir.file("gui.log"));
+  auto setup = load_model_setup(dir.path(), log);
+  EXPECT_FALSE(setup.config.has_value());
+  std::string logged = platform::read_file(dir.file("gui.log")).value_or("");
+  EXPECT_NE(logged.find("model.json not used: " + path + " belongs to user 65534"), std::string::npos) << logged;
 }
 
 }  // namespace

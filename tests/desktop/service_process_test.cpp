@@ -6,6 +6,7 @@
 #include "platform/server.hpp"
 #include "support/http.hpp"
 #include "support/local_service.hpp"
+#include "support/outside_file.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -38,14 +39,17 @@ class ServiceProcessTest : public ::testing::Test {
 
   // The standard streams are files of the test folder, so a test can see
   // whether the service let go of them.
-  std::unique_ptr<Child> start() {
-    std::string input = dir_.file("service.in");
+  std::unique_ptr<Child> start() { return start_in(dir_); }
+
+  // The same with `appdata` as the application-data folder.
+  static std::unique_ptr<Child> start_in(const TempDir& appdata) {
+    std::string input = appdata.file("service.in");
     if (!platform::is_regular_file(input)) {
       EXPECT_TRUE(platform::write_file_atomically(input, "").ok());
     }
     return std::make_unique<Child>(gui_program(), std::vector<std::string>{"--service"},
-                                   std::map<std::string, std::string>{{"APPDATA", dir_.path()}},
-                                   Child::Files{.out = dir_.file("service.out"), .err = dir_.file("service.err"),
+                                   std::map<std::string, std::string>{{"APPDATA", appdata.path()}},
+                                   Child::Files{.out = appdata.file("service.out"), .err = appdata.file("service.err"),
                                                 .in = input});
   }
 
@@ -284,6 +288,90 @@ TEST_F(ServiceProcessTest, ADamagedStoreIsReportedByHealthRefusesSavesAndStillAn
   JsonValue lookup = {{"text", "RAG"}};
   EXPECT_EQ(call(info, "POST", "/v1/lookup", &lookup)["hit"], true);
   EXPECT_NE(log_text().find("the store is damaged (SQLite: "), std::string::npos) << log_text();
+}
+
+// A link put in the data folder at one of the service's files, to a file
+// outside it or to nothing: the service does not start, says why in its log
+// (unless the log is the link), and never touches what the link points at.
+TEST_F(ServiceProcessTest, ALinkAtTheLockTheLogOrTheStoreKeepsTheServiceFromStarting) {
+  struct Case {
+    const char* name;
+    bool logged;  // the log is there to say why
+  };
+  const Case cases[] = {
+      {"ruvo-gui.lock", true},
+      {"ruvo-gui.log", false},
+      {"ruvo-terms.sqlite3", true},
+      {"ruvo-terms.sqlite3-wal", true},
+  };
+  for (const auto& c : cases) {
+    for (bool target_exists : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (target_exists ? ", link to a file" : ", dangling link"));
+      TempDir appdata;
+      std::string folder = appdata.file("com.corvanta.desktop");
+      ASSERT_TRUE(platform::create_folders(folder));
+      test::OutsideFile outside(target_exists);
+      outside.link_from(folder + "/" + c.name);
+      auto process = start_in(appdata);
+      EXPECT_EQ(process->wait_exit(kExitLimitMs), 1);
+      EXPECT_FALSE(platform::is_regular_file(folder + "/explain.json"));
+      EXPECT_EQ(outside.changes(), "");
+      std::string log = folder + "/ruvo-gui.log";
+      if (c.logged) {
+        std::string logged = platform::read_file(log).value_or("");
+        EXPECT_NE(logged.find(folder + "/" + c.name + " is a symbolic link"), std::string::npos) << logged;
+      } else {
+        EXPECT_TRUE(platform::is_symbolic_link(log));
+      }
+    }
+  }
+}
+
+// A run killed under a wider umask, or a folder someone opened up: the next
+// start makes the folder 0700 and every file in it 0600 again.
+TEST_F(ServiceProcessTest, WideModesLeftBehindAreTightenedAtStart) {
+  const char* files[] = {"ruvo-gui.lock", "ruvo-gui.log", "ruvo-terms.sqlite3", "ruvo-terms.sqlite3-wal",
+                         "ruvo-terms.sqlite3-shm"};
+  std::string old_token;
+  {
+    auto [process, info] = start_serving();
+    old_token = info.token;
+    process->signal(SIGKILL);
+    EXPECT_EQ(process->wait_exit(kExitLimitMs), 128 + SIGKILL);
+  }
+  for (const char* name : files) ASSERT_TRUE(platform::set_file_mode(data_folder() + "/" + name, 0666).ok()) << name;
+  std::filesystem::permissions(data_folder(), std::filesystem::perms::all);
+  ASSERT_EQ(platform::file_mode(data_folder()), 0777u);
+
+  auto [process, info] = start_serving(old_token);
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+  EXPECT_EQ(platform::file_mode(data_folder()), 0700u);
+  for (const char* name : files) EXPECT_EQ(platform::file_mode(data_folder() + "/" + name), 0600u) << name;
+  std::string logged = platform::read_file(data_folder() + "/ruvo-gui.log").value_or("");
+  EXPECT_NE(logged.find("the data folder " + data_folder() + " was open to others; it is 0700 now"),
+            std::string::npos)
+      << logged;
+}
+
+// The data folder itself may be a link, to another disk say: only its owner
+// can put one there, so it is followed, and the folder it leads to is kept
+// private.
+TEST_F(ServiceProcessTest, ADataFolderThatIsALinkIsFollowed) {
+  TempDir elsewhere;
+  std::string real = elsewhere.file("ruvo-data");
+  ASSERT_TRUE(platform::create_folders(real));
+  std::filesystem::permissions(real, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                         std::filesystem::perms::others_exec);
+  std::filesystem::create_directory_symlink(real, data_folder());
+
+  auto [process, info] = start_serving();
+  JsonValue save = {{"categoryId", "term"}, {"fields", {{"定义", "链接目录里的定义"}}}, {"lang", "zh"}, {"term", "链接词"}};
+  EXPECT_EQ(call(info, "POST", "/v1/save", &save)["ok"], true);
+  EXPECT_TRUE(platform::is_symbolic_link(data_folder()));
+  EXPECT_EQ(platform::file_mode(real), 0700u);
+  EXPECT_EQ(platform::file_mode(real + "/ruvo-terms.sqlite3"), 0600u);
+  EXPECT_TRUE(platform::is_regular_file(real + "/explain.json"));
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "store/store.hpp"
 
 #include "damaged_store.hpp"
+#include "platform/platform.hpp"
 #include "platform/server.hpp"
+#include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace ruvo::desktop {
@@ -141,6 +144,68 @@ TEST(TermStoreTest, SavesSurviveReopeningAndTheFileIsPrivateWalWithSchemaVersion
   auto hit = found(store->find("lora", "zh"));
   ASSERT_TRUE(hit);
   EXPECT_EQ(hit->fields["definition"], "低秩适配");
+}
+
+// A link at the store or at a file SQLite keeps beside it would have SQLite
+// read and write the link's target: the store is not opened.
+TEST(TermStoreTest, ALinkAtTheStoreOrBesideItIsRefusedAndItsTargetKept) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (bool target_exists : {true, false}) {
+      SCOPED_TRACE(std::string("link at terms.sqlite3") + suffix + (target_exists ? " to a file" : ", dangling"));
+      TempDir dir;
+      std::string path = dir.file("terms.sqlite3");
+      test::OutsideFile outside(target_exists);
+      outside.link_from(path + suffix);
+      auto opened = TermStore::open(path, {});
+      ASSERT_FALSE(opened.ok());
+      EXPECT_EQ(opened.error().text(), path + suffix + " is a symbolic link; the store is not opened through one");
+      EXPECT_EQ(outside.changes(), "");
+    }
+  }
+}
+
+// What a crash of a run with a wider umask leaves: the store and its -wal
+// and -shm, not empty, readable and writable by all. (Empty ones SQLite
+// itself sets to the store's mode.) Each open makes them 0600.
+TEST(TermStoreTest, WideFilesACrashLeftBesideTheStoreAreMade0600) {
+  TempDir dir;
+  std::string running = dir.file("running.sqlite3");
+  std::string path = dir.file("terms.sqlite3");
+  {
+    auto store = open_store(running);
+    ASSERT_TRUE(store);
+    saved(*store, draft("LoRA", {{"definition", "低秩适配"}}));
+    // The files as a process killed now would leave them.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::filesystem::copy_file(running + suffix, path + suffix);
+      ASSERT_TRUE(platform::set_file_mode(path + suffix, 0666).ok());
+    }
+  }
+  ASSERT_GT(platform::file_size(path + "-wal").value_or(0), 0u);
+  auto store = open_store(path);
+  ASSERT_TRUE(store);
+  for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(platform::file_mode(path + suffix), 0600u) << suffix;
+  auto hit = found(store->find("lora", "zh"));
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->fields["definition"], "低秩适配");
+}
+
+// SQLITE_OPEN_NOFOLLOW alone would refuse a link anywhere in the path; a
+// folder reached through one is its owner's choice and works.
+TEST(TermStoreTest, OpensInAFolderReachedThroughALink) {
+  TempDir dir;
+  ASSERT_TRUE(platform::create_folders(dir.file("real")));
+  std::filesystem::create_directory_symlink(dir.file("real"), dir.file("link"));
+  {
+    auto store = open_store(dir.file("link/terms.sqlite3"));
+    ASSERT_TRUE(store);
+    saved(*store, draft("RAG", {{"definition", "检索增强生成"}}));
+  }
+  EXPECT_TRUE(platform::is_regular_file(dir.file("real/terms.sqlite3")));
+  EXPECT_FALSE(platform::is_symbolic_link(dir.file("real/terms.sqlite3")));
+  auto store = open_store(dir.file("real/terms.sqlite3"));
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(found(store->find("rag", "zh")));
 }
 
 TEST(TermStoreTest, SeedFillsOnlyANewStore) {
