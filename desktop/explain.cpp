@@ -151,7 +151,9 @@ Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest&
   // text reads as a term only decides how a miss is worded.
   bool auto_candidate = request.mode == "auto" && !has_line_break(request.text) && within_term_length(request.text);
   if (request.mode == "term" || auto_candidate) {
-    auto found = store.find(request.text, request.lang);
+    // One in the language asked for first; else one in another language
+    // rather than none (the reply says its own "lang").
+    auto found = store.find_any(request.text, request.lang);
     if (!found) return store_failure(found.error());
     if (const auto& entry = *found) {
       Reply reply;
@@ -169,7 +171,10 @@ Reply explain(TermStore& store, const ExplainModel& model, const ExplainRequest&
     if (answered && remembers_answer(request)) remember(store, request, reply);
     return reply;
   }
-  return miss(request, explains_as_term(request));
+  const bool as_term = explains_as_term(request);
+  Reply reply = miss(request, as_term);
+  if (as_term) put_miss(store, reply.body, request.text);
+  return reply;
 }
 
 }  // namespace ruvo::desktop

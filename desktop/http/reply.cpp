@@ -1,5 +1,7 @@
 #include "http/reply.hpp"
 
+#include "explain.hpp"
+
 #include "protocol/fields.hpp"
 
 #include <string>
@@ -25,6 +27,13 @@ void put_entry(JsonValue& reply, const TermEntry& entry) {
   }
   reply["fields"] = entry.fields;
   reply["origin"] = entry.source;
+  reply["aliases"] = entry.aliases;
+}
+
+void put_miss(TermStore& store, JsonValue& reply, std::string_view text) {
+  auto suggestions = store.suggest(text);
+  reply["suggestions"] = suggestions ? JsonValue(*suggestions) : JsonValue::array();
+  if (!has_line_break(text) && within_term_length(text)) (void)store.record_miss(text);
 }
 
 Reply store_failure(const common::Error& error) {

@@ -25,6 +25,12 @@ Reply error_reply(int status, std::string_view kind, std::string_view message);
 // ("user", "glossary" or "model").
 void put_entry(JsonValue& reply, const TermEntry& entry);
 
+// What a reply that missed adds: "suggestions", the stored terms the text
+// may have meant (an empty array when none is near). A text that could be a
+// term (one line, not too long) is also counted among the misses; a store
+// that cannot say or count leaves the reply as it is otherwise.
+void put_miss(TermStore& store, JsonValue& reply, std::string_view text);
+
 // The reply for a store failure: status 500, "kind" "store".
 Reply store_failure(const common::Error& error);
 

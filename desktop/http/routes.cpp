@@ -5,6 +5,7 @@
 #include "protocol/fields.hpp"
 #include "protocol/routes.hpp"
 #include "store/fields.hpp"
+#include "store/term_file.hpp"
 
 #include <exception>
 #include <iterator>
@@ -32,6 +33,13 @@ constexpr RouteHandler kHandlers[] = {
 };
 static_assert(std::size(kHandlers) == std::size(protocol::kRoutes), "every route of the contract is answered");
 
+// Routes of the service that ruvo does not call: what the desktop side of
+// the dictionary reads.
+constexpr protocol::Route kMissesRoute{"GET", "/v1/misses", 0};
+constexpr RouteHandler kServiceHandlers[] = {
+    {kMissesRoute, [](ServiceContext& ctx, const JsonValue&) { return handle_misses(ctx); }},
+};
+
 Reply bad_request(std::string_view message) { return error_reply(400, "bad_request", message); }
 
 Reply unauthorized() {
@@ -54,10 +62,13 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
 
   const RouteHandler* route = nullptr;
   bool path_known = false;
-  for (const auto& candidate : kHandlers) {
-    if (candidate.route.path != path) continue;
-    path_known = true;
-    if (candidate.route.method == method) route = &candidate;
+  for (const auto* table : {std::begin(kHandlers), std::begin(kServiceHandlers)}) {
+    const auto* end = table == std::begin(kHandlers) ? std::end(kHandlers) : std::end(kServiceHandlers);
+    for (const auto* candidate = table; candidate != end; ++candidate) {
+      if (candidate->route.path != path) continue;
+      path_known = true;
+      if (candidate->route.method == method) route = candidate;
+    }
   }
   if (!path_known) return error_reply(404, "not_found", "没有这个接口：" + std::string(path));
   if (route == nullptr) {
@@ -124,7 +135,10 @@ Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
   reply.body["ok"] = true;
   reply.body["hit"] = false;
   const auto& query = text->get_ref<const std::string&>();
-  if (common::is_blank(query)) return reply;
+  if (common::is_blank(query)) {
+    reply.body["suggestions"] = JsonValue::array();
+    return reply;
+  }
 
   // Lookup names no language: a Chinese entry comes first, as the glossary
   // and ruvo's default language are Chinese.
@@ -133,7 +147,22 @@ Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
   if (const auto& entry = *found) {
     reply.body["hit"] = true;
     put_entry(reply.body, *entry);
+    return reply;
   }
+  put_miss(ctx.store, reply.body, query);
+  return reply;
+}
+
+Reply handle_misses(ServiceContext& ctx) {
+  auto misses = ctx.store.misses(kMaxMisses);
+  if (!misses) return store_failure(misses.error());
+  Reply reply;
+  reply.body["ok"] = true;
+  JsonValue list = JsonValue::array();
+  for (const auto& miss : *misses) {
+    list.push_back(JsonValue{{"text", miss.text}, {"count", miss.count}, {"lastAt", utc_timestamp(miss.last_at)}});
+  }
+  reply.body["misses"] = std::move(list);
   return reply;
 }
 
@@ -169,6 +198,12 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
     auto normalized = normalize_fields(*fields);
     if (!normalized) return bad_request(normalized.error().message);
     draft.fields = std::move(normalized).value();
+  }
+
+  if (auto aliases = body.find("aliases"); aliases != body.end()) {
+    auto normalized = normalize_aliases(*aliases, draft.term);
+    if (!normalized) return bad_request(normalized.error().message);
+    draft.aliases = std::move(normalized).value();
   }
 
   auto saved = ctx.store.save(draft);

@@ -49,5 +49,8 @@ Reply handle_health(ServiceContext& ctx);
 Reply handle_lookup(ServiceContext& ctx, const JsonValue& body);
 Reply handle_save(ServiceContext& ctx, const JsonValue& body);
 Reply handle_explain(ServiceContext& ctx, const JsonValue& body);
+// {"ok": true, "misses": [{"text", "count", "lastAt"}]}: what was looked up
+// in vain, most frequent first.
+Reply handle_misses(ServiceContext& ctx);
 
 }  // namespace ruvo::desktop

@@ -46,13 +46,24 @@ common::Result<std::vector<TermDraft>> parse_glossary(std::string_view json_text
     if (has_line_break(draft.term) || !within_term_length(draft.term)) {
       return failure(where + ": term too long or on several lines");
     }
-    if (!keys.insert(term_key(draft.term)).second) return failure(where + ": " + draft.term + " given twice");
+    // Only our own file is checked here, at every start: a plain key will do,
+    // and the full one would load the Chinese conversion before it is needed.
+    if (!keys.insert(common::ascii_lower(draft.term)).second) return failure(where + ": " + draft.term + " given twice");
     for (const auto& field : protocol::FIELD_LABELS) {
       std::string key(field.key);
       if (!is_text(item, key.c_str())) return failure(where + " (" + draft.term + "): needs \"" + key + "\"");
     }
+    if (auto aliases = item.find("aliases"); aliases != item.end()) {
+      if (!aliases->is_array()) return failure(where + " (" + draft.term + "): \"aliases\" must be an array");
+      std::vector<std::string> names;
+      for (const auto& alias : *aliases) {
+        if (!alias.is_string()) return failure(where + " (" + draft.term + "): an alias must be a string");
+        names.push_back(alias.get<std::string>());
+      }
+      draft.aliases = std::move(names);
+    }
     for (const auto& [key, value] : item.items()) {
-      if (key == "term") continue;
+      if (key == "term" || key == "aliases") continue;
       if (!value.is_string()) return failure(where + " (" + draft.term + "): \"" + key + "\" must be a string");
       draft.fields[key] = value;
     }

@@ -1,12 +1,15 @@
 #include "store/store.hpp"
 
 #include "common/utf8.hpp"
+#include "store/match_key.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
 
 #include <sqlite3.h>
 
 #include <iterator>
+#include <map>
+#include <set>
 #include <utility>
 
 namespace ruvo::desktop {
@@ -35,6 +38,17 @@ constexpr Migration kMigrations[] = {
     // Who wrote each entry, so a remembered model answer is told apart from
     // what a person saved.
     {2, "ALTER TABLE terms ADD COLUMN source TEXT NOT NULL DEFAULT 'user';"},
+    // Other names of an entry, found by their keys; the texts looked up in
+    // vain; and the order of the most recently updated. The term keys are
+    // then made anew in C++ (rekey_terms): they fold more than they did.
+    {3,
+     "ALTER TABLE terms ADD COLUMN aliases TEXT NOT NULL DEFAULT '[]';"
+     "CREATE TABLE term_aliases (alias_key TEXT NOT NULL, term_id INTEGER NOT NULL,"
+     " PRIMARY KEY (alias_key, term_id)) WITHOUT ROWID;"
+     "CREATE INDEX term_aliases_by_term ON term_aliases (term_id);"
+     "CREATE TABLE misses (text_key TEXT PRIMARY KEY, text TEXT NOT NULL, count INTEGER NOT NULL,"
+     " last_at INTEGER NOT NULL);"
+     "CREATE INDEX terms_by_update ON terms (updated_at DESC, id DESC);"},
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
@@ -130,11 +144,55 @@ JsonValue merge_fields(JsonValue stored, const JsonValue& given) {
   return stored;
 }
 
-constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields, source FROM terms ";
+constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields, source, aliases FROM terms ";
+
+// Stored aliases as a list of strings; a damaged value reads as none.
+std::vector<std::string> read_aliases(const std::string& text) {
+  std::vector<std::string> out;
+  auto parsed = common::parse_json(text);
+  if (!parsed || !parsed->is_array()) return out;
+  for (const auto& alias : *parsed) {
+    if (alias.is_string()) out.push_back(alias.get<std::string>());
+  }
+  return out;
+}
 
 TermEntry entry_from_row(const Statement& st) {
   return TermEntry{std::to_string(st.integer(0)), st.text(1), st.text(2), st.text(3), read_fields(st.text(4)),
-                   st.text(5)};
+                   st.text(5), read_aliases(st.text(6))};
+}
+
+// Replaces the entry's aliases, column and keys, inside a transaction the
+// caller has begun.
+Result<void> write_aliases(sqlite3* db, std::int64_t id, const std::vector<std::string>& aliases) {
+  Statement column(db, "UPDATE terms SET aliases = ?1 WHERE id = ?2");
+  Statement clear(db, "DELETE FROM term_aliases WHERE term_id = ?1");
+  if (!column.ok() || !clear.ok()) return sqlite_error(db, "prepare aliases");
+  column.bind(1, common::to_compact(JsonValue(aliases)));
+  column.bind(2, id);
+  if (column.step() != SQLITE_DONE) return sqlite_error(db, "aliases");
+  clear.bind(1, id);
+  if (clear.step() != SQLITE_DONE) return sqlite_error(db, "aliases");
+  for (const auto& alias : aliases) {
+    Statement one(db, "INSERT OR IGNORE INTO term_aliases (alias_key, term_id) VALUES (?1, ?2)");
+    one.bind(1, term_key(alias));
+    one.bind(2, id);
+    if (one.step() != SQLITE_DONE) return sqlite_error(db, "aliases");
+  }
+  return {};
+}
+
+// A saved name is no longer missing.
+Result<void> forget_misses(sqlite3* db, const TermEntry& entry) {
+  std::vector<std::string> names = entry.aliases;
+  names.push_back(entry.term);
+  for (const auto& name : names) {
+    Statement forget(db, "DELETE FROM misses WHERE text_key = ?1");
+    if (!forget.ok()) return sqlite_error(db, "prepare misses");
+    forget.bind(1, term_key(name));
+    if (forget.step() != SQLITE_DONE) return sqlite_error(db, "misses");
+  }
+  return {};
 }
 
 Result<std::optional<TermEntry>> select_one(sqlite3* db, Statement st, std::string_view key,
@@ -152,22 +210,23 @@ Result<std::optional<TermEntry>> select_one(sqlite3* db, Statement st, std::stri
 struct Existing {
   std::int64_t id = 0;
   std::string fields;
+  std::string aliases;
 };
 
 Result<std::optional<Existing>> find_existing(sqlite3* db, const TermDraft& draft) {
-  Statement find(db, "SELECT id, fields FROM terms WHERE term_key = ?1 AND lang = ?2");
+  Statement find(db, "SELECT id, fields, aliases FROM terms WHERE term_key = ?1 AND lang = ?2");
   if (!find.ok()) return sqlite_error(db, "prepare save");
   find.bind(1, term_key(draft.term));
   find.bind(2, draft.lang);
   int rc = find.step();
   if (rc == SQLITE_DONE) return std::optional<Existing>();
   if (rc != SQLITE_ROW) return sqlite_error(db, "save");
-  return std::optional<Existing>(Existing{find.integer(0), find.text(1)});
+  return std::optional<Existing>(Existing{find.integer(0), find.text(1), find.text(2)});
 }
 
 Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   TermEntry entry{{}, draft.term, draft.lang, draft.category_id, merge_fields(JsonValue::object(), draft.fields),
-                  draft.source};
+                  draft.source, draft.aliases.value_or(std::vector<std::string>{})};
   Statement insert(db,
                    "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source) "
                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7)");
@@ -180,7 +239,12 @@ Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   insert.bind(6, platform::unix_seconds());
   insert.bind(7, entry.source);
   if (insert.step() != SQLITE_DONE) return sqlite_error(db, "insert");
-  entry.id = std::to_string(sqlite3_last_insert_rowid(db));
+  const std::int64_t id = sqlite3_last_insert_rowid(db);
+  entry.id = std::to_string(id);
+  if (!entry.aliases.empty()) {
+    if (auto written = write_aliases(db, id, entry.aliases); !written) return written.error();
+  }
+  if (auto forgotten = forget_misses(db, entry); !forgotten) return forgotten.error();
   return entry;
 }
 
@@ -192,7 +256,8 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   if (!found) return insert_entry(db, draft);
 
   TermEntry entry{std::to_string(found->id), draft.term, draft.lang, draft.category_id,
-                  merge_fields(read_fields(found->fields), draft.fields), draft.source};
+                  merge_fields(read_fields(found->fields), draft.fields), draft.source,
+                  draft.aliases ? *draft.aliases : read_aliases(found->aliases)};
   Statement update(db,
                    "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4, source = ?5 "
                    "WHERE id = ?6");
@@ -204,6 +269,10 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   update.bind(5, entry.source);
   update.bind(6, found->id);
   if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
+  if (draft.aliases) {
+    if (auto written = write_aliases(db, found->id, *draft.aliases); !written) return written.error();
+  }
+  if (auto forgotten = forget_misses(db, entry); !forgotten) return forgotten.error();
   return entry;
 }
 
@@ -235,6 +304,106 @@ auto in_transaction(sqlite3* db, Work work) -> decltype(work()) {
   return result;
 }
 
+// Gives every entry the key of today's match_key, inside the migration's
+// transaction. Entries whose keys now coincide in one language ("ＲＡＧ" and
+// "RAG" saved apart before) become one: the one updated last keeps its
+// spelling and wins field by field, the fields only the other had stay, the
+// other's spelling becomes an alias, and the earlier id and creation time
+// survive. Nothing stored is dropped.
+Result<void> rekey_terms(sqlite3* db) {
+  struct Row {
+    std::int64_t id;
+    std::string term, lang, fields, aliases, source;
+    std::int64_t created_at, updated_at;
+  };
+  std::vector<Row> rows;
+  {
+    Statement all(db,
+                  "SELECT id, term, lang, fields, aliases, source, created_at, updated_at FROM terms "
+                  "ORDER BY updated_at, id");
+    if (!all.ok()) return sqlite_error(db, "prepare rekey");
+    int rc;
+    while ((rc = all.step()) == SQLITE_ROW) {
+      rows.push_back(Row{all.integer(0), all.text(1), all.text(2), all.text(3), all.text(4), all.text(5),
+                         all.integer(6), all.integer(7)});
+    }
+    if (rc != SQLITE_DONE) return sqlite_error(db, "rekey");
+  }
+  // Keys unique for the moment, so no new key meets an old one on its way.
+  if (auto done = exec(db, "UPDATE terms SET term_key = char(1) || id"); !done) return done;
+
+  struct Kept {
+    std::size_t row;
+    JsonValue fields;
+    std::vector<std::string> aliases;
+  };
+  std::map<std::pair<std::string, std::string>, Kept> kept;
+  std::vector<std::int64_t> merged_away;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    auto [at, fresh] = kept.try_emplace({term_key(row.term), row.lang},
+                                        Kept{i, read_fields(row.fields), read_aliases(row.aliases)});
+    if (fresh) continue;
+    // `row` is the later one: it wins.
+    Kept& first = at->second;
+    const Row& earlier = rows[first.row];
+    first.fields = merge_fields(std::move(first.fields), read_fields(row.fields));
+    std::vector<std::string> aliases = read_aliases(row.aliases);
+    for (const auto& alias : first.aliases) aliases.push_back(alias);
+    aliases.push_back(earlier.term);
+    first.aliases = std::move(aliases);
+    merged_away.push_back(row.id);
+    rows[first.row].term = row.term;
+    rows[first.row].source = row.source;
+    rows[first.row].updated_at = row.updated_at;
+  }
+  for (std::int64_t id : merged_away) {
+    Statement drop(db, "DELETE FROM terms WHERE id = ?1");
+    drop.bind(1, id);
+    if (!drop.ok() || drop.step() != SQLITE_DONE) return sqlite_error(db, "rekey");
+  }
+  for (auto& [key, entry] : kept) {
+    const Row& row = rows[entry.row];
+    Statement update(db,
+                     "UPDATE terms SET term_key = ?1, term = ?2, fields = ?3, source = ?4, updated_at = ?5 "
+                     "WHERE id = ?6");
+    if (!update.ok()) return sqlite_error(db, "prepare rekey");
+    update.bind(1, key.first);
+    update.bind(2, row.term);
+    update.bind(3, common::to_compact(entry.fields));
+    update.bind(4, row.source);
+    update.bind(5, row.updated_at);
+    update.bind(6, row.id);
+    if (update.step() != SQLITE_DONE) return sqlite_error(db, "rekey");
+    // Aliases that now fold to the term itself, or to each other, go.
+    std::vector<std::string> aliases;
+    std::set<std::string> keys{key.first};
+    for (const auto& alias : entry.aliases) {
+      if (keys.insert(term_key(alias)).second) aliases.push_back(alias);
+    }
+    if (auto written = write_aliases(db, row.id, aliases); !written) return written;
+  }
+  return {};
+}
+
+// The starter glossary's aliases for the glossary entries of an older store
+// that have none yet: what a new store is seeded with, given to old ones.
+Result<void> add_glossary_aliases(sqlite3* db, const std::vector<TermDraft>& seed) {
+  for (const auto& draft : seed) {
+    if (!draft.aliases || draft.aliases->empty()) continue;
+    Statement find(db, "SELECT id FROM terms WHERE term_key = ?1 AND lang = ?2 AND source = ?3 AND aliases = '[]'");
+    if (!find.ok()) return sqlite_error(db, "prepare glossary aliases");
+    find.bind(1, term_key(draft.term));
+    find.bind(2, draft.lang);
+    find.bind(3, kSourceGlossary);
+    int rc = find.step();
+    if (rc == SQLITE_DONE) continue;
+    if (rc != SQLITE_ROW) return sqlite_error(db, "glossary aliases");
+    if (auto written = write_aliases(db, find.integer(0), *draft.aliases); !written) return written;
+  }
+  return {};
+}
+
 Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
   if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) return begun;
   auto fail = [db](const Error& error) {
@@ -247,6 +416,10 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
   for (const auto& step : kMigrations) {
     if (step.to_version <= from) continue;
     if (auto done = exec(db, step.sql); !done) return fail(done.error());
+  }
+  if (from > 0 && from < 3) {
+    if (auto done = rekey_terms(db); !done) return fail(done.error());
+    if (auto done = add_glossary_aliases(db, seed); !done) return fail(done.error());
   }
   if (from == 0) {
     for (const auto& draft : seed) {
@@ -358,13 +531,7 @@ std::string TermStore::damage_detail() {
   return damage_detail_;
 }
 
-std::string term_key(std::string_view term) {
-  std::string key(common::trim_unicode_space(term));
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
-}
+std::string term_key(std::string_view term) { return match_key(term); }
 
 Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
   if (auto refused = refuse_linked_files(path); !refused) return refused.error();
@@ -436,7 +603,14 @@ Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::str
   std::lock_guard<std::mutex> guard(mutex_);
   DamageWatch watch(*this);
   static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
-  return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), lang);
+  static const std::string by_alias =
+      std::string(kSelectColumns) +
+      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND lang = ?2 "
+      "ORDER BY updated_at DESC, id DESC LIMIT 1";
+  const std::string key = term_key(term);
+  auto found = select_one(db_, Statement(kept_statement(sql.c_str())), key, lang);
+  if (!found || *found) return found;
+  return select_one(db_, Statement(kept_statement(by_alias.c_str())), key, lang);
 }
 
 Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std::string_view preferred_lang) {
@@ -444,21 +618,165 @@ Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std:
   DamageWatch watch(*this);
   static const std::string sql =
       std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
-  return select_one(db_, Statement(kept_statement(sql.c_str())), term_key(term), preferred_lang);
+  static const std::string by_alias = std::string(kSelectColumns) +
+                                      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) "
+                                      "ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+  const std::string key = term_key(term);
+  auto found = select_one(db_, Statement(kept_statement(sql.c_str())), key, preferred_lang);
+  if (!found || *found) return found;
+  return select_one(db_, Statement(kept_statement(by_alias.c_str())), key, preferred_lang);
 }
 
 Result<TermEntry> TermStore::save(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
-  return in_transaction(db_, [&] { return save_in_transaction(db_, draft); });
+  auto saved = in_transaction(db_, [&] { return save_in_transaction(db_, draft); });
+  if (saved) remember_names(*saved);
+  return saved;
 }
 
 Result<std::optional<TermEntry>> TermStore::save_if_absent(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
-  return in_transaction(db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
+  auto saved = in_transaction(db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
+  if (saved && *saved) remember_names(**saved);
+  return saved;
+}
+
+void TermStore::remember_names(const TermEntry& entry) {
+  if (!latin_) return;
+  const std::int64_t id = std::stoll(entry.id);
+  latin_->forget(id);
+  latin_->add(id, term_key(entry.term));
+  for (const auto& alias : entry.aliases) latin_->add(id, term_key(alias));
+  // Our own writes do not move data_version; only other connections' do.
+}
+
+Result<void> TermStore::load_latin_names() {
+  Statement version(kept_statement("PRAGMA data_version"));
+  if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(db_, "PRAGMA data_version");
+  const std::int64_t now = version.integer(0);
+  if (latin_ && now == latin_data_version_) return {};
+  auto names = std::make_unique<LatinNames>();
+  Statement all(db_, "SELECT id, term_key FROM terms UNION ALL SELECT term_id, alias_key FROM term_aliases");
+  if (!all.ok()) return sqlite_error(db_, "prepare names");
+  int rc;
+  while ((rc = all.step()) == SQLITE_ROW) names->add(all.integer(0), all.text(1));
+  if (rc != SQLITE_DONE) return sqlite_error(db_, "names");
+  latin_ = std::move(names);
+  latin_data_version_ = now;
+  return {};
+}
+
+Result<std::vector<std::string>> TermStore::suggest(std::string_view text, std::size_t limit) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
+  const std::string key = term_key(text);
+  std::vector<std::string> out;
+  if (key.empty() || limit == 0) return out;
+  std::vector<NearName> near;
+  auto consider = [&](std::int64_t id, const std::string& name) {
+    Nearness n = nearness(key, name);
+    if (n.tier >= 0) near.push_back(NearName{id, name, n});
+  };
+
+  // Names the text begins: a range of the key indexes. Past every UTF-8
+  // sequence, so the range holds exactly the keys that start with `key`.
+  const std::string past = key + "\xF4\x90\x80\x80";
+  for (const char* sql : {"SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 "
+                          "ORDER BY length(term_key) LIMIT 50",
+                          "SELECT term_id, alias_key FROM term_aliases WHERE alias_key > ?1 AND alias_key < ?2 "
+                          "ORDER BY length(alias_key) LIMIT 50"}) {
+    Statement prefix(kept_statement(sql));
+    if (!prefix.ok()) return sqlite_error(db_, "prepare suggestions");
+    prefix.bind(1, key);
+    prefix.bind(2, past);
+    int rc;
+    while ((rc = prefix.step()) == SQLITE_ROW) consider(prefix.integer(0), prefix.text(1));
+    if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
+  }
+
+  if (is_short_latin(key)) {
+    if (auto loaded = load_latin_names(); !loaded) return loaded.error();
+    for (auto& name : latin_->near(key)) near.push_back(std::move(name));
+  } else {
+    // Names sharing characters with the text: those holding its rarest
+    // characters are found by reading the keys, up to a bound.
+    std::set<std::string> characters;
+    for (std::size_t pos = 0; pos < key.size();) {
+      auto step = common::decode_utf8(key, pos);
+      if (step.valid && step.scalar >= 0x80 && !common::is_unicode_space(step.scalar)) {
+        characters.insert(key.substr(pos, step.length));
+      }
+      pos += step.length;
+    }
+    for (const auto& character : characters) {
+      for (const char* sql : {"SELECT id, term_key FROM terms WHERE instr(term_key, ?1) > 0 LIMIT 200",
+                              "SELECT term_id, alias_key FROM term_aliases WHERE instr(alias_key, ?1) > 0 LIMIT 200"}) {
+        Statement sharing(kept_statement(sql));
+        if (!sharing.ok()) return sqlite_error(db_, "prepare suggestions");
+        sharing.bind(1, character);
+        int rc;
+        while ((rc = sharing.step()) == SQLITE_ROW) consider(sharing.integer(0), sharing.text(1));
+        if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
+      }
+    }
+  }
+
+  for (const auto& name : best_names(std::move(near), limit)) {
+    Statement term(kept_statement("SELECT term FROM terms WHERE id = ?1"));
+    if (!term.ok()) return sqlite_error(db_, "prepare suggestions");
+    term.bind(1, name.id);
+    int rc = term.step();
+    if (rc == SQLITE_ROW) {
+      std::string spelling = term.text(0);
+      bool seen = false;
+      for (const auto& given : out) seen = seen || given == spelling;
+      if (!seen) out.push_back(std::move(spelling));
+    } else if (rc != SQLITE_DONE) {
+      return sqlite_error(db_, "suggestions");
+    }
+  }
+  return out;
+}
+
+Result<void> TermStore::record_miss(std::string_view text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  DamageWatch watch(*this);
+  const std::string key = term_key(text);
+  if (key.empty()) return {};
+  return in_transaction(db_, [&]() -> Result<void> {
+    Statement upsert(kept_statement(
+        "INSERT INTO misses (text_key, text, count, last_at) VALUES (?1, ?2, 1, ?3) "
+        "ON CONFLICT (text_key) DO UPDATE SET count = count + 1, text = excluded.text, last_at = excluded.last_at"));
+    if (!upsert.ok()) return sqlite_error(db_, "prepare miss");
+    upsert.bind(1, key);
+    upsert.bind(2, common::trim_unicode_space(text));
+    upsert.bind(3, platform::unix_seconds());
+    if (upsert.step() != SQLITE_DONE) return sqlite_error(db_, "miss");
+    static const std::string prune = "DELETE FROM misses WHERE text_key IN (SELECT text_key FROM misses "
+                                     "ORDER BY last_at DESC, rowid DESC LIMIT -1 OFFSET " +
+                                     std::to_string(kMaxMisses) + ")";
+    Statement trim(kept_statement(prune.c_str()));
+    if (!trim.ok() || trim.step() != SQLITE_DONE) return sqlite_error(db_, "miss");
+    return {};
+  });
+}
+
+Result<std::vector<Miss>> TermStore::misses(int limit) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
+  Statement list(kept_statement("SELECT text, count, last_at FROM misses ORDER BY count DESC, last_at DESC LIMIT ?1"));
+  if (!list.ok()) return sqlite_error(db_, "prepare misses");
+  list.bind(1, static_cast<std::int64_t>(limit));
+  std::vector<Miss> out;
+  int rc;
+  while ((rc = list.step()) == SQLITE_ROW) out.push_back(Miss{list.text(0), list.integer(1), list.integer(2)});
+  if (rc != SQLITE_DONE) return sqlite_error(db_, "misses");
+  return out;
 }
 
 }  // namespace ruvo::desktop

@@ -3,6 +3,7 @@
 
 #include "common/json.hpp"
 #include "common/result.hpp"
+#include "store/suggest.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -26,7 +27,7 @@ using common::Result;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 2;
+inline constexpr int kStoreSchemaVersion = 3;
 
 // Who wrote an entry: a person through a save request, the starter glossary,
 // or a language model whose answer was remembered. Entries of a store older
@@ -42,6 +43,8 @@ struct TermDraft {
   std::string category_id;  // "term" from ruvo
   JsonValue fields = JsonValue::object();  // string members; a blank one removes that field
   std::string source = std::string(kSourceUser);  // one of the kSource… values
+  // Other names that find the entry; nothing keeps those stored.
+  std::optional<std::vector<std::string>> aliases;
 };
 
 // A stored term.
@@ -52,11 +55,21 @@ struct TermEntry {
   std::string category_id;
   JsonValue fields = JsonValue::object();  // non-blank string members only
   std::string source = std::string(kSourceUser);  // who wrote it last
+  std::vector<std::string> aliases;
 };
 
-// The key terms are compared by: Unicode white space trimmed at both ends and
-// ASCII letters lower-cased ("  RAG\t" and "rag" share a key; other letters
-// are left as they are).
+// A text looked up or explained that the store did not hold.
+struct Miss {
+  std::string text;     // as most recently typed
+  std::int64_t count = 0;
+  std::int64_t last_at = 0;  // seconds since 1970
+};
+
+// The misses kept: the most recent this many texts.
+inline constexpr int kMaxMisses = 1000;
+
+// The key terms and aliases are compared by: match_key (match_key.hpp), so
+// "ＲＡＧ", " rag " and "RAG" share one, and so do 數據庫 and 数据库.
 std::string term_key(std::string_view term);
 
 // The error a save gets from a store that SQLite has reported damaged.
@@ -84,17 +97,33 @@ class TermStore {
   // Number of stored entries.
   Result<std::int64_t> count();
 
-  // The entry whose term has the same key in exactly this language.
+  // The entry whose term has the same key in exactly this language, else
+  // one that has it among its aliases.
   Result<std::optional<TermEntry>> find(std::string_view term, std::string_view lang);
 
   // The entry whose term has the same key in any language, one in
-  // `preferred_lang` first, else the most recently updated one.
+  // `preferred_lang` first, else the most recently updated one; failing
+  // that, the same among entries that have it as an alias.
   Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
+
+  // Up to `limit` stored terms a missed text may have meant, best first:
+  // names (terms and aliases) the text begins, then short Latin names a
+  // few edits away, then names sharing most of a Chinese text's characters.
+  // Empty when nothing is near.
+  Result<std::vector<std::string>> suggest(std::string_view text, std::size_t limit = 5);
+
+  // Counts a text the store did not hold (by its key; the spelling kept is
+  // the latest), keeping the kMaxMisses most recent texts.
+  Result<void> record_miss(std::string_view text);
+
+  // The misses, most frequent first, then the most recent.
+  Result<std::vector<Miss>> misses(int limit);
 
   // Stores the draft in one transaction: a new entry for a new (key, lang),
   // else the given fields replace those of the same name, a blank one removes
   // its field, the others stay, and the term takes the spelling just given.
-  // The entry takes the draft's source. Returns the entry as stored. Safe to
+  // Aliases given replace the stored ones. The entry takes the draft's
+  // source, and the misses of its names are forgotten. Returns the entry as stored. Safe to
   // call from several threads.
   Result<TermEntry> save(const TermDraft& draft);
 
@@ -127,6 +156,11 @@ class TermStore {
   void mark_damaged(const std::string& detail);
 
   explicit TermStore(sqlite3* db) : db_(db) {}
+  // Keeps the in-memory names in step with a save of ours. mutex_ held.
+  void remember_names(const TermEntry& entry);
+  // Loads the short Latin names, or loads them again when another
+  // connection wrote the file since. mutex_ held.
+  Result<void> load_latin_names();
   // The prepared statement for `sql`, kept for the store's life: the reads
   // run on every request, and preparing them each time cost more than
   // running them. Call with mutex_ held; nothing when it cannot be prepared.
@@ -136,6 +170,10 @@ class TermStore {
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*, std::less<>> kept_;
   std::atomic<bool> damaged_{false};
+  // The short Latin names, for suggestions: loaded on the first miss,
+  // reloaded when another connection has written the file since.
+  std::unique_ptr<LatinNames> latin_;
+  std::int64_t latin_data_version_ = -1;
   std::string damage_detail_;  // guarded by mutex_
 };
 
