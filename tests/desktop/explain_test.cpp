@@ -119,6 +119,14 @@ TEST_F(ExplainTest, AutoModeFindsAStoredTermEvenWhenItReadsAsASentence) {
   EXPECT_FALSE(reply.body.contains("kind")) << reply.body.dump();
 }
 
+TEST_F(ExplainTest, ATermStoredInAnotherLanguageIsAnsweredInItsOwn) {
+  Reply reply = explain(*store_, {}, request("RAG", "auto", false, "en"));
+  EXPECT_EQ(reply.body["ok"], true);
+  EXPECT_EQ(reply.body["source"], "local");
+  EXPECT_EQ(reply.body["lang"], "zh");
+  EXPECT_EQ(reply.body["term"], "RAG");
+}
+
 TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
   struct Case {
     std::string text;
@@ -131,7 +139,7 @@ TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
   const Case cases[] = {
       {"LLM", "auto", false, "zh", "cloud_not_allowed", "词库里没有「LLM」，而这次不允许调用模型"},
       {"LLM", "term", true, "zh", "no_model", "词库里没有「LLM」，可还没有配置模型"},
-      {"RAG", "auto", false, "en", "cloud_not_allowed", "词库里没有「RAG」的英文解释，而这次不允许调用模型"},
+      {"LLM", "auto", false, "en", "cloud_not_allowed", "词库里没有「LLM」的英文解释，而这次不允许调用模型"},
       // A passage is never answered from the store, even when it is a stored term.
       {"RAG", "passage", false, "zh", "cloud_not_allowed",
        "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型"},
@@ -142,6 +150,9 @@ TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
   for (const auto& c : cases) {
     Reply reply = explain(*store_, {}, request(c.text, c.mode, c.allow_cloud, c.lang));
     EXPECT_EQ(reply.body["ok"], false) << c.text;
+    EXPECT_EQ(reply.body.contains("suggestions"), c.mode != "passage" && c.text.find('\n') == std::string::npos &&
+                                                      c.text.find(' ') == std::string::npos)
+        << c.text;
     EXPECT_EQ(reply.body["kind"], "miss") << c.text;
     EXPECT_EQ(reply.body["reason"], c.reason) << c.text;
     EXPECT_EQ(reply.body["message"], c.message) << c.text;

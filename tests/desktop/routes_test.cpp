@@ -116,10 +116,42 @@ TEST_F(RoutesTest, SaveThenLookupRoundTripsTheFields) {
     EXPECT_FALSE(hit.body.contains("example"));
     EXPECT_EQ(hit.body["fields"]["来源"], "论文");
   }
-  for (const char* query : {"RAGs", "", "   "}) {
+  // A miss says what the text may have meant.
+  const std::pair<const char*, JsonValue> misses[] = {
+      {"RAGs", JsonValue::array({"RAG"})}, {"", JsonValue::array()}, {"   ", JsonValue::array()}};
+  for (const auto& [query, suggestions] : misses) {
     Reply miss = post("/v1/lookup", {{"text", query}});
-    EXPECT_EQ(miss.body, JsonValue({{"hit", false}, {"ok", true}})) << query;
+    EXPECT_EQ(miss.body, JsonValue({{"hit", false}, {"ok", true}, {"suggestions", suggestions}})) << query;
   }
+}
+
+TEST_F(RoutesTest, AliasesAreSavedFoundAndChecked) {
+  Reply saved = post("/v1/save", {{"term", "Prompt"}, {"fields", {{"definition", "给模型的话"}}},
+                                  {"aliases", JsonValue::array({"提示词", " 提示詞 ", "prompt"})}});
+  ASSERT_EQ(saved.status, 200) << saved.body.dump();
+  EXPECT_EQ(saved.body["aliases"], JsonValue::array({"提示词"}));  // one per key, the term itself dropped
+  Reply hit = post("/v1/lookup", {{"text", "提示詞"}});
+  EXPECT_EQ(hit.body["hit"], true);
+  EXPECT_EQ(hit.body["term"], "Prompt");
+  EXPECT_EQ(hit.body["aliases"], JsonValue::array({"提示词"}));
+  for (const JsonValue& bad : {JsonValue("提示词"), JsonValue::array({1}), JsonValue::array({"a\nb"})}) {
+    Reply refused = post("/v1/save", {{"term", "Prompt"}, {"aliases", bad}});
+    EXPECT_EQ(refused.status, 400) << bad.dump();
+    EXPECT_EQ(refused.body["ok"], false) << bad.dump();
+  }
+}
+
+TEST_F(RoutesTest, MissedLookupsAreListedMostFrequentFirst) {
+  post("/v1/lookup", {{"text", "Kubernetes"}});
+  post("/v1/lookup", {{"text", "kubernetes "}});
+  post("/v1/lookup", {{"text", "Docker"}});
+  Reply misses = call("GET", "/v1/misses", "");
+  ASSERT_EQ(misses.status, 200) << misses.body.dump();
+  ASSERT_EQ(misses.body["misses"].size(), 2u) << misses.body.dump();
+  EXPECT_EQ(misses.body["misses"][0]["text"], "kubernetes");
+  EXPECT_EQ(misses.body["misses"][0]["count"], 2);
+  EXPECT_TRUE(misses.body["misses"][0]["lastAt"].get<std::string>().ends_with("Z"));
+  EXPECT_EQ(call("POST", "/v1/misses", "{}").status, 405);
 }
 
 TEST_F(RoutesTest, SavingAgainUpdatesGivenFieldsAndKeepsTheOthers) {

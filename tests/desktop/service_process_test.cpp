@@ -233,6 +233,29 @@ TEST_F(ServiceProcessTest, RuvoFindsTheServiceAgainAfterItsDiscoveryFileIsDelete
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
 }
 
+TEST_F(ServiceProcessTest, TheStarterGlossaryIsFoundHoweverItIsTypedAndMissesAreCounted) {
+  auto [process, info] = start_serving();
+  // What people type: full width, lower case, a Chinese name of an English term.
+  const std::pair<const char*, const char*> typed[] = {{"ＲＡＧ", "RAG\n定义："}, {"rag", "RAG\n定义："},
+                                                       {"提示词", "Prompt\n定义："}, {"大語言模型", "LLM\n定义："}};
+  for (const auto& [text, starts] : typed) {
+    auto lookup = test::run({.words = {"lookup", text}, .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 60});
+    EXPECT_EQ(lookup.exit_code, 0) << text << ": " << lookup.err;
+    EXPECT_EQ(lookup.out.rfind(starts, 0), 0u) << text << ": " << lookup.out;
+  }
+  const JsonValue ragg{{"text", "ragg"}};
+  JsonValue miss = call(info, "POST", "/v1/lookup", &ragg);
+  EXPECT_EQ(miss["hit"], false);
+  ASSERT_TRUE(miss["suggestions"].is_array()) << miss.dump();
+  EXPECT_EQ(miss["suggestions"][0], "RAG") << miss.dump();
+  call(info, "POST", "/v1/lookup", &ragg);
+  JsonValue misses = call(info, "GET", "/v1/misses", nullptr);
+  ASSERT_TRUE(misses["misses"].is_array()) << misses.dump();
+  ASSERT_FALSE(misses["misses"].empty()) << misses.dump();
+  EXPECT_EQ(misses["misses"][0]["text"], "ragg");
+  EXPECT_EQ(misses["misses"][0]["count"], 2);
+}
+
 TEST_F(ServiceProcessTest, ADeletedLockFileIsPutBackAndStillKeepsASecondInstanceOut) {
   auto [first, info] = start_serving();
   ASSERT_TRUE(platform::remove_file(lock_path()));

@@ -67,16 +67,138 @@ std::string pragma_value(const std::string& path, const char* sql) {
   return out;
 }
 
-TEST(TermKeyTest, TrimsUnicodeSpaceAndFoldsAsciiCaseOnly) {
+TEST(TermKeyTest, FoldsSpaceCaseWidthAndTraditionalChinese) {
   const std::pair<std::string, std::string> cases[] = {
       {"RAG", "rag"},
       {"  Rag\t\n", "rag"},
       {"\xe3\x80\x80RAG\xe3\x80\x80", "rag"},  // ideographic spaces around
+      {"ＲＡＧ", "rag"},                      // full width
       {"向量数据库", "向量数据库"},
-      {"ÉCOLE", "École"},                      // only the ASCII letters fold
-      {"Function Calling", "function calling"},  // inner space kept
+      {"數據庫", "数据库"},
+      {"ÉCOLE", "école"},
+      {"Function  Calling", "function calling"},  // inner space kept, runs made one
   };
   for (const auto& [term, key] : cases) EXPECT_EQ(term_key(term), key) << term;
+}
+
+TEST(TermStoreTest, MigratesAVersionTwoStoreMergingWhatNowSharesAKey) {
+  TempDir dir;
+  std::string path = dir.file("terms.sqlite3");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* v2 =
+        "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
+        " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
+        " updated_at INTEGER NOT NULL, source TEXT NOT NULL DEFAULT 'user', UNIQUE (term_key, lang));"
+        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\",\"来源\":\"论文\"}', 1, 1, 'user');"
+        "INSERT INTO terms VALUES (2, 'ＲＡＧ', 'ＲＡＧ', 'zh', 'term', '{\"definition\":\"新的\"}', 2, 2, 'user');"
+        "INSERT INTO terms VALUES (3, '數據庫', '數據庫', 'zh', 'term', '{\"definition\":\"d\"}', 3, 3, 'user');"
+        "INSERT INTO terms VALUES (4, 'Prompt', 'prompt', 'zh', 'term', '{\"definition\":\"p\"}', 4, 4, 'glossary');"
+        "INSERT INTO terms VALUES (5, 'RAG', 'rag', 'en', 'term', '{\"definition\":\"english\"}', 5, 5, 'user');"
+        "PRAGMA user_version = 2;";
+    ASSERT_EQ(sqlite3_exec(db, v2, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  TermDraft prompt = draft("Prompt", {{"definition", "seed"}});
+  prompt.source = std::string(kSourceGlossary);
+  prompt.aliases = std::vector<std::string>{"提示词"};
+  auto store = open_store(path, {prompt});
+  ASSERT_TRUE(store);
+  EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
+  EXPECT_EQ(count_of(*store), 4);  // the two zh RAGs are one now; nothing else goes
+  auto rag = found(store->find("rag", "zh"));
+  ASSERT_TRUE(rag);
+  EXPECT_EQ(rag->id, "1");                                                        // the earlier id stays
+  EXPECT_EQ(rag->term, "ＲＡＧ");                                                 // the later spelling wins
+  EXPECT_EQ(rag->fields, JsonValue({{"definition", "新的"}, {"来源", "论文"}}));  // field by field
+  auto english = found(store->find("RAG", "en"));
+  ASSERT_TRUE(english);
+  EXPECT_EQ(english->fields["definition"], "english");
+  auto database = found(store->find("数据库", "zh"));
+  ASSERT_TRUE(database);
+  EXPECT_EQ(database->term, "數據庫");
+  auto by_alias = found(store->find_any("提示词", "zh"));  // the glossary's aliases reach an old store
+  ASSERT_TRUE(by_alias);
+  EXPECT_EQ(by_alias->term, "Prompt");
+  EXPECT_EQ(by_alias->fields["definition"], "p");  // and nothing else of it changes
+}
+
+TEST(TermStoreTest, AliasesFindTheirEntryAndASaveReplacesThem) {
+  TempDir dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  TermDraft llm = draft("LLM", {{"definition", "大语言模型"}});
+  llm.aliases = std::vector<std::string>{"大语言模型", "大語言模型", "Large Language Model"};
+  TermEntry entry = saved(*store, llm);
+  EXPECT_EQ(entry.aliases.size(), 3u);
+  for (const char* name : {"大语言模型", "large language model", "ＬＬＭ"}) {
+    auto hit = found(store->find_any(name, "zh"));
+    ASSERT_TRUE(hit) << name;
+    EXPECT_EQ(hit->id, entry.id) << name;
+    EXPECT_EQ(hit->aliases, entry.aliases) << name;
+  }
+  // A save without aliases keeps them; one with aliases replaces them.
+  saved(*store, draft("llm", {{"plain", "p"}}));
+  EXPECT_TRUE(found(store->find_any("大语言模型", "zh")));
+  TermDraft renamed = draft("LLM", {});
+  renamed.aliases = std::vector<std::string>{"大模型"};
+  saved(*store, renamed);
+  EXPECT_FALSE(found(store->find_any("大语言模型", "zh")));
+  EXPECT_TRUE(found(store->find_any("大模型", "zh")));
+}
+
+TEST(TermStoreTest, SuggestsWhatAMissMayHaveMeant) {
+  TempDir dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  saved(*store, draft("RAG", {{"definition", "d"}}));
+  saved(*store, draft("Embedding", {{"definition", "d"}}));
+  TermDraft prompt = draft("Prompt", {{"definition", "d"}});
+  prompt.aliases = std::vector<std::string>{"提示词"};
+  saved(*store, prompt);
+  saved(*store, draft("检索增强生成", {{"definition", "d"}}));
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"ragg", {"RAG"}},          {"embeding", {"Embedding"}}, {"promtp", {"Prompt"}},
+      {"提示", {"Prompt"}},       {"检索增强", {"检索增强生成"}}, {"zzzz", {}},
+      {"量子计算", {}},
+  };
+  for (const auto& [text, expected] : cases) {
+    auto got = store->suggest(text);
+    ASSERT_TRUE(got.ok()) << got.error().text();
+    EXPECT_EQ(*got, expected) << text;
+  }
+  // A name saved after the first suggestion is offered too.
+  saved(*store, draft("Agent", {{"definition", "d"}}));
+  auto got = store->suggest("agnet");
+  ASSERT_TRUE(got.ok());
+  EXPECT_EQ(*got, std::vector<std::string>{"Agent"});
+}
+
+TEST(TermStoreTest, MissesAreCountedBoundedAndForgottenOnceSaved) {
+  TempDir dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  for (const char* text : {"Foo", " foo ", "ｂａｒ"}) ASSERT_TRUE(store->record_miss(text).ok());
+  auto misses = store->misses(10);
+  ASSERT_TRUE(misses.ok());
+  ASSERT_EQ(misses->size(), 2u);
+  EXPECT_EQ((*misses)[0].text, "foo");  // the latest spelling
+  EXPECT_EQ((*misses)[0].count, 2);
+  EXPECT_EQ((*misses)[1].text, "ｂａｒ");
+  EXPECT_GT((*misses)[1].last_at, 0);
+
+  TermDraft bar = draft("Bar", {{"definition", "d"}});
+  saved(*store, bar);
+  misses = store->misses(10);
+  ASSERT_TRUE(misses.ok());
+  ASSERT_EQ(misses->size(), 1u);
+  EXPECT_EQ((*misses)[0].text, "foo");
+
+  for (int i = 0; i < kMaxMisses + 5; ++i) ASSERT_TRUE(store->record_miss("miss " + std::to_string(i)).ok());
+  misses = store->misses(kMaxMisses * 2);
+  ASSERT_TRUE(misses.ok());
+  EXPECT_EQ(static_cast<int>(misses->size()), kMaxMisses);
 }
 
 TEST(TermStoreTest, FindsSavedTermWhateverTheCaseAndSurroundingSpace) {

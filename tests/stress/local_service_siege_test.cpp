@@ -171,7 +171,14 @@ TEST(LocalServiceSiege, RuvoIsAnsweredWhileIdleSlowAndEndlessClientsBesiegeTheSe
   ASSERT_GT(quiet_rss, 0);
   // Each sieging connection may hold its bounded head; none holds more, so
   // the growth stays far below what the endless heads sent (hundreds of MiB).
+  // Under AddressSanitizer freed memory is held back in its quarantine (a
+  // quarter of a GiB), so the service's size says nothing there; the
+  // ordinary build checks it.
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(peak - quiet_rss, 48 * 1024) << "quiet " << quiet_rss << " KiB, peak under siege " << peak << " KiB";
+#else
+  (void)peak;
+#endif
 
   const test::RunResult after = env.ruvo({"lookup", "RAG"});
   EXPECT_EQ(after.exit_code, 0) << after.err;
