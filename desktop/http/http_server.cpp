@@ -146,6 +146,7 @@ bool carries_body(std::string_view method) {
 struct Request {
   std::string method;
   std::string path;
+  QueryParameters query;
   std::optional<std::string> token;
   std::string body;
   bool refused = false;  // answered before its body was read
@@ -318,6 +319,12 @@ void mark_head_done(MHD_Connection* connection) {
   if (info && info->socket_context) static_cast<Tracked*>(info->socket_context)->head_done = true;
 }
 
+// Collects the query string's parameters (the library has decoded them).
+enum MHD_Result collect_argument(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  if (key != nullptr) (*static_cast<QueryParameters*>(cls))[key] = value ? value : "";
+  return MHD_YES;
+}
+
 enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, const char* method,
                            const char*, const char* upload_data, size_t* upload_data_size, void** request_context) {
   auto& state = *static_cast<State*>(cls);
@@ -328,6 +335,7 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
     *request_context = request;
     request->method = method ? method : "";
     request->path = url ? url : "";
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, collect_argument, &request->query);
     HeadFacts facts;
     MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect_head, &facts);
     facts.bytes += request->method.size() + 12;  // the request line around the path
@@ -377,7 +385,8 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
       return MHD_YES;
     }
   }
-  Reply reply = handle_request(state.ctx, request->method, request->path, request->token, request->body);
+  Reply reply =
+      handle_request(state.ctx, request->method, request->path, request->query, request->token, request->body);
   return state.answer(connection, *request, reply);
 }
 

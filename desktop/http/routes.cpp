@@ -42,6 +42,63 @@ constexpr RouteHandler kServiceHandlers[] = {
 
 Reply bad_request(std::string_view message) { return error_reply(400, "bad_request", message); }
 
+constexpr std::string_view kTermsPath = "/v1/terms";
+constexpr int kMaxPage = 200;
+
+// Runs a route, turning anything it throws into a JSON 500 rather than the
+// end of the service.
+template <typename Route>
+Reply guarded(Route route) {
+  try {
+    return route();
+  } catch (const std::exception& e) {
+    return error_reply(500, "internal", std::string("服务内部错误：") + e.what());
+  }
+}
+
+// A whole non-negative decimal number of at most 18 digits, or nothing.
+std::optional<std::int64_t> decimal(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+JsonValue term_json(const TermEntry& entry) {
+  return JsonValue{{"id", entry.id},          {"term", entry.term},     {"lang", entry.lang},
+                   {"fields", entry.fields},  {"aliases", entry.aliases}, {"source", entry.source},
+                   {"updatedAt", utc_timestamp(entry.updated_at)}};
+}
+
+// GET or DELETE /v1/terms/<id>.
+Reply handle_term(ServiceContext& ctx, std::string_view method, std::string_view id_text) {
+  if (method != "GET" && method != "DELETE") {
+    return error_reply(405, "method_not_allowed", "接口 /v1/terms/<id> 只接受 GET 和 DELETE 请求");
+  }
+  auto id = decimal(id_text);
+  auto unknown = [&] { return error_reply(404, "not_found", "没有这个词条：" + std::string(id_text)); };
+  if (!id) return unknown();
+  if (method == "DELETE") {
+    auto removed = ctx.store.remove(*id);
+    if (!removed) return store_failure(removed.error());
+    if (!*removed) return unknown();
+    Reply reply;
+    reply.body["ok"] = true;
+    reply.body["id"] = std::to_string(*id);
+    return reply;
+  }
+  auto found = ctx.store.get(*id);
+  if (!found) return store_failure(found.error());
+  if (!*found) return unknown();
+  Reply reply;
+  reply.body["ok"] = true;
+  reply.body["term"] = term_json(**found);
+  return reply;
+}
+
 Reply unauthorized() {
   return error_reply(401, "auth",
                      std::string(protocol::kTokenHeader) + " 缺失或不对：请按 explain.json 里的 token 重试");
@@ -57,8 +114,20 @@ bool token_matches(const ServiceContext& ctx, const std::optional<std::string>& 
 
 Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
                      const std::optional<std::string>& token, std::string_view body) {
+  return handle_request(ctx, method, path, QueryParameters{}, token, body);
+}
+
+Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
+                     const QueryParameters& query, const std::optional<std::string>& token, std::string_view body) {
   if (!token_matches(ctx, token)) return unauthorized();
   if (body.size() > kMaxBodyBytes) return too_large();
+  if (path == kTermsPath) {
+    if (method != "GET") return error_reply(405, "method_not_allowed", "接口 /v1/terms 只接受 GET 请求");
+    return guarded([&] { return handle_terms(ctx, query); });
+  }
+  if (path.substr(0, kTermsPath.size() + 1) == std::string(kTermsPath) + "/") {
+    return guarded([&] { return handle_term(ctx, method, path.substr(kTermsPath.size() + 1)); });
+  }
 
   const RouteHandler* route = nullptr;
   bool path_known = false;
@@ -150,6 +219,30 @@ Reply handle_lookup(ServiceContext& ctx, const JsonValue& body) {
     return reply;
   }
   put_miss(ctx.store, reply.body, query);
+  return reply;
+}
+
+Reply handle_terms(ServiceContext& ctx, const QueryParameters& query) {
+  auto number = [&](const char* name, int fallback, int most) -> std::optional<int> {
+    auto it = query.find(name);
+    if (it == query.end() || it->second.empty()) return fallback;
+    auto value = decimal(it->second);
+    if (!value || *value > most) return std::nullopt;
+    return static_cast<int>(*value);
+  };
+  auto limit = number("limit", 20, kMaxPage);
+  if (!limit || *limit == 0) return bad_request("limit 要是 1 到 " + std::to_string(kMaxPage) + " 的整数");
+  auto offset = number("offset", 0, 1'000'000'000);
+  if (!offset) return bad_request("offset 要是不小于 0 的整数");
+  auto q = query.find("q");
+  auto page = ctx.store.search(q == query.end() ? std::string_view() : std::string_view(q->second), *limit, *offset);
+  if (!page) return store_failure(page.error());
+  Reply reply;
+  reply.body["ok"] = true;
+  reply.body["total"] = page->total;
+  JsonValue terms = JsonValue::array();
+  for (const auto& entry : page->terms) terms.push_back(term_json(entry));
+  reply.body["terms"] = std::move(terms);
   return reply;
 }
 

@@ -8,6 +8,7 @@
 #include "store/store.hpp"
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,15 @@ struct ServiceContext {
 Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
                      const std::optional<std::string>& token, std::string_view body);
 
+// The query string's parameters, by name (the last one of a name given
+// twice).
+using QueryParameters = std::map<std::string, std::string, std::less<>>;
+
+// The same, for a request with a query string: GET /v1/terms reads "q",
+// "limit" and "offset"; every other route ignores it.
+Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
+                     const QueryParameters& query, const std::optional<std::string>& token, std::string_view body);
+
 // The reply for a request the HTTP layer refused on its own (an oversize or
 // malformed request, say), with the status it chose: 401 when the token is
 // wrong, else that status with a JSON body.
@@ -52,5 +62,9 @@ Reply handle_explain(ServiceContext& ctx, const JsonValue& body);
 // {"ok": true, "misses": [{"text", "count", "lastAt"}]}: what was looked up
 // in vain, most frequent first.
 Reply handle_misses(ServiceContext& ctx);
+// {"ok": true, "total": N, "terms": [{"id", "term", "lang", "fields",
+// "aliases", "source", "updatedAt"}]}: a page of a search, or of every entry
+// by the most recent update when "q" is blank.
+Reply handle_terms(ServiceContext& ctx, const QueryParameters& query);
 
 }  // namespace ruvo::desktop

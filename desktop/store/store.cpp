@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <iterator>
 #include <map>
 #include <set>
@@ -49,6 +50,16 @@ constexpr Migration kMigrations[] = {
      "CREATE TABLE misses (text_key TEXT PRIMARY KEY, text TEXT NOT NULL, count INTEGER NOT NULL,"
      " last_at INTEGER NOT NULL);"
      "CREATE INDEX terms_by_update ON terms (updated_at DESC, id DESC);"},
+    // Search over terms, aliases and field text. The index reads each
+    // entry through a view that hands it the text as match keys with every
+    // Chinese character a word of its own (ruvo_index_text, registered on
+    // every connection), so a search for 检索 finds 检索增强生成 whatever
+    // the length of either, and holds no copy of the text.
+    {4,
+     "CREATE VIEW term_search (id, term, aliases, body) AS SELECT id, ruvo_index_text(term),"
+     " ruvo_index_values(aliases), ruvo_index_values(fields) FROM terms;"
+     "CREATE VIRTUAL TABLE terms_fts USING fts5(term, aliases, body, content='term_search', content_rowid='id');"
+     "INSERT INTO terms_fts (terms_fts) VALUES ('rebuild');"},
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
@@ -144,7 +155,8 @@ JsonValue merge_fields(JsonValue stored, const JsonValue& given) {
   return stored;
 }
 
-constexpr const char* kSelectColumns = "SELECT id, term, lang, category_id, fields, source, aliases FROM terms ";
+constexpr const char* kSelectColumns =
+    "SELECT id, term, lang, category_id, fields, source, aliases, updated_at FROM terms ";
 
 // Stored aliases as a list of strings; a damaged value reads as none.
 std::vector<std::string> read_aliases(const std::string& text) {
@@ -159,7 +171,109 @@ std::vector<std::string> read_aliases(const std::string& text) {
 
 TermEntry entry_from_row(const Statement& st) {
   return TermEntry{std::to_string(st.integer(0)), st.text(1), st.text(2), st.text(3), read_fields(st.text(4)),
-                   st.text(5), read_aliases(st.text(6))};
+                   st.text(5), read_aliases(st.text(6)), st.integer(7)};
+}
+
+// A search as the index takes it: each Latin word a prefix ("promp"
+// finds Prompt as it is typed), each run of Chinese characters a phrase
+// (检索 inside 检索增强生成), all of them required. Every word is quoted,
+// its quotes doubled, so no text becomes syntax of the index. Empty when
+// the text has no word at all.
+std::string search_expression(std::string_view text) {
+  std::string indexed = index_text(text);
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start <= indexed.size()) {
+    std::size_t end = indexed.find(' ', start);
+    if (end == std::string::npos) end = indexed.size();
+    if (end > start) words.push_back(indexed.substr(start, end - start));
+    start = end + 1;
+  }
+  auto quoted = [](const std::string& word) {
+    std::string out = "\"";
+    for (char c : word) {
+      out += c;
+      if (c == '"') out += '"';
+    }
+    return out + "\"";
+  };
+  auto is_one_cjk = [](const std::string& word) {
+    auto step = common::decode_utf8(word, 0);
+    return step.valid && step.length == word.size() && step.scalar >= 0x2E80;
+  };
+  std::string expression;
+  std::string phrase;
+  auto flush_phrase = [&] {
+    if (phrase.empty()) return;
+    expression += (expression.empty() ? "" : " ") + quoted(phrase);
+    phrase.clear();
+  };
+  for (const auto& word : words) {
+    if (is_one_cjk(word)) {
+      phrase += (phrase.empty() ? "" : " ") + word;
+      continue;
+    }
+    flush_phrase();
+    // Only words the index would keep: a word of punctuation alone matches nothing.
+    bool has_text = false;
+    for (unsigned char c : word) has_text = has_text || std::isalnum(c) || c >= 0x80;
+    if (has_text) expression += (expression.empty() ? "" : " ") + quoted(word) + "*";
+  }
+  flush_phrase();
+  return expression;
+}
+
+// ruvo_index_text(text): index_text for the search index; NULL stays NULL.
+void index_text_function(sqlite3_context* context, int, sqlite3_value** values) {
+  if (sqlite3_value_type(values[0]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+  std::string indexed = index_text(std::string_view(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+  sqlite3_result_text(context, indexed.data(), static_cast<int>(indexed.size()), SQLITE_TRANSIENT);
+}
+
+// ruvo_index_values(json): the string values of a JSON array or object
+// (aliases, fields), one after another, as index_text gives them; the names
+// of the fields are not searched.
+void index_values_function(sqlite3_context* context, int, sqlite3_value** values) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+  std::string joined;
+  if (text != nullptr) {
+    auto parsed = common::parse_json(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    if (parsed && (parsed->is_array() || parsed->is_object())) {
+      for (const auto& value : *parsed) {
+        if (!value.is_string()) continue;
+        if (!joined.empty()) joined += ' ';
+        joined += index_text(value.get_ref<const std::string&>());
+      }
+    }
+  }
+  sqlite3_result_text(context, joined.data(), static_cast<int>(joined.size()), SQLITE_TRANSIENT);
+}
+
+// The search index's entry of a row, taken out before the row changes and
+// put in again after: the index keeps no text of its own, so what it is told
+// to forget must be what it was given, read through the same view.
+Result<void> unindex_row(sqlite3* db, std::int64_t id) {
+  Statement out(db,
+                "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) "
+                "SELECT 'delete', id, term, aliases, body FROM term_search WHERE id = ?1");
+  if (!out.ok()) return sqlite_error(db, "prepare index");
+  out.bind(1, id);
+  if (out.step() != SQLITE_DONE) return sqlite_error(db, "index");
+  return {};
+}
+
+Result<void> index_row(sqlite3* db, std::int64_t id) {
+  Statement in(db,
+               "INSERT INTO terms_fts (rowid, term, aliases, body) "
+               "SELECT id, term, aliases, body FROM term_search WHERE id = ?1");
+  if (!in.ok()) return sqlite_error(db, "prepare index");
+  in.bind(1, id);
+  if (in.step() != SQLITE_DONE) return sqlite_error(db, "index");
+  return {};
 }
 
 // Replaces the entry's aliases, column and keys, inside a transaction the
@@ -236,7 +350,8 @@ Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   insert.bind(3, entry.lang);
   insert.bind(4, entry.category_id);
   insert.bind(5, common::to_compact(entry.fields));
-  insert.bind(6, platform::unix_seconds());
+  entry.updated_at = platform::unix_seconds();
+  insert.bind(6, entry.updated_at);
   insert.bind(7, entry.source);
   if (insert.step() != SQLITE_DONE) return sqlite_error(db, "insert");
   const std::int64_t id = sqlite3_last_insert_rowid(db);
@@ -244,6 +359,7 @@ Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   if (!entry.aliases.empty()) {
     if (auto written = write_aliases(db, id, entry.aliases); !written) return written.error();
   }
+  if (auto indexed = index_row(db, id); !indexed) return indexed.error();
   if (auto forgotten = forget_misses(db, entry); !forgotten) return forgotten.error();
   return entry;
 }
@@ -258,6 +374,7 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   TermEntry entry{std::to_string(found->id), draft.term, draft.lang, draft.category_id,
                   merge_fields(read_fields(found->fields), draft.fields), draft.source,
                   draft.aliases ? *draft.aliases : read_aliases(found->aliases)};
+  if (auto out = unindex_row(db, found->id); !out) return out.error();
   Statement update(db,
                    "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4, source = ?5 "
                    "WHERE id = ?6");
@@ -265,13 +382,15 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   update.bind(1, entry.term);
   update.bind(2, entry.category_id);
   update.bind(3, common::to_compact(entry.fields));
-  update.bind(4, platform::unix_seconds());
+  entry.updated_at = platform::unix_seconds();
+  update.bind(4, entry.updated_at);
   update.bind(5, entry.source);
   update.bind(6, found->id);
   if (update.step() != SQLITE_DONE) return sqlite_error(db, "update");
   if (draft.aliases) {
     if (auto written = write_aliases(db, found->id, *draft.aliases); !written) return written.error();
   }
+  if (auto indexed = index_row(db, found->id); !indexed) return indexed.error();
   if (auto forgotten = forget_misses(db, entry); !forgotten) return forgotten.error();
   return entry;
 }
@@ -421,6 +540,10 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
     if (auto done = rekey_terms(db); !done) return fail(done.error());
     if (auto done = add_glossary_aliases(db, seed); !done) return fail(done.error());
   }
+  if (from > 0) {
+    // The entries as they are now, keys and aliases included.
+    if (auto done = exec(db, "INSERT INTO terms_fts (terms_fts) VALUES ('rebuild')"); !done) return fail(done.error());
+  }
   if (from == 0) {
     for (const auto& draft : seed) {
       auto saved = save_in_transaction(db, draft);
@@ -547,6 +670,14 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
   }
   std::unique_ptr<TermStore> store(new TermStore(db));
   sqlite3_busy_timeout(db, 5000);
+  if (sqlite3_create_function_v2(db, "ruvo_index_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                 nullptr, index_text_function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return sqlite_error(db, "register ruvo_index_text");
+  }
+  if (sqlite3_create_function_v2(db, "ruvo_index_values", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                 nullptr, index_values_function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return sqlite_error(db, "register ruvo_index_values");
+  }
 
   {
     Statement wal(db, "PRAGMA journal_mode = WAL");
@@ -777,6 +908,94 @@ Result<std::vector<Miss>> TermStore::misses(int limit) {
   while ((rc = list.step()) == SQLITE_ROW) out.push_back(Miss{list.text(0), list.integer(1), list.integer(2)});
   if (rc != SQLITE_DONE) return sqlite_error(db_, "misses");
   return out;
+}
+
+}  // namespace ruvo::desktop
+
+namespace ruvo::desktop {
+
+Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
+  static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1";
+  Statement st(kept_statement(sql.c_str()));
+  if (!st.ok()) return sqlite_error(db_, "prepare get");
+  st.bind(1, id);
+  int rc = st.step();
+  if (rc == SQLITE_DONE) return std::optional<TermEntry>();
+  if (rc != SQLITE_ROW) return sqlite_error(db_, "get");
+  TermEntry entry = entry_from_row(st);
+  return std::optional<TermEntry>(std::move(entry));
+}
+
+Result<bool> TermStore::remove(std::int64_t id) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  DamageWatch watch(*this);
+  auto removed = in_transaction(db_, [&]() -> Result<bool> {
+    Statement exists(db_, "SELECT 1 FROM terms WHERE id = ?1");
+    if (!exists.ok()) return sqlite_error(db_, "prepare delete");
+    exists.bind(1, id);
+    int rc = exists.step();
+    if (rc == SQLITE_DONE) return false;
+    if (rc != SQLITE_ROW) return sqlite_error(db_, "delete");
+    if (auto out = unindex_row(db_, id); !out) return out.error();
+    for (const char* sql : {"DELETE FROM term_aliases WHERE term_id = ?1", "DELETE FROM terms WHERE id = ?1"}) {
+      Statement drop(db_, sql);
+      if (!drop.ok()) return sqlite_error(db_, "prepare delete");
+      drop.bind(1, id);
+      if (drop.step() != SQLITE_DONE) return sqlite_error(db_, "delete");
+    }
+    return true;
+  });
+  if (removed && *removed && latin_) latin_->forget(id);
+  return removed;
+}
+
+Result<TermPage> TermStore::search(std::string_view query, int limit, int offset) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
+  TermPage page;
+  auto collect = [&](Statement& st) -> Result<void> {
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) page.terms.push_back(entry_from_row(st));
+    if (rc != SQLITE_DONE) return sqlite_error(db_, "search");
+    return {};
+  };
+  if (common::is_blank(query)) {
+    Statement total(kept_statement("SELECT COUNT(*) FROM terms"));
+    if (!total.ok() || total.step() != SQLITE_ROW) return sqlite_error(db_, "search");
+    page.total = total.integer(0);
+    static const std::string sql = std::string(kSelectColumns) + "ORDER BY updated_at DESC, id DESC LIMIT ?1 OFFSET ?2";
+    Statement st(kept_statement(sql.c_str()));
+    if (!st.ok()) return sqlite_error(db_, "prepare search");
+    st.bind(1, static_cast<std::int64_t>(limit));
+    st.bind(2, static_cast<std::int64_t>(offset));
+    if (auto done = collect(st); !done) return done.error();
+    return page;
+  }
+  const std::string expression = search_expression(query);
+  if (expression.empty()) return page;
+  Statement total(kept_statement("SELECT COUNT(*) FROM terms_fts WHERE terms_fts MATCH ?1"));
+  if (!total.ok()) return sqlite_error(db_, "prepare search");
+  total.bind(1, expression);
+  if (total.step() != SQLITE_ROW) return sqlite_error(db_, "search");
+  page.total = total.integer(0);
+  // A name that is the query itself first, then by relevance: a match in
+  // the term counts most, then in an alias, then in the fields.
+  static const std::string sql =
+      "SELECT t.id, t.term, t.lang, t.category_id, t.fields, t.source, t.aliases, t.updated_at FROM terms_fts f "
+      "JOIN terms t ON t.id = f.rowid WHERE terms_fts MATCH ?1 "
+      "ORDER BY (t.term_key = ?2 OR EXISTS (SELECT 1 FROM term_aliases a WHERE a.term_id = t.id AND a.alias_key = ?2)) "
+      "DESC, bm25(terms_fts, 10.0, 5.0, 1.0), t.id LIMIT ?3 OFFSET ?4";
+  Statement st(kept_statement(sql.c_str()));
+  if (!st.ok()) return sqlite_error(db_, "prepare search");
+  st.bind(1, expression);
+  st.bind(2, term_key(query));
+  st.bind(3, static_cast<std::int64_t>(limit));
+  st.bind(4, static_cast<std::int64_t>(offset));
+  if (auto done = collect(st); !done) return done.error();
+  return page;
 }
 
 }  // namespace ruvo::desktop

@@ -27,7 +27,7 @@ using common::Result;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 3;
+inline constexpr int kStoreSchemaVersion = 4;
 
 // Who wrote an entry: a person through a save request, the starter glossary,
 // or a language model whose answer was remembered. Entries of a store older
@@ -56,6 +56,7 @@ struct TermEntry {
   JsonValue fields = JsonValue::object();  // non-blank string members only
   std::string source = std::string(kSourceUser);  // who wrote it last
   std::vector<std::string> aliases;
+  std::int64_t updated_at = 0;  // seconds since 1970
 };
 
 // A text looked up or explained that the store did not hold.
@@ -63,6 +64,12 @@ struct Miss {
   std::string text;     // as most recently typed
   std::int64_t count = 0;
   std::int64_t last_at = 0;  // seconds since 1970
+};
+
+// One page of a search, and how many entries match in all.
+struct TermPage {
+  std::int64_t total = 0;
+  std::vector<TermEntry> terms;
 };
 
 // The misses kept: the most recent this many texts.
@@ -105,6 +112,19 @@ class TermStore {
   // `preferred_lang` first, else the most recently updated one; failing
   // that, the same among entries that have it as an alias.
   Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
+
+  // The entry with this id, or nothing.
+  Result<std::optional<TermEntry>> get(std::int64_t id);
+
+  // Deletes the entry with this id, its aliases and its place in the search
+  // index, in one transaction; false when there was none.
+  Result<bool> remove(std::int64_t id);
+
+  // Entries whose term, aliases or fields hold every word of `query` (a
+  // Latin word as the start of one, Chinese characters as a run), the
+  // entry named by the query itself first, then the best matches; with a
+  // blank query every entry, the most recently updated first.
+  Result<TermPage> search(std::string_view query, int limit, int offset);
 
   // Up to `limit` stored terms a missed text may have meant, best first:
   // names (terms and aliases) the text begins, then short Latin names a

@@ -141,6 +141,50 @@ TEST_F(RoutesTest, AliasesAreSavedFoundAndChecked) {
   }
 }
 
+TEST_F(RoutesTest, TermsAreSearchedReadAndDeleted) {
+  Reply rag = post("/v1/save", {{"term", "RAG"}, {"fields", {{"definition", "检索增强生成：先检索再回答"}}}});
+  post("/v1/save", {{"term", "Prompt"}, {"fields", {{"definition", "给模型的指令"}}}, {"aliases", {"提示词"}}});
+  post("/v1/save", {{"term", "Embedding"}, {"fields", {{"definition", "把文本变成向量"}}}});
+  const std::string id = rag.body["id"];
+  auto get = [&](std::string_view path, QueryParameters query = {}) {
+    return handle_request(*ctx_, "GET", path, query, std::string(kToken), "");
+  };
+  const std::pair<const char*, std::vector<std::string>> searches[] = {
+      {"检索", {"RAG"}}, {"提示", {"Prompt"}}, {"emb", {"Embedding"}}, {"向量", {"Embedding"}},
+      {"Prompt", {"Prompt"}}, {"\" OR *", {}}, {"zzz", {}},
+  };
+  for (const auto& [q, terms] : searches) {
+    Reply found = get("/v1/terms", {{"q", q}});
+    ASSERT_EQ(found.status, 200) << q << ": " << found.body.dump();
+    std::vector<std::string> got;
+    for (const auto& term : found.body["terms"]) got.push_back(term["term"]);
+    EXPECT_EQ(got, terms) << q;
+    EXPECT_EQ(found.body["total"], terms.size()) << q;
+  }
+  Reply all = get("/v1/terms", {{"limit", "2"}});
+  EXPECT_EQ(all.body["total"], 3);
+  ASSERT_EQ(all.body["terms"].size(), 2u);
+  const JsonValue& first = all.body["terms"][0];
+  for (const char* key : {"id", "term", "lang", "fields", "aliases", "source", "updatedAt"}) {
+    EXPECT_TRUE(first.contains(key)) << key;
+  }
+  for (const char* limit : {"0", "201", "x", "-1"}) EXPECT_EQ(get("/v1/terms", {{"limit", limit}}).status, 400) << limit;
+
+  Reply one = get("/v1/terms/" + id);
+  ASSERT_EQ(one.status, 200);
+  EXPECT_EQ(one.body["term"]["term"], "RAG");
+  EXPECT_EQ(call("DELETE", "/v1/terms/" + id, "").status, 200);
+  EXPECT_EQ(post("/v1/lookup", {{"text", "RAG"}}).body["hit"], false);
+  EXPECT_EQ(get("/v1/terms", {{"q", "检索"}}).body["total"], 0);
+  for (const std::string& path : {"/v1/terms/" + id, std::string("/v1/terms/abc"), std::string("/v1/terms/")}) {
+    expect_refusal(get(path), 404, path);
+  }
+  expect_refusal(call("DELETE", "/v1/terms/" + id, ""), 404, "deleted twice");
+  expect_refusal(call("PUT", "/v1/terms/" + id, "{}"), 405, "PUT");
+  expect_refusal(call("POST", "/v1/terms", "{}"), 405, "POST");
+  expect_refusal(handle_request(*ctx_, "GET", "/v1/terms", QueryParameters{}, std::string("wrong"), ""), 401, "token");
+}
+
 TEST_F(RoutesTest, MissedLookupsAreListedMostFrequentFirst) {
   post("/v1/lookup", {{"text", "Kubernetes"}});
   post("/v1/lookup", {{"text", "kubernetes "}});
