@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 #include "protocol/programs.hpp"
 #include "protocol/version.hpp"
+#include "exchange.hpp"
 #include "service.hpp"
 
 namespace ruvo::desktop {
@@ -14,6 +15,8 @@ const std::string_view kGuiHelpText =
     "  ruvo-gui.exe --service   在后台运行本地服务（ruvo 找不到服务时会自己启动它）\n"
     "  ruvo-gui.exe --help      显示这段说明\n"
     "  ruvo-gui.exe --version   显示版本\n"
+    "  ruvo-gui.exe --export 文件|-                      把词库导出为 JSON Lines（- 为标准输出）\n"
+    "  ruvo-gui.exe --import 文件 [--format jsonl|csv|tsv] 导入词条，全部成功或什么都不改\n"
     "\n"
     "服务只监听 127.0.0.1 上的一个空闲端口，把端口和访问 token 写进\n"
     "<应用数据目录>/com.corvanta.desktop/explain.json（仅本人可读）。\n"
@@ -59,6 +62,9 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 int run_gui(const std::vector<std::string>& words) {
+  if (words.size() == 2 && words[0] == "--export") return run_export(words[1]);
+  if (words.size() == 2 && words[0] == "--import") return run_import(words[1], "");
+  if (words.size() == 4 && words[0] == "--import" && words[2] == "--format") return run_import(words[1], words[3]);
   if (words.size() == 1) {
     for (const auto& command : kCommands) {
       if (words[0] == command.word) return command.run();

@@ -35,13 +35,6 @@ std::vector<TermDraft> starter_glossary(Log& log) {
   return std::move(parsed).value();
 }
 
-// <application-data folder>/com.corvanta.desktop, where ruvo looks for the
-// discovery file; nothing when there is no application-data folder.
-std::optional<std::string> data_folder() {
-  auto base = platform::app_data_folder();
-  if (!base) return std::nullopt;
-  return platform::join_path(*base, protocol::kDataFolderName);
-}
 
 // Serves until a stop signal, or until another instance holds the lock;
 // the store, lock and log are already open.
@@ -98,6 +91,12 @@ int serve(TermStore& store, Log& log, const std::string& discovery_path, const M
 }
 
 }  // namespace
+
+std::optional<std::string> data_folder() {
+  auto base = platform::app_data_folder();
+  if (!base) return std::nullopt;
+  return platform::join_path(*base, protocol::kDataFolderName);
+}
 
 int run_service() {
   switch (platform::detach_from_caller()) {

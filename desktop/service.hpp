@@ -1,6 +1,8 @@
 // `ruvo-gui.exe --service`: the headless local term service.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace ruvo::desktop {
@@ -28,5 +30,10 @@ inline constexpr int kExitAnotherInstance = 3;
 // the lock, the log or the store, say), the reason being in the log when the
 // log could be opened.
 int run_service();
+
+// <application-data folder>/com.corvanta.desktop, where ruvo looks for the
+// discovery file and the service keeps its files; nothing when there is no
+// application-data folder.
+std::optional<std::string> data_folder();
 
 }  // namespace ruvo::desktop

@@ -105,6 +105,11 @@ class Statement {
     sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
   void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  // Ready to run again, with new bindings.
+  void reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step() { return sqlite3_step(stmt_); }
   std::string text(int column) const {
@@ -996,6 +1001,107 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
   st.bind(4, static_cast<std::int64_t>(offset));
   if (auto done = collect(st); !done) return done.error();
   return page;
+}
+
+}  // namespace ruvo::desktop
+
+namespace ruvo::desktop {
+
+Result<void> TermStore::export_records(const std::function<Result<void>(const TermRecord&)>& each) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  DamageWatch watch(*this);
+  // One read transaction: a save meanwhile is in the file whole or not at all.
+  if (auto begun = exec(db_, "BEGIN"); !begun) return begun;
+  auto result = [&]() -> Result<void> {
+    Statement all(db_,
+                  "SELECT term, lang, fields, aliases, source, created_at, updated_at FROM terms ORDER BY id");
+    if (!all.ok()) return sqlite_error(db_, "prepare export");
+    int rc;
+    while ((rc = all.step()) == SQLITE_ROW) {
+      TermRecord record{all.text(0),   all.text(1),      read_fields(all.text(2)), read_aliases(all.text(3)),
+                        all.text(4),   all.integer(5),   all.integer(6)};
+      if (auto done = each(record); !done) return done;
+    }
+    if (rc != SQLITE_DONE) return sqlite_error(db_, "export");
+    return {};
+  }();
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  return result;
+}
+
+Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& records) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  DamageWatch watch(*this);
+  auto imported = in_transaction(db_, [&]() -> Result<ImportSummary> {
+    ImportSummary summary;
+    const std::int64_t now = platform::unix_seconds();
+    Statement find(db_, "SELECT id, source FROM terms WHERE term_key = ?1 AND lang = ?2");
+    Statement insert(db_,
+                     "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source) "
+                     "VALUES (?1, ?2, ?3, 'term', ?4, ?5, ?6, ?7)");
+    Statement update(db_,
+                     "UPDATE terms SET term = ?1, fields = ?2, updated_at = ?3, source = ?4,"
+                     " created_at = CASE WHEN ?6 > 0 THEN ?6 ELSE created_at END WHERE id = ?5");
+    if (!find.ok() || !insert.ok() || !update.ok()) return sqlite_error(db_, "prepare import");
+    for (const auto& record : records) {
+      const std::string key = term_key(record.term);
+      find.bind(1, key);
+      find.bind(2, record.lang);
+      int rc = find.step();
+      std::optional<std::int64_t> existing;
+      std::string stored_source;
+      if (rc == SQLITE_ROW) {
+        existing = find.integer(0);
+        stored_source = find.text(1);
+      } else if (rc != SQLITE_DONE) {
+        return sqlite_error(db_, "import");
+      }
+      find.reset();
+      const std::int64_t updated = record.updated_at ? record.updated_at : now;
+      std::int64_t id = 0;
+      if (existing) {
+        // What a person saved, or the glossary gave, a model does not replace.
+        if (record.source == kSourceModel && stored_source != kSourceModel) {
+          ++summary.kept;
+          continue;
+        }
+        id = *existing;
+        if (auto out = unindex_row(db_, id); !out) return out.error();
+        update.bind(1, record.term);
+        update.bind(2, common::to_compact(record.fields));
+        update.bind(3, updated);
+        update.bind(4, record.source);
+        update.bind(5, id);
+        update.bind(6, record.created_at);
+        if (update.step() != SQLITE_DONE) return sqlite_error(db_, "import");
+        update.reset();
+        ++summary.updated;
+      } else {
+        insert.bind(1, record.term);
+        insert.bind(2, key);
+        insert.bind(3, record.lang);
+        insert.bind(4, common::to_compact(record.fields));
+        insert.bind(5, record.created_at ? record.created_at : updated);
+        insert.bind(6, updated);
+        insert.bind(7, record.source);
+        if (insert.step() != SQLITE_DONE) return sqlite_error(db_, "import");
+        insert.reset();
+        id = sqlite3_last_insert_rowid(db_);
+        ++summary.added;
+      }
+      if (auto written = write_aliases(db_, id, record.aliases); !written) return written.error();
+      if (auto indexed = index_row(db_, id); !indexed) return indexed.error();
+      TermEntry names;
+      names.term = record.term;
+      names.aliases = record.aliases;
+      if (auto forgotten = forget_misses(db_, names); !forgotten) return forgotten.error();
+    }
+    return summary;
+  });
+  // The names in memory are read again at the next suggestion.
+  if (imported) latin_.reset();
+  return imported;
 }
 
 }  // namespace ruvo::desktop

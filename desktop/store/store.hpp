@@ -4,6 +4,7 @@
 #include "common/json.hpp"
 #include "common/result.hpp"
 #include "store/suggest.hpp"
+#include "store/term_file.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -72,6 +73,14 @@ struct TermPage {
   std::vector<TermEntry> terms;
 };
 
+// What an import did: entries added, entries updated, and entries kept as
+// they were because a model's answer does not replace what a person saved.
+struct ImportSummary {
+  std::size_t added = 0;
+  std::size_t updated = 0;
+  std::size_t kept = 0;
+};
+
 // The misses kept: the most recent this many texts.
 inline constexpr int kMaxMisses = 1000;
 
@@ -112,6 +121,17 @@ class TermStore {
   // `preferred_lang` first, else the most recently updated one; failing
   // that, the same among entries that have it as an alias.
   Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
+
+  // Hands every entry to `each` in the order they were added, from one
+  // snapshot of the store (a save meanwhile is seen whole or not at all).
+  Result<void> export_records(const std::function<Result<void>(const TermRecord&)>& each);
+
+  // Stores the records in one transaction, all or nothing: an entry of the
+  // same term (by key) and language is updated (its term, fields, aliases
+  // and source replaced, its times taken from the record when it has them),
+  // any other is added; a record whose source is "model" never replaces an
+  // entry a person saved or the glossary gave.
+  Result<ImportSummary> import_records(const std::vector<TermRecord>& records);
 
   // The entry with this id, or nothing.
   Result<std::optional<TermEntry>> get(std::int64_t id);

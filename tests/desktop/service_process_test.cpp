@@ -88,7 +88,7 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
       {{"-h"}, 0, "ruvo-gui.exe --service", ""},
       {{"--version"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
       {{"-V"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
-      {{}, 2, "", "用法：ruvo-gui.exe --service | --help | --version\n"},
+      {{}, 2, "", "用法：ruvo-gui.exe --service | --export 文件|- | --import 文件 [--format jsonl|csv|tsv] | --help | --version\n"},
       {{"--bogus"}, 2, "", "不认识的参数「--bogus」"},
       {{"service"}, 2, "", "用法："},
       {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
@@ -254,6 +254,53 @@ TEST_F(ServiceProcessTest, TheStarterGlossaryIsFoundHoweverItIsTypedAndMissesAre
   ASSERT_FALSE(misses["misses"].empty()) << misses.dump();
   EXPECT_EQ(misses["misses"][0]["text"], "ragg");
   EXPECT_EQ(misses["misses"][0]["count"], 2);
+}
+
+TEST_F(ServiceProcessTest, ImportAndExportBesideARunningServiceAreAllOrNothingAndRoundTrip) {
+  auto [process, info] = start_serving();
+  auto gui = [&](const TempDir& appdata, std::vector<std::string> words) {
+    return test::run({.words = std::move(words), .program = gui_program(), .env = {{"APPDATA", appdata.path()}},
+                      .timeout_seconds = 60});
+  };
+  const std::string lines =
+      "{\"term\":\"Kubeflow\",\"lang\":\"en\",\"fields\":{\"definition\":\"ML on Kubernetes\"},\"aliases\":[\"KF\"]}\n"
+      "{\"term\":\"RAG\",\"fields\":{\"definition\":\"模型写的\"},\"source\":\"model\"}\n";
+  ASSERT_TRUE(platform::write_file_atomically(dir_.file("in.jsonl"), lines).ok());
+  auto imported = gui(dir_, {"--import", dir_.file("in.jsonl")});
+  EXPECT_EQ(imported.exit_code, 0) << imported.err;
+  EXPECT_EQ(imported.out, "导入 2 条：新增 1，更新 0，保留 1\n");
+  // The running service sees it at once, and the glossary's RAG is not replaced by a model's.
+  auto lookup = test::run({.words = {"lookup", "kf"}, .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 60});
+  EXPECT_EQ(lookup.out.rfind("Kubeflow\n", 0), 0u) << lookup.out << lookup.err;
+  auto rag = test::run({.words = {"lookup", "RAG"}, .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 60});
+  EXPECT_EQ(rag.out.find("模型写的"), std::string::npos) << rag.out;
+
+  auto exported = gui(dir_, {"--export", dir_.file("out.jsonl")});
+  ASSERT_EQ(exported.exit_code, 0) << exported.err;
+  const std::string first = platform::read_file(dir_.file("out.jsonl")).value_or("");
+  EXPECT_NE(first.find("\"term\":\"Kubeflow\""), std::string::npos);
+  EXPECT_FALSE(platform::is_regular_file(dir_.file("out.jsonl.part")));
+
+  // A broken line 500 changes nothing and says where.
+  std::string broken;
+  for (int i = 1; i < 500; ++i) broken += "{\"term\":\"term " + std::to_string(i) + "\"}\n";
+  broken += "{\"term\":\n";
+  ASSERT_TRUE(platform::write_file_atomically(dir_.file("broken.jsonl"), broken).ok());
+  auto refused = gui(dir_, {"--import", dir_.file("broken.jsonl")});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("第 500 行"), std::string::npos) << refused.err;
+  auto again = gui(dir_, {"--export", "-"});
+  EXPECT_EQ(again.out, first);
+
+  // Into an empty folder, and out again: the same file.
+  TempDir other;
+  auto into = gui(other, {"--import", dir_.file("out.jsonl")});
+  EXPECT_EQ(into.exit_code, 0) << into.err;
+  EXPECT_EQ(gui(other, {"--export", "-"}).out, first);
+
+  auto wrong = gui(dir_, {"--import", dir_.file("in.jsonl"), "--format", "xlsx"});
+  EXPECT_EQ(wrong.exit_code, 1);
+  EXPECT_NE(wrong.err.find("xlsx"), std::string::npos);
 }
 
 TEST_F(ServiceProcessTest, ADeletedLockFileIsPutBackAndStillKeepsASecondInstanceOut) {
