@@ -263,21 +263,17 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
   TermDraft draft;
   auto term = body.find(std::string(protocol::kTermKey));
   if (term == body.end() || !term->is_string()) return bad_request("term 必须是字符串：要保存的词");
-  draft.term = std::string(common::trim_unicode_space(term->get_ref<const std::string&>()));
-  if (draft.term.empty()) return bad_request("词条不能为空");
-  if (has_line_break(draft.term)) return bad_request("词条不能换行");
-  if (!within_term_length(draft.term)) {
-    return bad_request("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
-  }
+  auto checked = checked_term(term->get_ref<const std::string&>());
+  if (!checked) return bad_request(checked.error().message);
+  draft.term = std::move(checked).value();
 
   draft.lang = std::string(protocol::kDefaultLang);
   if (auto lang = body.find(std::string(protocol::kLangKey)); lang != body.end()) {
     if (!lang->is_string()) return bad_request("lang 必须是字符串");
-    draft.lang = lang->get<std::string>();
+    auto known = checked_lang(lang->get_ref<const std::string&>());
+    if (!known) return bad_request(known.error().message);
+    draft.lang = std::move(known).value();
   }
-  bool lang_known = false;
-  for (auto accepted : kExplainLangs) lang_known = lang_known || draft.lang == accepted;
-  if (!lang_known) return bad_request("不认识的 lang「" + draft.lang + "」，可选：zh、en");
 
   draft.category_id = std::string(protocol::kTermCategory);
   if (auto category = body.find(std::string(protocol::kCategoryKey)); category != body.end()) {

@@ -258,40 +258,43 @@ void index_values_function(sqlite3_context* context, int, sqlite3_value** values
   sqlite3_result_text(context, joined.data(), static_cast<int>(joined.size()), SQLITE_TRANSIENT);
 }
 
+// Runs one statement whose only parameter is an entry's id.
+Result<void> run_for_id(sqlite3* db, const char* sql, std::int64_t id, std::string_view what) {
+  Statement st(db, sql);
+  if (!st.ok()) return sqlite_error(db, "prepare " + std::string(what));
+  st.bind(1, id);
+  if (st.step() != SQLITE_DONE) return sqlite_error(db, what);
+  return {};
+}
+
 // The search index's entry of a row, taken out before the row changes and
 // put in again after: the index keeps no text of its own, so what it is told
 // to forget must be what it was given, read through the same view.
 Result<void> unindex_row(sqlite3* db, std::int64_t id) {
-  Statement out(db,
-                "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) "
-                "SELECT 'delete', id, term, aliases, body FROM term_search WHERE id = ?1");
-  if (!out.ok()) return sqlite_error(db, "prepare index");
-  out.bind(1, id);
-  if (out.step() != SQLITE_DONE) return sqlite_error(db, "index");
-  return {};
+  return run_for_id(db,
+                    "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) "
+                    "SELECT 'delete', id, term, aliases, body FROM term_search WHERE id = ?1",
+                    id, "index");
 }
 
 Result<void> index_row(sqlite3* db, std::int64_t id) {
-  Statement in(db,
-               "INSERT INTO terms_fts (rowid, term, aliases, body) "
-               "SELECT id, term, aliases, body FROM term_search WHERE id = ?1");
-  if (!in.ok()) return sqlite_error(db, "prepare index");
-  in.bind(1, id);
-  if (in.step() != SQLITE_DONE) return sqlite_error(db, "index");
-  return {};
+  return run_for_id(db,
+                    "INSERT INTO terms_fts (rowid, term, aliases, body) "
+                    "SELECT id, term, aliases, body FROM term_search WHERE id = ?1",
+                    id, "index");
 }
 
 // Replaces the entry's aliases, column and keys, inside a transaction the
 // caller has begun.
 Result<void> write_aliases(sqlite3* db, std::int64_t id, const std::vector<std::string>& aliases) {
   Statement column(db, "UPDATE terms SET aliases = ?1 WHERE id = ?2");
-  Statement clear(db, "DELETE FROM term_aliases WHERE term_id = ?1");
-  if (!column.ok() || !clear.ok()) return sqlite_error(db, "prepare aliases");
+  if (!column.ok()) return sqlite_error(db, "prepare aliases");
   column.bind(1, common::to_compact(JsonValue(aliases)));
   column.bind(2, id);
   if (column.step() != SQLITE_DONE) return sqlite_error(db, "aliases");
-  clear.bind(1, id);
-  if (clear.step() != SQLITE_DONE) return sqlite_error(db, "aliases");
+  if (auto cleared = run_for_id(db, "DELETE FROM term_aliases WHERE term_id = ?1", id, "aliases"); !cleared) {
+    return cleared;
+  }
   for (const auto& alias : aliases) {
     Statement one(db, "INSERT OR IGNORE INTO term_aliases (alias_key, term_id) VALUES (?1, ?2)");
     one.bind(1, term_key(alias));
@@ -482,9 +485,7 @@ Result<void> rekey_terms(sqlite3* db) {
     rows[first.row].updated_at = row.updated_at;
   }
   for (std::int64_t id : merged_away) {
-    Statement drop(db, "DELETE FROM terms WHERE id = ?1");
-    drop.bind(1, id);
-    if (!drop.ok() || drop.step() != SQLITE_DONE) return sqlite_error(db, "rekey");
+    if (auto dropped = run_for_id(db, "DELETE FROM terms WHERE id = ?1", id, "rekey"); !dropped) return dropped;
   }
   for (auto& [key, entry] : kept) {
     const Row& row = rows[entry.row];
@@ -946,10 +947,7 @@ Result<bool> TermStore::remove(std::int64_t id) {
     if (rc != SQLITE_ROW) return sqlite_error(db_, "delete");
     if (auto out = unindex_row(db_, id); !out) return out.error();
     for (const char* sql : {"DELETE FROM term_aliases WHERE term_id = ?1", "DELETE FROM terms WHERE id = ?1"}) {
-      Statement drop(db_, sql);
-      if (!drop.ok()) return sqlite_error(db_, "prepare delete");
-      drop.bind(1, id);
-      if (drop.step() != SQLITE_DONE) return sqlite_error(db_, "delete");
+      if (auto dropped = run_for_id(db_, sql, id, "delete"); !dropped) return dropped.error();
     }
     return true;
   });

@@ -23,23 +23,6 @@ bool ends_with(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && common::ascii_lower(text.substr(text.size() - tail.size())) == tail;
 }
 
-// A term as a save request would take it: trimmed, not blank, one line, not
-// too long.
-Result<std::string> checked_term(std::string_view given) {
-  std::string term(common::trim_unicode_space(given));
-  if (term.empty()) return failure("词条不能为空");
-  if (has_line_break(term)) return failure("词条不能换行");
-  if (!within_term_length(term)) return failure("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
-  return term;
-}
-
-Result<std::string> checked_lang(std::string_view lang) {
-  for (auto accepted : kExplainLangs) {
-    if (lang == accepted) return std::string(lang);
-  }
-  return failure("不认识的 lang「" + std::string(lang) + "」，可选：zh、en");
-}
-
 Result<std::string> checked_source(std::string_view source) {
   for (auto known : {kSourceUser, kSourceGlossary, kSourceModel}) {
     if (source == known) return std::string(source);
@@ -197,6 +180,21 @@ Result<void> read_table(std::string_view text, unsigned char delimiter,
 }
 
 }  // namespace
+
+Result<std::string> checked_term(std::string_view given) {
+  std::string term(common::trim_unicode_space(given));
+  if (term.empty()) return failure("词条不能为空");
+  if (has_line_break(term)) return failure("词条不能换行");
+  if (!within_term_length(term)) return failure("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
+  return term;
+}
+
+Result<std::string> checked_lang(std::string_view lang) {
+  for (auto accepted : kExplainLangs) {
+    if (lang == accepted) return std::string(lang);
+  }
+  return failure("不认识的 lang「" + std::string(lang) + "」，可选：zh、en");
+}
 
 std::optional<TermFileFormat> term_file_format(std::string_view name) {
   if (name == "jsonl") return TermFileFormat::kJsonLines;

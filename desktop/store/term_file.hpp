@@ -37,6 +37,13 @@ struct TermRecord {
   std::int64_t updated_at = 0;
 };
 
+// A term as a save request or a file gives it, trimmed: not blank, on one
+// line and not too long; else the error says which, in Chinese.
+Result<std::string> checked_term(std::string_view given);
+
+// "zh" or "en"; else an error naming the accepted ones.
+Result<std::string> checked_lang(std::string_view lang);
+
 // Most aliases one entry may carry.
 inline constexpr std::size_t kMaxAliases = 32;
 
