@@ -84,17 +84,26 @@ int run_import(const std::string& path, const std::string& format_name) {
   }
   auto text = platform::read_file(path);
   if (!text) return fail("读不了 " + path);
-  std::vector<TermRecord> records;
-  auto read = read_term_file(*text, format, [&](TermRecord record, std::size_t) -> Result<void> {
-    records.push_back(std::move(record));
-    return {};
-  });
-  if (!read) return fail(path + " " + read.error().message + "；什么都没有导入");
   auto opened = open_folder_store();
   if (!opened) return fail("打不开词库：" + opened.error().text());
-  auto imported = (*opened)->import_records(records);
+  // Each record goes into the transaction as it is read, so a file of a
+  // million lines is never held twice; a malformed line rolls it all back.
+  std::size_t records = 0;
+  bool malformed = false;
+  auto imported = (*opened)->import_records([&](const TermStore::RecordSink& put) -> Result<void> {
+    bool stored = true;
+    auto read = read_term_file(*text, format, [&](TermRecord record, std::size_t) -> Result<void> {
+      ++records;
+      auto put_in = put(record);
+      stored = static_cast<bool>(put_in);
+      return put_in;
+    });
+    malformed = !read && stored;
+    return read;
+  });
+  if (!imported && malformed) return fail(path + " " + imported.error().message + "；什么都没有导入");
   if (!imported) return fail("导入失败，什么都没有改：" + imported.error().text());
-  platform::write_stdout("导入 " + std::to_string(records.size()) + " 条：新增 " + std::to_string(imported->added) +
+  platform::write_stdout("导入 " + std::to_string(records) + " 条：新增 " + std::to_string(imported->added) +
                          "，更新 " + std::to_string(imported->updated) + "，保留 " + std::to_string(imported->kept) +
                          "\n");
   return 0;

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -138,6 +140,49 @@ std::optional<std::uint64_t> declared_length(std::string_view text) {
   return length;
 }
 
+// A streamed body on its way out: the piece being sent and how much of it
+// has gone.
+struct Streaming {
+  std::shared_ptr<StreamedBody> body;
+  std::string piece;
+  std::size_t sent = 0;
+};
+
+ssize_t read_stream(void* cls, uint64_t, char* buffer, size_t room) {
+  auto& streaming = *static_cast<Streaming*>(cls);
+  if (streaming.sent == streaming.piece.size()) {
+    auto next = streaming.body->next();
+    // Cut off rather than ended: a client must not take a failed export
+    // for a whole one.
+    if (!next) return MHD_CONTENT_READER_END_WITH_ERROR;
+    if (next->empty()) return MHD_CONTENT_READER_END_OF_STREAM;
+    streaming.piece = std::move(next).value();
+    streaming.sent = 0;
+  }
+  const std::size_t n = std::min(room, streaming.piece.size() - streaming.sent);
+  std::memcpy(buffer, streaming.piece.data() + streaming.sent, n);
+  streaming.sent += n;
+  return static_cast<ssize_t>(n);
+}
+
+void free_stream(void* cls) { delete static_cast<Streaming*>(cls); }
+
+MHD_Response* streamed_response(const std::shared_ptr<StreamedBody>& body) {
+  auto* streaming = new Streaming{body, {}, 0};
+  MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, read_stream, streaming,
+                                                             free_stream);
+  if (response == nullptr) {
+    delete streaming;
+    return nullptr;
+  }
+  MHD_add_response_header(response, "Content-Type", body->content_type.c_str());
+  if (!body->file_name.empty()) {
+    const std::string disposition = "attachment; filename=\"" + body->file_name + "\"";
+    MHD_add_response_header(response, "Content-Disposition", disposition.c_str());
+  }
+  return response;
+}
+
 bool carries_body(std::string_view method) {
   return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
 }
@@ -197,10 +242,15 @@ struct HttpService::State {
 
   // Queues the reply and logs it. The connection closes after it.
   enum MHD_Result answer(MHD_Connection* connection, const Request& request, const Reply& reply) {
-    std::string body = common::to_compact(reply.body);
-    MHD_Response* response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response = nullptr;
+    if (reply.stream) {
+      response = streamed_response(reply.stream);
+    } else {
+      std::string body = common::to_compact(reply.body);
+      response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
+      if (response != nullptr) MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
+    }
     if (response == nullptr) return MHD_NO;
-    MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
     MHD_add_response_header(response, "Connection", "close");
     enum MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
     MHD_destroy_response(response);
@@ -229,7 +279,8 @@ struct HttpService::State {
     if (facts.lengths == 1) {
       auto length = declared_length(facts.length);
       if (!length) return refusal_reply(ctx, 400, token);
-      if (*length > kMaxBodyBytes) return refusal_reply(ctx, 413, token);
+      const std::size_t limit = max_body_bytes(request.method, request.path);
+      if (*length > limit) return refusal_reply(ctx, 413, token, limit);
     }
     return std::nullopt;
   }
@@ -244,8 +295,8 @@ struct HttpService::State {
         job = jobs.front();
         jobs.pop_front();
       }
-      job.request->reply = handle_request(ctx, job.request->method, job.request->path, job.request->token,
-                                          job.request->body);
+      job.request->reply = handle_request(ctx, job.request->method, job.request->path, job.request->query,
+                                          job.request->token, job.request->body);
       job.request->answered = true;
       // The library calls the handler again on its own thread, which then
       // sees the reply (the resume takes the library's lock).
@@ -366,7 +417,7 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
     return state.answer(connection, *request, *request->refusal);
   }
   if (*upload_data_size > 0) {
-    // The declared length is at most kMaxBodyBytes and the library delivers
+    // The declared length is at most max_body_bytes and the library delivers
     // no more than it declared.
     request->body.append(upload_data, *upload_data_size);
     *upload_data_size = 0;
@@ -375,7 +426,7 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
   if (request->answered) return state.answer(connection, *request, request->reply);
   if (request->working) return MHD_YES;
 
-  if (request->path == protocol::kExplainRoute.path && request->method == protocol::kExplainRoute.method) {
+  if (runs_long(request->method, request->path)) {
     std::lock_guard<std::mutex> guard(state.jobs_mutex);
     if (!state.closing) {
       request->working = true;

@@ -5,15 +5,30 @@
 #include "common/result.hpp"
 #include "store/store.hpp"
 
+#include <functional>
+#include <memory>
+#include <string>
 #include <string_view>
 
 namespace ruvo::desktop {
 
 using common::JsonValue;
+using common::Result;
+
+// A reply body made piece by piece as the client reads it, for what is too
+// big to build whole (an export of a million entries).
+struct StreamedBody {
+  std::string content_type;
+  std::string file_name;  // offered to a browser saving it; empty: none
+  // The next piece; an empty one at the end. An error cuts the reply off,
+  // so the client sees it incomplete rather than taking it for whole.
+  std::function<Result<std::string>()> next;
+};
 
 struct Reply {
   int status = 200;
   JsonValue body = JsonValue::object();
+  std::shared_ptr<StreamedBody> stream;  // when set, sent in place of `body`
 };
 
 // {"ok": false, "kind": kind, "message": message} with the status.

@@ -104,7 +104,9 @@ Reply unauthorized() {
                      std::string(protocol::kTokenHeader) + " 缺失或不对：请按 explain.json 里的 token 重试");
 }
 
-Reply too_large() { return error_reply(413, "too_large", "请求体超过 1 MiB"); }
+Reply too_large(std::size_t limit) {
+  return error_reply(413, "too_large", "请求体超过 " + std::to_string(limit / (1024 * 1024)) + " MiB");
+}
 
 bool token_matches(const ServiceContext& ctx, const std::optional<std::string>& token) {
   return token && tokens_equal(*token, ctx.token);
@@ -120,7 +122,15 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
 Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_view path,
                      const QueryParameters& query, const std::optional<std::string>& token, std::string_view body) {
   if (!token_matches(ctx, token)) return unauthorized();
-  if (body.size() > kMaxBodyBytes) return too_large();
+  if (body.size() > max_body_bytes(method, path)) return too_large(max_body_bytes(method, path));
+  if (path == kImportPath) {
+    if (method != "POST") return error_reply(405, "method_not_allowed", "接口 /v1/import 只接受 POST 请求");
+    return guarded([&] { return handle_import(ctx, query, body); });
+  }
+  if (path == kExportPath) {
+    if (method != "GET") return error_reply(405, "method_not_allowed", "接口 /v1/export 只接受 GET 请求");
+    return guarded([&] { return handle_export(ctx); });
+  }
   if (path == kTermsPath) {
     if (method != "GET") return error_reply(405, "method_not_allowed", "接口 /v1/terms 只接受 GET 请求");
     return guarded([&] { return handle_terms(ctx, query); });
@@ -164,11 +174,20 @@ Reply handle_request(ServiceContext& ctx, std::string_view method, std::string_v
   }
 }
 
-Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<std::string>& token) {
+std::size_t max_body_bytes(std::string_view method, std::string_view path) {
+  return method == "POST" && path == kImportPath ? kMaxImportBytes : kMaxBodyBytes;
+}
+
+bool runs_long(std::string_view method, std::string_view path) {
+  return method == "POST" && (path == protocol::kExplainRoute.path || path == kImportPath);
+}
+
+Reply refusal_reply(const ServiceContext& ctx, int status, const std::optional<std::string>& token,
+                    std::size_t body_limit) {
   if (!token_matches(ctx, token)) return unauthorized();
   switch (status) {
     case 413:
-      return too_large();
+      return too_large(body_limit);
     case 411:
       return error_reply(411, "length_required", "请求必须带 Content-Length，不接受分块传输的请求体");
     case 400:
@@ -307,6 +326,64 @@ Reply handle_explain(ServiceContext& ctx, const JsonValue& body) {
   auto request = parse_explain_request(body);
   if (!request) return bad_request(request.error().message);
   return explain(ctx.store, ctx.model, *request);
+}
+
+Reply handle_import(ServiceContext& ctx, const QueryParameters& query, std::string_view body) {
+  TermFileFormat format = TermFileFormat::kJsonLines;
+  if (auto given = query.find("format"); given != query.end()) {
+    auto named = term_file_format(given->second);
+    if (!named) return bad_request("不认识的格式「" + given->second + "」，可选：jsonl、csv、tsv");
+    format = *named;
+  }
+  if (ctx.store.damaged()) return store_damaged_refusal();
+  auto writer = ctx.store.open_another();
+  if (!writer) return store_failure(writer.error());
+  std::size_t records = 0;
+  bool malformed = false;
+  auto imported = (*writer)->import_records([&](const TermStore::RecordSink& put) -> Result<void> {
+    bool stored = true;
+    auto read = read_term_file(body, format, [&](TermRecord record, std::size_t) -> Result<void> {
+      ++records;
+      auto put_in = put(record);
+      stored = static_cast<bool>(put_in);
+      return put_in;
+    });
+    malformed = !read && stored;
+    return read;
+  });
+  if (!imported && malformed) return error_reply(400, "bad_import", imported.error().message + "；什么都没有导入");
+  if (!imported) return store_failure(imported.error());
+  Reply reply;
+  reply.body["ok"] = true;
+  reply.body["imported"] = records;
+  reply.body["added"] = imported->added;
+  reply.body["updated"] = imported->updated;
+  reply.body["kept"] = imported->kept;
+  return reply;
+}
+
+Reply handle_export(ServiceContext& ctx) {
+  auto opened = ctx.store.open_export();
+  if (!opened) return store_failure(opened.error());
+  auto cursor = std::make_shared<TermExport>(std::move(opened).value());
+  auto stream = std::make_shared<StreamedBody>();
+  stream->content_type = "application/x-ndjson; charset=utf-8";
+  stream->file_name = "ruvo-terms.jsonl";
+  // Pieces of about 64 KiB: few calls, and little held per slow reader.
+  stream->next = [cursor]() -> Result<std::string> {
+    std::string piece;
+    while (piece.size() < 64 * 1024) {
+      auto record = cursor->next();
+      if (!record) return record.error();
+      if (!*record) break;
+      piece += to_json_line(**record);
+      piece += '\n';
+    }
+    return piece;
+  };
+  Reply reply;
+  reply.stream = std::move(stream);
+  return reply;
 }
 
 }  // namespace ruvo::desktop

@@ -2,6 +2,7 @@
 
 #include "common/utf8.hpp"
 #include "store/match_key.hpp"
+#include "store/store_sql.hpp"
 #include "platform/platform.hpp"
 #include "platform/server.hpp"
 
@@ -14,6 +15,8 @@
 #include <utility>
 
 namespace ruvo::desktop {
+
+using namespace store_sql;
 
 namespace {
 
@@ -65,74 +68,15 @@ static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
 using common::Error;
 
-// The last failure sqlite_error reported on this thread: SQLite's primary
-// result code and text. Every failure of a statement passes through
-// sqlite_error at once, before a rollback could replace the connection's
-// own error, so a store method (which runs on one thread, under the store's
-// mutex) can tell afterwards whether its statements met a damaged file.
-struct LastFailure {
-  int code = SQLITE_OK;
-  std::string text;
-};
-thread_local LastFailure last_failure;
-
-Error sqlite_error(sqlite3* db, std::string_view what) {
-  last_failure = db ? LastFailure{sqlite3_errcode(db) & 0xff, sqlite3_errmsg(db)} : LastFailure{SQLITE_NOMEM, {}};
-  return common::failure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
-}
-
-// One prepared statement, finalized when it goes out of scope; or a kept
-// one, lent for one use and reset (bindings cleared) when it is given back.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  explicit Statement(sqlite3_stmt* kept) : stmt_(kept), owned_(false) {}
-  ~Statement() {
-    if (owned_) {
-      sqlite3_finalize(stmt_);
-    } else if (stmt_ != nullptr) {
-      sqlite3_reset(stmt_);
-      sqlite3_clear_bindings(stmt_);
-    }
-  }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return stmt_ != nullptr; }
-  void bind(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  // Ready to run again, with new bindings.
-  void reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return sqlite3_step(stmt_); }
-  std::string text(int column) const {
-    auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
-  }
-  std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-  bool owned_ = true;
-};
-
-Result<void> exec(sqlite3* db, const char* sql) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return sqlite_error(db, sql);
-  return {};
-}
-
 Result<int> schema_version(sqlite3* db) {
   Statement st(db, "PRAGMA user_version");
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db, "PRAGMA user_version");
   return static_cast<int>(st.integer(0));
 }
+
+}  // namespace
+
+namespace store_sql {
 
 // Stored fields as an object of non-blank strings; a damaged value reads as
 // no fields rather than failing the request.
@@ -160,9 +104,6 @@ JsonValue merge_fields(JsonValue stored, const JsonValue& given) {
   return stored;
 }
 
-constexpr const char* kSelectColumns =
-    "SELECT id, term, lang, category_id, fields, source, aliases, updated_at FROM terms ";
-
 // Stored aliases as a list of strings; a damaged value reads as none.
 std::vector<std::string> read_aliases(const std::string& text) {
   std::vector<std::string> out;
@@ -179,54 +120,6 @@ TermEntry entry_from_row(const Statement& st) {
                    st.text(5), read_aliases(st.text(6)), st.integer(7)};
 }
 
-// A search as the index takes it: each Latin word a prefix ("promp"
-// finds Prompt as it is typed), each run of Chinese characters a phrase
-// (检索 inside 检索增强生成), all of them required. Every word is quoted,
-// its quotes doubled, so no text becomes syntax of the index. Empty when
-// the text has no word at all.
-std::string search_expression(std::string_view text) {
-  std::string indexed = index_text(text);
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start <= indexed.size()) {
-    std::size_t end = indexed.find(' ', start);
-    if (end == std::string::npos) end = indexed.size();
-    if (end > start) words.push_back(indexed.substr(start, end - start));
-    start = end + 1;
-  }
-  auto quoted = [](const std::string& word) {
-    std::string out = "\"";
-    for (char c : word) {
-      out += c;
-      if (c == '"') out += '"';
-    }
-    return out + "\"";
-  };
-  auto is_one_cjk = [](const std::string& word) {
-    auto step = common::decode_utf8(word, 0);
-    return step.valid && step.length == word.size() && step.scalar >= 0x2E80;
-  };
-  std::string expression;
-  std::string phrase;
-  auto flush_phrase = [&] {
-    if (phrase.empty()) return;
-    expression += (expression.empty() ? "" : " ") + quoted(phrase);
-    phrase.clear();
-  };
-  for (const auto& word : words) {
-    if (is_one_cjk(word)) {
-      phrase += (phrase.empty() ? "" : " ") + word;
-      continue;
-    }
-    flush_phrase();
-    // Only words the index would keep: a word of punctuation alone matches nothing.
-    bool has_text = false;
-    for (unsigned char c : word) has_text = has_text || std::isalnum(c) || c >= 0x80;
-    if (has_text) expression += (expression.empty() ? "" : " ") + quoted(word) + "*";
-  }
-  flush_phrase();
-  return expression;
-}
 
 // ruvo_index_text(text): index_text for the search index; NULL stays NULL.
 void index_text_function(sqlite3_context* context, int, sqlite3_value** values) {
@@ -239,21 +132,24 @@ void index_text_function(sqlite3_context* context, int, sqlite3_value** values) 
   sqlite3_result_text(context, indexed.data(), static_cast<int>(indexed.size()), SQLITE_TRANSIENT);
 }
 
-// ruvo_index_values(json): the string values of a JSON array or object
-// (aliases, fields), one after another, as index_text gives them; the names
-// of the fields are not searched.
+std::string index_values(const JsonValue& values) {
+  std::string joined;
+  if (!values.is_array() && !values.is_object()) return joined;
+  for (const auto& value : values) {
+    if (!value.is_string()) continue;
+    if (!joined.empty()) joined += ' ';
+    joined += index_text(value.get_ref<const std::string&>());
+  }
+  return joined;
+}
+
+// ruvo_index_values(json): index_values of a stored JSON text.
 void index_values_function(sqlite3_context* context, int, sqlite3_value** values) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
   std::string joined;
   if (text != nullptr) {
     auto parsed = common::parse_json(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
-    if (parsed && (parsed->is_array() || parsed->is_object())) {
-      for (const auto& value : *parsed) {
-        if (!value.is_string()) continue;
-        if (!joined.empty()) joined += ' ';
-        joined += index_text(value.get_ref<const std::string&>());
-      }
-    }
+    if (parsed) joined = index_values(*parsed);
   }
   sqlite3_result_text(context, joined.data(), static_cast<int>(joined.size()), SQLITE_TRANSIENT);
 }
@@ -316,6 +212,10 @@ Result<void> forget_misses(sqlite3* db, const TermEntry& entry) {
   }
   return {};
 }
+
+}  // namespace store_sql
+
+namespace {
 
 Result<std::optional<TermEntry>> select_one(sqlite3* db, Statement st, std::string_view key,
                                             std::string_view lang) {
@@ -414,22 +314,6 @@ Result<std::optional<TermEntry>> insert_if_absent_in_transaction(sqlite3* db, co
   return std::optional<TermEntry>(std::move(inserted).value());
 }
 
-// Runs `work` in a transaction of its own, committed when it succeeds and
-// rolled back when it fails.
-template <typename Work>
-auto in_transaction(sqlite3* db, Work work) -> decltype(work()) {
-  if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) return begun.error();
-  auto result = work();
-  if (!result) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return result;
-  }
-  if (auto committed = exec(db, "COMMIT"); !committed) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return committed.error();
-  }
-  return result;
-}
 
 // Gives every entry the key of today's match_key, inside the migration's
 // transaction. Entries whose keys now coincide in one language ("ＲＡＧ" and
@@ -563,9 +447,6 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
   return {};
 }
 
-// The codes by which SQLite says the file itself is damaged, as opposed to
-// busy, full or unreadable for now.
-bool is_damage_code(int code) { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; }
 
 std::string one_line(std::string text) {
   for (char& c : text) {
@@ -621,18 +502,6 @@ Result<void> make_companions_private(const std::string& path) {
 
 }  // namespace
 
-class TermStore::DamageWatch {
- public:
-  explicit DamageWatch(TermStore& store) : store_(store) { last_failure = LastFailure{}; }
-  ~DamageWatch() {
-    if (is_damage_code(last_failure.code)) store_.mark_damaged(last_failure.text);
-  }
-  DamageWatch(const DamageWatch&) = delete;
-  DamageWatch& operator=(const DamageWatch&) = delete;
-
- private:
-  TermStore& store_;
-};
 
 void TermStore::mark_damaged(const std::string& detail) {
   if (damaged_.exchange(true)) return;  // the first sighting is the one reported
@@ -662,13 +531,12 @@ std::string TermStore::damage_detail() {
 
 std::string term_key(std::string_view term) { return match_key(term); }
 
-Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
-  if (auto refused = refuse_linked_files(path); !refused) return refused.error();
-  if (auto made = platform::make_private_file(path); !made) return made.error();
-  auto resolved = resolved_store_path(path);
-  if (!resolved) return resolved.error();
+// A connection to the store at its resolved path, with what every
+// connection of ours needs: the busy time-out, the index's SQL functions,
+// WAL and synchronous=FULL.
+Result<std::unique_ptr<TermStore>> TermStore::connect(const std::string& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(resolved->c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                       nullptr) != SQLITE_OK) {
     Error error = sqlite_error(db, "open " + path);
     sqlite3_close(db);
@@ -684,7 +552,6 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
                                  nullptr, index_values_function, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return sqlite_error(db, "register ruvo_index_values");
   }
-
   {
     Statement wal(db, "PRAGMA journal_mode = WAL");
     if (!wal.ok() || wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
@@ -692,6 +559,30 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
     }
   }
   if (auto done = exec(db, "PRAGMA synchronous = FULL"); !done) return done.error();
+  return store;
+}
+
+Result<std::unique_ptr<TermStore>> TermStore::open_another() {
+  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const char* name = sqlite3_db_filename(db_, "main");
+    path = name ? name : "";
+  }
+  if (auto refused = refuse_linked_files(path); !refused) return refused.error();
+  return connect(path);
+}
+
+Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
+  if (auto refused = refuse_linked_files(path); !refused) return refused.error();
+  if (auto made = platform::make_private_file(path); !made) return made.error();
+  auto resolved = resolved_store_path(path);
+  if (!resolved) return resolved.error();
+  auto connected = connect(*resolved);
+  if (!connected) return connected.error();
+  std::unique_ptr<TermStore> store = std::move(connected).value();
+  sqlite3* db = store->db_;
   if (auto made = make_companions_private(path); !made) return made.error();
 
   auto version = schema_version(db);
@@ -807,77 +698,6 @@ Result<void> TermStore::load_latin_names() {
   return {};
 }
 
-Result<std::vector<std::string>> TermStore::suggest(std::string_view text, std::size_t limit) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  DamageWatch watch(*this);
-  const std::string key = term_key(text);
-  std::vector<std::string> out;
-  if (key.empty() || limit == 0) return out;
-  std::vector<NearName> near;
-  auto consider = [&](std::int64_t id, const std::string& name) {
-    Nearness n = nearness(key, name);
-    if (n.tier >= 0) near.push_back(NearName{id, name, n});
-  };
-
-  // Names the text begins: a range of the key indexes. Past every UTF-8
-  // sequence, so the range holds exactly the keys that start with `key`.
-  const std::string past = key + "\xF4\x90\x80\x80";
-  for (const char* sql : {"SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 "
-                          "ORDER BY length(term_key) LIMIT 50",
-                          "SELECT term_id, alias_key FROM term_aliases WHERE alias_key > ?1 AND alias_key < ?2 "
-                          "ORDER BY length(alias_key) LIMIT 50"}) {
-    Statement prefix(kept_statement(sql));
-    if (!prefix.ok()) return sqlite_error(db_, "prepare suggestions");
-    prefix.bind(1, key);
-    prefix.bind(2, past);
-    int rc;
-    while ((rc = prefix.step()) == SQLITE_ROW) consider(prefix.integer(0), prefix.text(1));
-    if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
-  }
-
-  if (is_short_latin(key)) {
-    if (auto loaded = load_latin_names(); !loaded) return loaded.error();
-    for (auto& name : latin_->near(key)) near.push_back(std::move(name));
-  } else {
-    // Names sharing characters with the text: those holding its rarest
-    // characters are found by reading the keys, up to a bound.
-    std::set<std::string> characters;
-    for (std::size_t pos = 0; pos < key.size();) {
-      auto step = common::decode_utf8(key, pos);
-      if (step.valid && step.scalar >= 0x80 && !common::is_unicode_space(step.scalar)) {
-        characters.insert(key.substr(pos, step.length));
-      }
-      pos += step.length;
-    }
-    for (const auto& character : characters) {
-      for (const char* sql : {"SELECT id, term_key FROM terms WHERE instr(term_key, ?1) > 0 LIMIT 200",
-                              "SELECT term_id, alias_key FROM term_aliases WHERE instr(alias_key, ?1) > 0 LIMIT 200"}) {
-        Statement sharing(kept_statement(sql));
-        if (!sharing.ok()) return sqlite_error(db_, "prepare suggestions");
-        sharing.bind(1, character);
-        int rc;
-        while ((rc = sharing.step()) == SQLITE_ROW) consider(sharing.integer(0), sharing.text(1));
-        if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
-      }
-    }
-  }
-
-  for (const auto& name : best_names(std::move(near), limit)) {
-    Statement term(kept_statement("SELECT term FROM terms WHERE id = ?1"));
-    if (!term.ok()) return sqlite_error(db_, "prepare suggestions");
-    term.bind(1, name.id);
-    int rc = term.step();
-    if (rc == SQLITE_ROW) {
-      std::string spelling = term.text(0);
-      bool seen = false;
-      for (const auto& given : out) seen = seen || given == spelling;
-      if (!seen) out.push_back(std::move(spelling));
-    } else if (rc != SQLITE_DONE) {
-      return sqlite_error(db_, "suggestions");
-    }
-  }
-  return out;
-}
 
 Result<void> TermStore::record_miss(std::string_view text) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -955,151 +775,5 @@ Result<bool> TermStore::remove(std::int64_t id) {
   return removed;
 }
 
-Result<TermPage> TermStore::search(std::string_view query, int limit, int offset) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  DamageWatch watch(*this);
-  TermPage page;
-  auto collect = [&](Statement& st) -> Result<void> {
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW) page.terms.push_back(entry_from_row(st));
-    if (rc != SQLITE_DONE) return sqlite_error(db_, "search");
-    return {};
-  };
-  if (common::is_blank(query)) {
-    Statement total(kept_statement("SELECT COUNT(*) FROM terms"));
-    if (!total.ok() || total.step() != SQLITE_ROW) return sqlite_error(db_, "search");
-    page.total = total.integer(0);
-    static const std::string sql = std::string(kSelectColumns) + "ORDER BY updated_at DESC, id DESC LIMIT ?1 OFFSET ?2";
-    Statement st(kept_statement(sql.c_str()));
-    if (!st.ok()) return sqlite_error(db_, "prepare search");
-    st.bind(1, static_cast<std::int64_t>(limit));
-    st.bind(2, static_cast<std::int64_t>(offset));
-    if (auto done = collect(st); !done) return done.error();
-    return page;
-  }
-  const std::string expression = search_expression(query);
-  if (expression.empty()) return page;
-  Statement total(kept_statement("SELECT COUNT(*) FROM terms_fts WHERE terms_fts MATCH ?1"));
-  if (!total.ok()) return sqlite_error(db_, "prepare search");
-  total.bind(1, expression);
-  if (total.step() != SQLITE_ROW) return sqlite_error(db_, "search");
-  page.total = total.integer(0);
-  // A name that is the query itself first, then by relevance: a match in
-  // the term counts most, then in an alias, then in the fields.
-  static const std::string sql =
-      "SELECT t.id, t.term, t.lang, t.category_id, t.fields, t.source, t.aliases, t.updated_at FROM terms_fts f "
-      "JOIN terms t ON t.id = f.rowid WHERE terms_fts MATCH ?1 "
-      "ORDER BY (t.term_key = ?2 OR EXISTS (SELECT 1 FROM term_aliases a WHERE a.term_id = t.id AND a.alias_key = ?2)) "
-      "DESC, bm25(terms_fts, 10.0, 5.0, 1.0), t.id LIMIT ?3 OFFSET ?4";
-  Statement st(kept_statement(sql.c_str()));
-  if (!st.ok()) return sqlite_error(db_, "prepare search");
-  st.bind(1, expression);
-  st.bind(2, term_key(query));
-  st.bind(3, static_cast<std::int64_t>(limit));
-  st.bind(4, static_cast<std::int64_t>(offset));
-  if (auto done = collect(st); !done) return done.error();
-  return page;
-}
-
-}  // namespace ruvo::desktop
-
-namespace ruvo::desktop {
-
-Result<void> TermStore::export_records(const std::function<Result<void>(const TermRecord&)>& each) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  DamageWatch watch(*this);
-  // One read transaction: a save meanwhile is in the file whole or not at all.
-  if (auto begun = exec(db_, "BEGIN"); !begun) return begun;
-  auto result = [&]() -> Result<void> {
-    Statement all(db_,
-                  "SELECT term, lang, fields, aliases, source, created_at, updated_at FROM terms ORDER BY id");
-    if (!all.ok()) return sqlite_error(db_, "prepare export");
-    int rc;
-    while ((rc = all.step()) == SQLITE_ROW) {
-      TermRecord record{all.text(0),   all.text(1),      read_fields(all.text(2)), read_aliases(all.text(3)),
-                        all.text(4),   all.integer(5),   all.integer(6)};
-      if (auto done = each(record); !done) return done;
-    }
-    if (rc != SQLITE_DONE) return sqlite_error(db_, "export");
-    return {};
-  }();
-  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  return result;
-}
-
-Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& records) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
-  DamageWatch watch(*this);
-  auto imported = in_transaction(db_, [&]() -> Result<ImportSummary> {
-    ImportSummary summary;
-    const std::int64_t now = platform::unix_seconds();
-    Statement find(db_, "SELECT id, source FROM terms WHERE term_key = ?1 AND lang = ?2");
-    Statement insert(db_,
-                     "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source) "
-                     "VALUES (?1, ?2, ?3, 'term', ?4, ?5, ?6, ?7)");
-    Statement update(db_,
-                     "UPDATE terms SET term = ?1, fields = ?2, updated_at = ?3, source = ?4,"
-                     " created_at = CASE WHEN ?6 > 0 THEN ?6 ELSE created_at END WHERE id = ?5");
-    if (!find.ok() || !insert.ok() || !update.ok()) return sqlite_error(db_, "prepare import");
-    for (const auto& record : records) {
-      const std::string key = term_key(record.term);
-      find.bind(1, key);
-      find.bind(2, record.lang);
-      int rc = find.step();
-      std::optional<std::int64_t> existing;
-      std::string stored_source;
-      if (rc == SQLITE_ROW) {
-        existing = find.integer(0);
-        stored_source = find.text(1);
-      } else if (rc != SQLITE_DONE) {
-        return sqlite_error(db_, "import");
-      }
-      find.reset();
-      const std::int64_t updated = record.updated_at ? record.updated_at : now;
-      std::int64_t id = 0;
-      if (existing) {
-        // What a person saved, or the glossary gave, a model does not replace.
-        if (record.source == kSourceModel && stored_source != kSourceModel) {
-          ++summary.kept;
-          continue;
-        }
-        id = *existing;
-        if (auto out = unindex_row(db_, id); !out) return out.error();
-        update.bind(1, record.term);
-        update.bind(2, common::to_compact(record.fields));
-        update.bind(3, updated);
-        update.bind(4, record.source);
-        update.bind(5, id);
-        update.bind(6, record.created_at);
-        if (update.step() != SQLITE_DONE) return sqlite_error(db_, "import");
-        update.reset();
-        ++summary.updated;
-      } else {
-        insert.bind(1, record.term);
-        insert.bind(2, key);
-        insert.bind(3, record.lang);
-        insert.bind(4, common::to_compact(record.fields));
-        insert.bind(5, record.created_at ? record.created_at : updated);
-        insert.bind(6, updated);
-        insert.bind(7, record.source);
-        if (insert.step() != SQLITE_DONE) return sqlite_error(db_, "import");
-        insert.reset();
-        id = sqlite3_last_insert_rowid(db_);
-        ++summary.added;
-      }
-      if (auto written = write_aliases(db_, id, record.aliases); !written) return written.error();
-      if (auto indexed = index_row(db_, id); !indexed) return indexed.error();
-      TermEntry names;
-      names.term = record.term;
-      names.aliases = record.aliases;
-      if (auto forgotten = forget_misses(db_, names); !forgotten) return forgotten.error();
-    }
-    return summary;
-  });
-  // The names in memory are read again at the next suggestion.
-  if (imported) latin_.reset();
-  return imported;
-}
 
 }  // namespace ruvo::desktop

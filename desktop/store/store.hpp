@@ -93,6 +93,22 @@ inline constexpr std::string_view kStoreDamagedRefusal = "词库文件已损坏�
 
 // Every store failure is a common::Error whose message says, on one line,
 // what failed and SQLite's own text.
+// An export in progress: the entries of one snapshot, one at a time.
+class TermExport {
+ public:
+  class Cursor;
+  explicit TermExport(std::unique_ptr<Cursor> cursor);
+  ~TermExport();
+  TermExport(TermExport&&) noexcept;
+  TermExport& operator=(TermExport&&) = delete;
+
+  // The next entry, or nothing after the last (and at every call after it).
+  Result<std::optional<TermRecord>> next();
+
+ private:
+  std::unique_ptr<Cursor> cursor_;
+};
+
 class TermStore {
  public:
   // Opens the store at `path`, creating it owner-only when missing, in WAL
@@ -106,6 +122,13 @@ class TermStore {
   // opens damaged (see damaged()), unless it would need migrating, which is
   // refused rather than written into a damaged file.
   static Result<std::unique_ptr<TermStore>> open(const std::string& path, const std::vector<TermDraft>& seed);
+  // A second connection to the same file, for work long enough that it
+  // should not hold this store's lock (an import through the service): it
+  // reads and writes beside this one as SQLite in WAL mode allows. The file
+  // was checked and migrated when this store opened it; a damaged store
+  // gives none.
+  Result<std::unique_ptr<TermStore>> open_another();
+
   ~TermStore();
   TermStore(const TermStore&) = delete;
   TermStore& operator=(const TermStore&) = delete;
@@ -126,12 +149,24 @@ class TermStore {
   // snapshot of the store (a save meanwhile is seen whole or not at all).
   Result<void> export_records(const std::function<Result<void>(const TermRecord&)>& each);
 
+  // The entries in the order they were added, read from a snapshot taken
+  // now on a connection of its own: the store stays free for every other
+  // request while the export is read, however slowly. Safe to call from
+  // any thread; the export itself is used by one thread at a time.
+  Result<TermExport> open_export();
+
   // Stores the records in one transaction, all or nothing: an entry of the
   // same term (by key) and language is updated (its term, fields, aliases
   // and source replaced, its times taken from the record when it has them),
   // any other is added; a record whose source is "model" never replaces an
   // entry a person saved or the glossary gave.
   Result<ImportSummary> import_records(const std::vector<TermRecord>& records);
+
+  // The same for records as `produce` reads them, handing each to the sink
+  // it is given; an error from `produce` (a malformed line, say) or from
+  // the sink rolls everything back and is returned as it is.
+  using RecordSink = std::function<Result<void>(const TermRecord&)>;
+  Result<ImportSummary> import_records(const std::function<Result<void>(const RecordSink&)>& produce);
 
   // The entry with this id, or nothing.
   Result<std::optional<TermEntry>> get(std::int64_t id);
@@ -196,6 +231,7 @@ class TermStore {
   void mark_damaged(const std::string& detail);
 
   explicit TermStore(sqlite3* db) : db_(db) {}
+  static Result<std::unique_ptr<TermStore>> connect(const std::string& path);
   // Keeps the in-memory names in step with a save of ours. mutex_ held.
   void remember_names(const TermEntry& entry);
   // Loads the short Latin names, or loads them again when another

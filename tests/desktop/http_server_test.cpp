@@ -166,8 +166,9 @@ TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
   // A client that asks before sending ("Expect: 100-continue") and announces
   // too much is refused without being asked for the body; one within the
   // limit is told to go on, and answered.
-  auto announce = [](std::string_view token, std::size_t length, std::string_view body) {
-    return "POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(token) +
+  auto announce = [](std::string_view token, std::size_t length, std::string_view body,
+                     std::string_view path = "/v1/lookup") {
+    return "POST " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(token) +
            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
            "\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n" + std::string(body);
   };
@@ -175,6 +176,14 @@ TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
   EXPECT_EQ(split_reply(refused).status, 413) << refused;
   EXPECT_EQ(refused.find("100 Continue"), std::string::npos) << refused;
   EXPECT_EQ(split_reply(raw(announce("wrong-token-wrong-token", 5'000'000'000, ""))).status, 401);
+  // An import may announce far more, up to its own limit.
+  std::string import_refused = raw(announce(kToken, kMaxImportBytes + 1, "", kImportPath));
+  EXPECT_EQ(split_reply(import_refused).status, 413) << import_refused;
+  EXPECT_NE(import_refused.find("64 MiB"), std::string::npos) << import_refused;
+  std::string lines(kMaxBodyBytes + 1, '\n');
+  lines += R"({"term":"Helm"})";
+  std::string imported = raw(announce(kToken, lines.size(), lines, kImportPath));
+  EXPECT_NE(imported.find("\"added\":1"), std::string::npos) << imported.substr(imported.rfind("HTTP/1.1 "));
 
   std::string body = R"({"text":"RAG"})";
   std::string answered = raw(announce(kToken, body.size(), body));

@@ -185,6 +185,69 @@ TEST_F(RoutesTest, TermsAreSearchedReadAndDeleted) {
   expect_refusal(handle_request(*ctx_, "GET", "/v1/terms", QueryParameters{}, std::string("wrong"), ""), 401, "token");
 }
 
+// The whole body a streamed reply sends.
+std::string drain(const Reply& reply) {
+  std::string all;
+  if (!reply.stream) return all;
+  for (;;) {
+    auto piece = reply.stream->next();
+    if (!piece.ok()) return all + "<cut>";
+    if (piece->empty()) return all;
+    all += *piece;
+  }
+}
+
+TEST_F(RoutesTest, ImportTakesAFileAllOrNothingAndExportStreamsItBack) {
+  auto import = [&](std::string_view body, QueryParameters query = {}) {
+    return handle_request(*ctx_, "POST", kImportPath, query, std::string(kToken), body);
+  };
+  post("/v1/save", {{"term", "RAG"}, {"fields", {{"definition", "一个人写的"}}}});
+  const std::string lines =
+      R"({"term":"Agent","fields":{"definition":"会自己动手的模型"},"aliases":["智能体"]})" "\n"
+      R"({"term":"RAG","fields":{"definition":"模型写的"},"source":"model"})" "\n";
+  Reply done = import(lines);
+  ASSERT_EQ(done.status, 200) << done.body.dump();
+  EXPECT_EQ(done.body, (JsonValue{{"ok", true}, {"imported", 2}, {"added", 1}, {"updated", 0}, {"kept", 1}}));
+  EXPECT_EQ(post("/v1/lookup", {{"text", "智能体"}}).body["term"], "Agent");
+  EXPECT_EQ(post("/v1/lookup", {{"text", "RAG"}}).body["definition"], "一个人写的");
+
+  Reply csv = import("term,definition,aliases\nLLM,大语言模型,大模型\n", {{"format", "csv"}});
+  ASSERT_EQ(csv.status, 200) << csv.body.dump();
+  EXPECT_EQ(post("/v1/lookup", {{"text", "大模型"}}).body["term"], "LLM");
+
+  // A broken second line: its number in the message, and nothing of the
+  // first line stored.
+  Reply broken = import(R"({"term":"Docker"})" "\n" R"({"term":)" "\n");
+  expect_refusal(broken, 400, "broken");
+  EXPECT_EQ(broken.body["kind"], "bad_import");
+  EXPECT_NE(broken.body["message"].get<std::string>().find("第 2 行"), std::string::npos) << broken.body.dump();
+  EXPECT_EQ(post("/v1/lookup", {{"text", "Docker"}}).body["hit"], false);
+  expect_refusal(import("", {{"format", "xml"}}), 400, "format");
+  expect_refusal(call("GET", kImportPath, ""), 405, "GET import");
+  expect_refusal(call("POST", kExportPath, "{}"), 405, "POST export");
+  // An import may be far bigger than any other request, but not unbounded.
+  EXPECT_EQ(max_body_bytes("POST", kImportPath), kMaxImportBytes);
+  EXPECT_EQ(max_body_bytes("POST", "/v1/save"), kMaxBodyBytes);
+  expect_refusal(import(std::string(kMaxImportBytes + 1, '\n')), 413, "over");
+
+  Reply exported = call("GET", kExportPath, "");
+  ASSERT_EQ(exported.status, 200) << exported.body.dump();
+  ASSERT_TRUE(exported.stream);
+  EXPECT_EQ(exported.stream->content_type, "application/x-ndjson; charset=utf-8");
+  const std::string text = drain(exported);
+  std::vector<std::string> terms;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "every line ends";
+    auto record = parse_json_line(std::string_view(text).substr(start, end - start));
+    ASSERT_TRUE(record.ok()) << record.error().message;
+    terms.push_back(record->term);
+    start = end + 1;
+  }
+  EXPECT_EQ(terms, (std::vector<std::string>{"RAG", "Agent", "LLM"}));
+  expect_refusal(handle_request(*ctx_, "GET", kExportPath, QueryParameters{}, std::nullopt, ""), 401, "token");
+}
+
 TEST_F(RoutesTest, MissedLookupsAreListedMostFrequentFirst) {
   post("/v1/lookup", {{"text", "Kubernetes"}});
   post("/v1/lookup", {{"text", "kubernetes "}});

@@ -298,6 +298,27 @@ TEST_F(ServiceProcessTest, ImportAndExportBesideARunningServiceAreAllOrNothingAn
   EXPECT_EQ(into.exit_code, 0) << into.err;
   EXPECT_EQ(gui(other, {"--export", "-"}).out, first);
 
+  // The same through the service, as the browser interface does it. An
+  // HTTP/1.0 request gets the stream as it is, not in chunks.
+  auto http = [&](std::string_view method, std::string_view path, std::string_view body) {
+    std::string request = test::request_bytes(method, path, body, info.token);
+    request.replace(request.find("HTTP/1.1"), 8, "HTTP/1.0");
+    return test::split_reply(test::http_exchange(info.port, request).value_or(""));
+  };
+  auto streamed = http("GET", "/v1/export", "");
+  EXPECT_EQ(streamed.status, 200) << streamed.head;
+  EXPECT_NE(streamed.head.find("Content-Disposition: attachment; filename=\"ruvo-terms.jsonl\""), std::string::npos)
+      << streamed.head;
+  EXPECT_EQ(streamed.body, first);
+  auto refused_over_http = http("POST", "/v1/import", broken);
+  EXPECT_EQ(refused_over_http.status, 400);
+  EXPECT_NE(refused_over_http.body.find("第 500 行"), std::string::npos) << refused_over_http.body;
+  auto taken = http("POST", "/v1/import?format=tsv", "term\tdefinition\nHelm\tKubernetes 的包管理\n");
+  EXPECT_EQ(taken.status, 200) << taken.body;
+  EXPECT_NE(taken.body.find("\"added\":1"), std::string::npos) << taken.body;
+  auto helm = test::run({.words = {"lookup", "helm"}, .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 60});
+  EXPECT_EQ(helm.out.rfind("Helm\n", 0), 0u) << helm.out << helm.err;
+
   auto wrong = gui(dir_, {"--import", dir_.file("in.jsonl"), "--format", "xlsx"});
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_NE(wrong.err.find("xlsx"), std::string::npos);
