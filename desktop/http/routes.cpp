@@ -259,6 +259,7 @@ Reply handle_terms(ServiceContext& ctx, const QueryParameters& query) {
   Reply reply;
   reply.body["ok"] = true;
   reply.body["total"] = page->total;
+  reply.body["totalExact"] = page->total_exact;
   JsonValue terms = JsonValue::array();
   for (const auto& entry : page->terms) terms.push_back(term_json(entry));
   reply.body["terms"] = std::move(terms);

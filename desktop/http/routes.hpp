@@ -77,9 +77,11 @@ Reply handle_explain(ServiceContext& ctx, const JsonValue& body);
 // {"ok": true, "misses": [{"text", "count", "lastAt"}]}: what was looked up
 // in vain, most frequent first.
 Reply handle_misses(ServiceContext& ctx);
-// {"ok": true, "total": N, "terms": [{"id", "term", "lang", "fields",
-// "aliases", "source", "updatedAt"}]}: a page of a search, or of every entry
-// by the most recent update when "q" is blank.
+// {"ok": true, "total": N, "totalExact": bool, "terms": [{"id", "term",
+// "lang", "fields", "aliases", "source", "updatedAt"}]}: a page of a search,
+// or of every entry by the most recent update when "q" is blank. A search
+// matching more than kSearchCountedAtMost entries says "totalExact" false,
+// N being that bound.
 Reply handle_terms(ServiceContext& ctx, const QueryParameters& query);
 // POST /v1/import?format=jsonl|csv|tsv (JSON Lines when not given): the body
 // is a dictionary file, stored all or nothing on a connection of its own, so

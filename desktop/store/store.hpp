@@ -70,8 +70,16 @@ struct Miss {
 // One page of a search, and how many entries match in all.
 struct TermPage {
   std::int64_t total = 0;
+  // False when the search matched more than kSearchCountedAtMost entries:
+  // `total` is then that bound, and only the first that many are listed.
+  bool total_exact = true;
   std::vector<TermEntry> terms;
 };
+
+// The most matches a search counts and lists. Counting every match of a
+// word found in half of a million entries takes longer than a person waits
+// between two keys; past this many, the query is refined, not paged.
+inline constexpr std::int64_t kSearchCountedAtMost = 10000;
 
 // What an import did: entries added, entries updated, and entries kept as
 // they were because a model's answer does not replace what a person saved.
@@ -246,6 +254,7 @@ class TermStore {
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*, std::less<>> kept_;
   std::atomic<bool> damaged_{false};
+  bool vocabulary_ready_ = false;  // temp.terms_vocab made on this connection; mutex_ held
   // The short Latin names, for suggestions: loaded on the first miss,
   // reloaded when another connection has written the file since.
   std::unique_ptr<LatinNames> latin_;

@@ -6,6 +6,9 @@
 #include "store/store_sql.hpp"
 #include "store/suggest.hpp"
 
+#include <algorithm>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,12 +19,22 @@ using namespace store_sql;
 
 namespace {
 
+// The index's words that begin with a word, when they are few enough to
+// name one by one; nothing when there are more.
+using PrefixWords = std::function<std::optional<std::vector<std::string>>(const std::string&)>;
+
+// Most words a prefix is spelled out into. The index answers a prefix
+// itself by merging every matching word's whole list before it returns the
+// first match, which for a common word costs a fifth of a second; the same
+// words named one by one are read only as far as the page needs.
+constexpr std::size_t kPrefixWordsAtMost = 64;
+
 // A search as the index takes it: each Latin word a prefix ("promp"
 // finds Prompt as it is typed), each run of Chinese characters a phrase
 // (检索 inside 检索增强生成), all of them required. Every word is quoted,
 // its quotes doubled, so no text becomes syntax of the index. Empty when
 // the text has no word at all.
-std::string search_expression(std::string_view text) {
+std::string search_expression(std::string_view text, const PrefixWords& prefix_words) {
   std::string indexed = index_text(text);
   std::vector<std::string> words;
   std::size_t start = 0;
@@ -47,7 +60,7 @@ std::string search_expression(std::string_view text) {
   std::string phrase;
   auto flush_phrase = [&] {
     if (phrase.empty()) return;
-    expression += (expression.empty() ? "" : " ") + quoted(phrase);
+    expression += (expression.empty() ? "" : " AND ") + quoted(phrase);
     phrase.clear();
   };
   for (const auto& word : words) {
@@ -59,7 +72,14 @@ std::string search_expression(std::string_view text) {
     // Only words the index would keep: a word of punctuation alone matches nothing.
     bool has_text = false;
     for (unsigned char c : word) has_text = has_text || std::isalnum(c) || c >= 0x80;
-    if (has_text) expression += (expression.empty() ? "" : " ") + quoted(word) + "*";
+    if (!has_text) continue;
+    std::string term = quoted(word) + "*";
+    if (auto spelled = prefix_words(word); spelled && !spelled->empty()) {
+      term.clear();
+      for (const auto& one : *spelled) term += (term.empty() ? "(" : " OR ") + quoted(one);
+      term += ")";
+    }
+    expression += (expression.empty() ? "" : " AND ") + term;
   }
   flush_phrase();
   return expression;
@@ -191,7 +211,33 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
     }
     return page;
   }
-  const std::string expression = search_expression(query);
+  if (!vocabulary_ready_) {
+    // The index's own list of its words, on this connection only.
+    if (auto made = exec(db_, "CREATE VIRTUAL TABLE IF NOT EXISTS temp.terms_vocab USING fts5vocab(main, terms_fts, row)");
+        !made) {
+      return made.error();
+    }
+    vocabulary_ready_ = true;
+  }
+  std::optional<Error> failed;
+  auto prefix_words = [&](const std::string& word) -> std::optional<std::vector<std::string>> {
+    Statement st(kept_statement("SELECT term FROM temp.terms_vocab WHERE term >= ?1 AND term < ?2 LIMIT ?3"));
+    if (!st.ok()) {
+      failed = sqlite_error(db_, "prepare search");
+      return std::nullopt;
+    }
+    st.bind(1, word);
+    st.bind(2, word + "\xF4\x90\x80\x80");
+    st.bind(3, static_cast<std::int64_t>(kPrefixWordsAtMost + 1));
+    std::vector<std::string> out;
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) out.push_back(st.text(0));
+    if (rc != SQLITE_DONE) failed = sqlite_error(db_, "search");
+    if (rc != SQLITE_DONE || out.size() > kPrefixWordsAtMost) return std::nullopt;
+    return out;
+  };
+  const std::string expression = search_expression(query, prefix_words);
+  if (failed) return *failed;
   if (expression.empty()) return page;
   const std::string key = term_key(query);
 
@@ -202,10 +248,12 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
   const std::string in_names = "{term aliases} : (" + expression + ")";
   const std::string in_fields_only = "(" + expression + ") NOT " + in_names;
 
+  // Up to one past the bound: reading the index stops there.
   auto count = [&](const std::string& match) -> Result<std::int64_t> {
-    Statement st(kept_statement("SELECT COUNT(*) FROM terms_fts WHERE terms_fts MATCH ?1"));
+    Statement st(kept_statement("SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)"));
     if (!st.ok()) return sqlite_error(db_, "prepare search");
     st.bind(1, match);
+    st.bind(2, kSearchCountedAtMost + 1);
     if (st.step() != SQLITE_ROW) return sqlite_error(db_, "search");
     return st.integer(0);
   };
@@ -231,10 +279,10 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
   }
   auto names_total = count(in_names);
   if (!names_total) return names_total.error();
-  auto all_total = count(expression);
-  if (!all_total) return all_total.error();
+  auto fields_total = count(in_fields_only);
+  if (!fields_total) return fields_total.error();
   std::int64_t names_size = *names_total;
-  std::int64_t fields_size = *all_total - *names_total;
+  std::int64_t fields_size = *fields_total;
   for (auto id : exact) {
     auto in_name = matches(in_names, id);
     if (!in_name) return in_name.error();
@@ -242,11 +290,19 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
       --names_size;
       continue;
     }
-    auto anywhere = matches(expression, id);
-    if (!anywhere) return anywhere.error();
-    if (*anywhere) --fields_size;
+    auto in_fields = matches(in_fields_only, id);
+    if (!in_fields) return in_fields.error();
+    if (*in_fields) --fields_size;
   }
-  page.total = static_cast<std::int64_t>(exact.size()) + names_size + fields_size;
+  const std::int64_t named = static_cast<std::int64_t>(exact.size());
+  if (*names_total > kSearchCountedAtMost || *fields_total > kSearchCountedAtMost ||
+      named + names_size + fields_size > kSearchCountedAtMost) {
+    // Past the bound the list is cut there, each part keeping its place.
+    page.total_exact = false;
+    names_size = std::min(names_size, kSearchCountedAtMost - named);
+    fields_size = std::min(fields_size, kSearchCountedAtMost - named - names_size);
+  }
+  page.total = named + names_size + fields_size;
 
   // Takes up to `take` ids of a part from position `skip` on.
   std::vector<std::int64_t> ids;
@@ -286,7 +342,7 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
       continue;
     }
     const std::int64_t before = static_cast<std::int64_t>(ids.size());
-    if (auto listed = list_part(*match, size, skip, wanted); !listed) return listed.error();
+    if (auto listed = list_part(*match, size, skip, std::min(wanted, size - skip)); !listed) return listed.error();
     wanted -= static_cast<std::int64_t>(ids.size()) - before;
     skip = 0;
   }

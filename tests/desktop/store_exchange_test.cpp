@@ -162,5 +162,23 @@ TEST(TermSearchTest, ManyMatchesArePagedWholeNamedEntriesFirst) {
   EXPECT_EQ(terms_of(*store, "common", 5, 2101).size(), 2u);
 }
 
+TEST(TermSearchTest, PastTheCountedBoundTheTotalSaysSoAndTheListEndsThere) {
+  TempDir dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  std::vector<TermRecord> records;
+  for (int i = 0; i < kSearchCountedAtMost + 10; ++i) records.push_back(record("w" + std::to_string(i), "a common word"));
+  imported(*store, records);
+  auto page = store->search("common", 5, 0);
+  ASSERT_TRUE(page.ok());
+  EXPECT_EQ(page->total, kSearchCountedAtMost);
+  EXPECT_FALSE(page->total_exact);
+  EXPECT_EQ(terms_of(*store, "common", 5, kSearchCountedAtMost - 1).size(), 1u);
+  EXPECT_EQ(terms_of(*store, "common", 5, kSearchCountedAtMost).size(), 0u);
+  auto few = store->search("w17", 5, 0);
+  ASSERT_TRUE(few.ok());
+  EXPECT_TRUE(few->total_exact);
+}
+
 }  // namespace
 }  // namespace ruvo::desktop
