@@ -63,6 +63,12 @@ constexpr Migration kMigrations[] = {
      " ruvo_index_values(aliases), ruvo_index_values(fields) FROM terms;"
      "CREATE VIRTUAL TABLE terms_fts USING fts5(term, aliases, body, content='term_search', content_rowid='id');"
      "INSERT INTO terms_fts (terms_fts) VALUES ('rebuild');"},
+    // The names alone, in an index of their own: a search lists the entries
+    // a word names before those it only describes, and a column filter on
+    // the whole index would read every entry holding the word to find them.
+    {5,
+     "CREATE VIRTUAL TABLE names_fts USING fts5(term, aliases, content='term_search', content_rowid='id');"
+     "INSERT INTO names_fts (names_fts) VALUES ('rebuild');"},
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
@@ -167,16 +173,29 @@ Result<void> run_for_id(sqlite3* db, const char* sql, std::int64_t id, std::stri
 // put in again after: the index keeps no text of its own, so what it is told
 // to forget must be what it was given, read through the same view.
 Result<void> unindex_row(sqlite3* db, std::int64_t id) {
+  if (auto out = run_for_id(db,
+                            "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) "
+                            "SELECT 'delete', id, term, aliases, body FROM term_search WHERE id = ?1",
+                            id, "index");
+      !out) {
+    return out;
+  }
   return run_for_id(db,
-                    "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) "
-                    "SELECT 'delete', id, term, aliases, body FROM term_search WHERE id = ?1",
+                    "INSERT INTO names_fts (names_fts, rowid, term, aliases) "
+                    "SELECT 'delete', id, term, aliases FROM term_search WHERE id = ?1",
                     id, "index");
 }
 
 Result<void> index_row(sqlite3* db, std::int64_t id) {
+  if (auto in = run_for_id(db,
+                           "INSERT INTO terms_fts (rowid, term, aliases, body) "
+                           "SELECT id, term, aliases, body FROM term_search WHERE id = ?1",
+                           id, "index");
+      !in) {
+    return in;
+  }
   return run_for_id(db,
-                    "INSERT INTO terms_fts (rowid, term, aliases, body) "
-                    "SELECT id, term, aliases, body FROM term_search WHERE id = ?1",
+                    "INSERT INTO names_fts (rowid, term, aliases) SELECT id, term, aliases FROM term_search WHERE id = ?1",
                     id, "index");
 }
 
@@ -430,9 +449,12 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
     if (auto done = rekey_terms(db); !done) return fail(done.error());
     if (auto done = add_glossary_aliases(db, seed); !done) return fail(done.error());
   }
-  if (from > 0) {
+  if (from > 0 && from < 3) {
     // The entries as they are now, keys and aliases included.
-    if (auto done = exec(db, "INSERT INTO terms_fts (terms_fts) VALUES ('rebuild')"); !done) return fail(done.error());
+    for (const char* rebuild : {"INSERT INTO terms_fts (terms_fts) VALUES ('rebuild')",
+                                "INSERT INTO names_fts (names_fts) VALUES ('rebuild')"}) {
+      if (auto done = exec(db, rebuild); !done) return fail(done.error());
+    }
   }
   if (from == 0) {
     for (const auto& draft : seed) {

@@ -28,7 +28,7 @@ using common::Result;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 4;
+inline constexpr int kStoreSchemaVersion = 5;
 
 // Who wrote an entry: a person through a save request, the starter glossary,
 // or a language model whose answer was remembered. Entries of a store older

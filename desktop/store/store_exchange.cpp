@@ -103,15 +103,40 @@ struct ImportStatements {
         // every statement, which costs an import most of its time.
         unindex(db, "INSERT INTO terms_fts (terms_fts, rowid, term, aliases, body) VALUES ('delete', ?1, ?2, ?3, ?4)"),
         index(db, "INSERT INTO terms_fts (rowid, term, aliases, body) VALUES (?1, ?2, ?3, ?4)"),
+        unindex_names(db, "INSERT INTO names_fts (names_fts, rowid, term, aliases) VALUES ('delete', ?1, ?2, ?3)"),
+        index_names(db, "INSERT INTO names_fts (rowid, term, aliases) VALUES (?1, ?2, ?3)"),
         drop_aliases(db, "DELETE FROM term_aliases WHERE term_id = ?1"),
         add_alias(db, "INSERT OR IGNORE INTO term_aliases (alias_key, term_id) VALUES (?1, ?2)") {}
 
   bool ok() const {
-    return find.ok() && insert.ok() && update.ok() && unindex.ok() && index.ok() && drop_aliases.ok() &&
-           add_alias.ok();
+    return find.ok() && insert.ok() && update.ok() && unindex.ok() && index.ok() && unindex_names.ok() &&
+           index_names.ok() && drop_aliases.ok() && add_alias.ok();
   }
 
-  Statement find, insert, update, unindex, index, drop_aliases, add_alias;
+  // Puts a row's words into both indexes, or takes them out ("delete").
+  Result<void> index_both(sqlite3* db, bool remove, std::int64_t id, const std::string& term,
+                          const std::string& aliases, const std::string& body) {
+    Statement& all = remove ? unindex : index;
+    all.bind(1, id);
+    all.bind(2, term);
+    all.bind(3, aliases);
+    all.bind(4, body);
+    if (all.step() != SQLITE_DONE) {
+      all.reset();
+      return sqlite_error(db, "import");
+    }
+    all.reset();
+    Statement& names = remove ? unindex_names : index_names;
+    names.bind(1, id);
+    names.bind(2, term);
+    names.bind(3, aliases);
+    const int rc = names.step();
+    names.reset();
+    if (rc != SQLITE_DONE) return sqlite_error(db, "import");
+    return {};
+  }
+
+  Statement find, insert, update, unindex, index, unindex_names, index_names, drop_aliases, add_alias;
 };
 
 // A stored JSON text as the view's functions read it: anything unreadable
@@ -202,11 +227,11 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         id = *existing;
         // The index keeps no text of its own: what it forgets must be what
         // the view gave it for the stored row.
-        st.unindex.bind(1, id);
-        st.unindex.bind(2, index_text(stored_term));
-        st.unindex.bind(3, index_values(read_json(stored_aliases)));
-        st.unindex.bind(4, index_values(read_json(stored_fields)));
-        if (auto out = run(db_, st.unindex); !out) return out;
+        if (auto out = st.index_both(db_, true, id, index_text(stored_term), index_values(read_json(stored_aliases)),
+                                     index_values(read_json(stored_fields)));
+            !out) {
+          return out;
+        }
         st.update.bind(1, record.term);
         st.update.bind(2, fields);
         st.update.bind(3, aliases);
@@ -236,11 +261,8 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         st.add_alias.bind(2, id);
         if (auto out = run(db_, st.add_alias); !out) return out;
       }
-      st.index.bind(1, id);
-      st.index.bind(2, index_text(record.term));
-      st.index.bind(3, index_values(JsonValue(record.aliases)));
-      st.index.bind(4, index_values(record.fields));
-      return run(db_, st.index);
+      return st.index_both(db_, false, id, index_text(record.term), index_values(JsonValue(record.aliases)),
+                           index_values(record.fields));
     };
     if (auto produced = produce(put); !produced) return produced.error();
     // A name the import brought is no longer missing. The misses are few;

@@ -245,20 +245,26 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
   // it in a term or an alias, then those matching only in their fields.
   // Each part is ranked (a match in the term counts most, then in an alias,
   // then in the fields) when it is small enough, else listed newest first.
-  const std::string in_names = "{term aliases} : (" + expression + ")";
-  const std::string in_fields_only = "(" + expression + ") NOT " + in_names;
+  // The names part is read from the index of names alone; the fields part
+  // from the whole one, less what matched in its term or alias columns.
+  const std::string& in_names = expression;
+  const std::string in_fields_only = "(" + expression + ") NOT {term aliases} : (" + expression + ")";
+  enum Index { kNames, kAll };
 
   // Up to one past the bound: reading the index stops there.
-  auto count = [&](const std::string& match) -> Result<std::int64_t> {
-    Statement st(kept_statement("SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)"));
+  auto count = [&](Index index, const std::string& match) -> Result<std::int64_t> {
+    Statement st(kept_statement(index == kNames
+                                    ? "SELECT COUNT(*) FROM (SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 LIMIT ?2)"
+                                    : "SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)"));
     if (!st.ok()) return sqlite_error(db_, "prepare search");
     st.bind(1, match);
     st.bind(2, kSearchCountedAtMost + 1);
     if (st.step() != SQLITE_ROW) return sqlite_error(db_, "search");
     return st.integer(0);
   };
-  auto matches = [&](const std::string& match, std::int64_t id) -> Result<bool> {
-    Statement st(kept_statement("SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid = ?2"));
+  auto matches = [&](Index index, const std::string& match, std::int64_t id) -> Result<bool> {
+    Statement st(kept_statement(index == kNames ? "SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 AND rowid = ?2"
+                                                : "SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid = ?2"));
     if (!st.ok()) return sqlite_error(db_, "prepare search");
     st.bind(1, match);
     st.bind(2, id);
@@ -277,20 +283,20 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
     while ((rc = st.step()) == SQLITE_ROW) exact.push_back(st.integer(0));
     if (rc != SQLITE_DONE) return sqlite_error(db_, "search");
   }
-  auto names_total = count(in_names);
+  auto names_total = count(kNames, in_names);
   if (!names_total) return names_total.error();
-  auto fields_total = count(in_fields_only);
+  auto fields_total = count(kAll, in_fields_only);
   if (!fields_total) return fields_total.error();
   std::int64_t names_size = *names_total;
   std::int64_t fields_size = *fields_total;
   for (auto id : exact) {
-    auto in_name = matches(in_names, id);
+    auto in_name = matches(kNames, in_names, id);
     if (!in_name) return in_name.error();
     if (*in_name) {
       --names_size;
       continue;
     }
-    auto in_fields = matches(in_fields_only, id);
+    auto in_fields = matches(kAll, in_fields_only, id);
     if (!in_fields) return in_fields.error();
     if (*in_fields) --fields_size;
   }
@@ -306,13 +312,20 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
 
   // Takes up to `take` ids of a part from position `skip` on.
   std::vector<std::int64_t> ids;
-  auto list_part = [&](const std::string& match, std::int64_t size, std::int64_t skip,
+  auto list_part = [&](Index index, const std::string& match, std::int64_t size, std::int64_t skip,
                        std::int64_t take) -> Result<void> {
-    static const std::string ranked = std::string("SELECT rowid FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid NOT IN (") +
-                                      kExactIds + ") ORDER BY bm25(terms_fts, 10.0, 5.0, 1.0), rowid LIMIT ?3 OFFSET ?4";
-    static const std::string newest = std::string("SELECT rowid FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid NOT IN (") +
-                                      kExactIds + ") ORDER BY rowid DESC LIMIT ?3 OFFSET ?4";
-    Statement st(kept_statement(size <= kRankedAtMost ? ranked.c_str() : newest.c_str()));
+    auto sql = [](const char* table, const char* order) {
+      return std::string("SELECT rowid FROM ") + table + " WHERE " + table + " MATCH ?1 AND rowid NOT IN (" + kExactIds +
+             ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
+    };
+    static const std::string names_ranked = sql("names_fts", "bm25(names_fts, 10.0, 5.0), rowid");
+    static const std::string all_ranked = sql("terms_fts", "bm25(terms_fts, 10.0, 5.0, 1.0), rowid");
+    static const std::string names_newest = sql("names_fts", "rowid DESC");
+    static const std::string all_newest = sql("terms_fts", "rowid DESC");
+    const bool ranked = size <= kRankedAtMost;
+    const std::string& chosen =
+        index == kNames ? (ranked ? names_ranked : names_newest) : (ranked ? all_ranked : all_newest);
+    Statement st(kept_statement(chosen.c_str()));
     if (!st.ok()) return sqlite_error(db_, "prepare search");
     st.bind(1, match);
     st.bind(2, key);
@@ -334,15 +347,21 @@ Result<TermPage> TermStore::search(std::string_view query, int limit, int offset
     ids.push_back(exact[i]);
     --wanted;
   }
-  const std::pair<const std::string*, std::int64_t> parts[] = {{&in_names, names_size}, {&in_fields_only, fields_size}};
-  for (const auto& [match, size] : parts) {
+  const struct {
+    Index index;
+    const std::string* match;
+    std::int64_t size;
+  } parts[] = {{kNames, &in_names, names_size}, {kAll, &in_fields_only, fields_size}};
+  for (const auto& [index, match, size] : parts) {
     if (wanted <= 0) break;
     if (skip >= size) {
       skip -= size;
       continue;
     }
     const std::int64_t before = static_cast<std::int64_t>(ids.size());
-    if (auto listed = list_part(*match, size, skip, std::min(wanted, size - skip)); !listed) return listed.error();
+    if (auto listed = list_part(index, *match, size, skip, std::min(wanted, size - skip)); !listed) {
+      return listed.error();
+    }
     wanted -= static_cast<std::int64_t>(ids.size()) - before;
     skip = 0;
   }

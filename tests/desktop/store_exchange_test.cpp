@@ -5,6 +5,7 @@
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <set>
 #include <string>
@@ -160,6 +161,25 @@ TEST(TermSearchTest, ManyMatchesArePagedWholeNamedEntriesFirst) {
   EXPECT_EQ(seen.size(), 2103u);
   EXPECT_EQ(terms_of(*store, "common", 20, 2103), std::vector<std::string>{});
   EXPECT_EQ(terms_of(*store, "common", 5, 2101).size(), 2u);
+}
+
+// A store of the version before the index of names: opened, it gets that
+// index built from what it holds, and searches rank names first again.
+TEST(TermSearchTest, AStoreWithoutTheIndexOfNamesGetsItBuilt) {
+  TempDir dir;
+  const std::string path = dir.file("terms.sqlite3");
+  {
+    auto store = open_store(path);
+    ASSERT_TRUE(store);
+    imported(*store, {record("Tokenizer", "splits text"), record("BPE", "a kind of tokenizer")});
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE names_fts; PRAGMA user_version = 4;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  auto store = open_store(path);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(terms_of(*store, "tokeniz"), (std::vector<std::string>{"Tokenizer", "BPE"}));
 }
 
 TEST(TermSearchTest, PastTheCountedBoundTheTotalSaysSoAndTheListEndsThere) {
