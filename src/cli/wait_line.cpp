@@ -79,7 +79,10 @@ void WaitLine::update(client::Waiting what) {
 
 void WaitLine::erase() {
   if (drawn_.empty()) return;
-  display_.show("\r" + std::string(drawn_columns_, ' ') + "\r");
+  std::string bytes(drawn_columns_ + 2, ' ');
+  bytes.front() = '\r';
+  bytes.back() = '\r';
+  display_.show(bytes);
   drawn_.clear();
   drawn_columns_ = 0;
 }
