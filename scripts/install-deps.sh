@@ -24,6 +24,10 @@ if [ "${1:-}" != --build ]; then
     nodejs npm                  # the MCP client interop test
     curl
     wrk                         # load on the local service in the stress tests
+    dpkg-dev                    # the Debian package: dpkg-shlibdeps for its Depends, dpkg-checkbuilddeps
+    lintian                     # checking the Debian package
+    man-db                      # man -l of the installed manual pages
+    desktop-file-utils          # desktop-file-validate of the menu entry
   )
 fi
 if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(hyperfine time linux-perf valgrind); fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the process tests against the Windows build, ruvo.exe, under Wine.
+# Builds ruvo.exe and its ZIP, checks the archive's layout, and runs the
+# process tests against ruvo.exe under Wine.
 # The suite is the Linux test binary: only the program it drives changes.
 #   scripts/test-windows.sh
 #   RUVO_PROCESS_TESTS=<path>      the Linux ruvo_process_tests (default build/ruvo_process_tests,
@@ -18,6 +19,13 @@ skip() {
   echo "== SKIPPED the Windows pass: $*"
   exit 0
 }
+
+# --- ruvo.exe and its archive ---------------------------------------------------
+echo "== ruvo.exe and its ZIP (RUVO_PACKAGE=1 scripts/build-windows.sh)"
+ruvo_exe=$(RUVO_PACKAGE=1 "$root/scripts/build-windows.sh" | tail -n 1)
+[ -f "$ruvo_exe" ] || { echo "the Windows build made no $ruvo_exe" >&2; exit 1; }
+zip=$(ls "$(dirname "$ruvo_exe")"/ruvo-*-windows-*.zip)
+"$root/tests/package/zip_test.sh" "$zip"
 
 # --- Wine ---------------------------------------------------------------------
 find_wine() {
@@ -55,9 +63,6 @@ if [ ! -x "$fake_desktop" ]; then
   exit 1
 fi
 
-echo "== ruvo.exe (scripts/build-windows.sh)"
-ruvo_exe=$("$root/scripts/build-windows.sh" | tail -n 1)
-[ -f "$ruvo_exe" ] || { echo "the Windows build made no $ruvo_exe" >&2; exit 1; }
 
 # The prefix, the shim and Wine's own files live in one temporary folder. Its
 # path goes into RUVO_TEST_LAUNCHER, whose words are split at spaces, so it is

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every test on a fresh machine: installs what is missing, builds with warnings
 # as errors, runs the suite, runs it again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the process tests against the
-# Windows build under Wine.
+# UndefinedBehaviorSanitizer, builds the Debian package and installs it into
+# a throw-away root (as root, which CI is), and runs the process tests
+# against the Windows build under Wine.
+#   RUVO_SKIP_DEB=1    leave out the Debian package
 #   RUVO_SKIP_ASAN=1   leave out the sanitizer pass
 #   RUVO_SKIP_WINE=1   leave out the Windows pass
 #   RUVO_SKIP_FUZZ=1   leave out the short fuzzing pass
@@ -21,6 +23,14 @@ echo "== build (warnings are errors)"
 RUVO_BUILD_DIR="$root/build" RUVO_WERROR=ON "$root/scripts/build.sh"
 echo "== tests"
 (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 600)
+
+if [ "${RUVO_SKIP_DEB:-0}" != 1 ]; then
+  echo "== Debian package, checked by lintian and installed into a throw-away root"
+  # From the build just tested: the same settings, so nothing is rebuilt.
+  deb=$(RUVO_BUILD_DIR="$root/build" RUVO_BUILD_TYPE=RelWithDebInfo RUVO_WERROR=ON "$root/scripts/package-deb.sh" |
+    tail -n 1)
+  "$root/tests/package/deb_test.sh" "$deb"
+fi
 
 if [ "${RUVO_SKIP_ASAN:-0}" != 1 ]; then
   echo "== sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"

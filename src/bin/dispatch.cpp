@@ -23,7 +23,7 @@ Outcome lookup(const Words& words, client::Client& c, const Streams&) { return c
 Outcome save(const Words& words, client::Client& c, const Streams&) { return cli::run_save(words, c); }
 Outcome service(const Words& words, client::Client& c, const Streams&) { return cli::run_service(words, c); }
 Outcome explain(const Words& words, client::Client& c, const Streams& s) {
-  return cli::run_explain(words, c, s.input);
+  return cli::run_explain(words, c, s.input, {s.show_wait, {}});
 }
 Outcome mcp(const Words&, client::Client& c, const Streams& s) {
   return Outcome{mcp::run_mcp_server(c, s.input, s.write_line), {}, {}};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/outcome.hpp"
+#include "cli/wait_line.hpp"
 #include "client/client.hpp"
 #include "platform/platform.hpp"
 
@@ -11,10 +12,13 @@
 namespace ruvo::bin {
 
 // Where a command's streams go while it runs: standard input for `explain -`
-// and `mcp`, and the line sink through which `mcp` answers as it goes.
+// and `mcp`, the line sink through which `mcp` answers as it goes, and where
+// `explain` shows a person that it is still waiting (standard error when it
+// is a terminal; empty otherwise, and then nothing is shown).
 struct Streams {
   platform::ReadFunction input;
   std::function<void(std::string_view line)> write_line;
+  cli::ShowFunction show_wait;
 };
 
 // Runs the command named by the first word. No word is help; a word that

@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
         bytes.push_back('\n');
         platform::write_stdout(bytes);
       },
+      // The wait line is ours, not text from the service: written as it is,
+      // and only to a person's terminal.
+      err_terminal ? cli::ShowFunction([](std::string_view bytes) { platform::write_stderr(bytes); })
+                   : cli::ShowFunction(),
   };
   const cli::Outcome outcome = bin::run_ruvo(platform::command_line_words(argc, argv), client, streams);
   // A closed stream changes nothing: the exit code still tells.

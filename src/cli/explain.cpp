@@ -40,7 +40,8 @@ Rendered render_explain_reply(const JsonValue& reply) {
   return out;
 }
 
-Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input) {
+Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input,
+                    const WaitDisplay& display) {
   const ExplainOptions options = parse_explain_words(words);
 
   // Standard input is read, and the usage checked, before the service is
@@ -53,10 +54,14 @@ Outcome run_explain(const Words& words, client::Client& client, const platform::
   }
   if (text.empty()) return fail_and_exit(kExplainUsage);
 
-  const auto info = client.ensure_service();
+  // A model's answer can take over a minute; a person should see that ruvo
+  // is at work. The line is gone before the outcome is written.
+  WaitLine wait_line(display);
+  const auto info = client.ensure_service(wait_line.listener());
   if (!info) return fail_and_exit(kServiceDownMessage);
 
-  const auto reply = client.explain(*info, explain_query(options, std::move(text)));
+  const auto reply = client.explain(*info, explain_query(options, std::move(text)), wait_line.listener());
+  wait_line.erase();
   if (!reply) return fail_and_exit(reply.error().message);
 
   if (options.json) return print_pretty_json(*reply);

@@ -4,6 +4,7 @@
 
 #include "cli/outcome.hpp"
 #include "cli/render.hpp"
+#include "cli/wait_line.hpp"
 #include "client/client.hpp"
 #include "common/json.hpp"
 #include "platform/platform.hpp"
@@ -48,6 +49,10 @@ Rendered render_explain_reply(const common::JsonValue& reply);
 // that is blank or not UTF-8) the usage line, before any service is
 // contacted; then the service-down message, the exchange's error, the
 // reply's failure, or the rendered reply (the pretty reply with --json).
-Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input);
+// With somewhere to show it, a wait for the service or its reply that lasts
+// is shown there (wait_line.hpp) and erased before the command returns; the
+// Outcome is the same either way.
+Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input,
+                    const WaitDisplay& display = {});
 
 }  // namespace ruvo::cli

@@ -3,6 +3,7 @@
 // outcome is a value.
 #pragma once
 
+#include "client/wait.hpp"
 #include "common/json.hpp"
 #include "common/result.hpp"
 #include "protocol/discovery.hpp"
@@ -25,13 +26,16 @@ class Client {
   virtual ~Client() = default;
 
   // A service that has just answered its health probe, started first when
-  // needed; an error when none could be brought up.
-  virtual common::Result<ServiceInfo> ensure_service() = 0;
+  // needed; an error when none could be brought up. `on_wait` hears of the
+  // wait (wait.hpp).
+  virtual common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) = 0;
+  common::Result<ServiceInfo> ensure_service() { return ensure_service(OnWait{}); }
 
   // One request on the route with an optional body: the reply's JSON value
-  // or a one-line error text.
+  // or a one-line error text. `on_wait` hears kReply while the reply is
+  // awaited.
   virtual common::Result<JsonValue> exchange(const ServiceInfo& info, const protocol::Route& route,
-                                             const JsonValue* body) = 0;
+                                             const JsonValue* body, const OnWait& on_wait) = 0;
 
   // Starts a headless service without waiting for it.
   virtual common::Result<void> start_service() = 0;
@@ -39,16 +43,18 @@ class Client {
   // The four requests, each with its body built by the protocol.
   common::Result<JsonValue> health(const ServiceInfo& info);
   common::Result<JsonValue> lookup(const ServiceInfo& info, std::string_view text);
-  common::Result<JsonValue> explain(const ServiceInfo& info, const ExplainQuery& query);
+  common::Result<JsonValue> explain(const ServiceInfo& info, const ExplainQuery& query,
+                                    const OnWait& on_wait = {});
   common::Result<JsonValue> save(const ServiceInfo& info, const SaveEntry& entry);
 };
 
 // The real thing: the discovery file, the launcher and the HTTP exchange.
 class LocalClient final : public Client {
  public:
-  common::Result<ServiceInfo> ensure_service() override;
-  common::Result<JsonValue> exchange(const ServiceInfo& info, const protocol::Route& route,
-                                     const JsonValue* body) override;
+  using Client::ensure_service;
+  common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) override;
+  common::Result<JsonValue> exchange(const ServiceInfo& info, const protocol::Route& route, const JsonValue* body,
+                                     const OnWait& on_wait) override;
   common::Result<void> start_service() override;
 };
 

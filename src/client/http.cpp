@@ -1,8 +1,10 @@
 #include "client/http.hpp"
 
+#include "client/wait.hpp"
 #include "common/utf8.hpp"
 #include "platform/platform.hpp"
 
+#include <algorithm>
 #include <chrono>
 
 namespace ruvo::client {
@@ -97,7 +99,8 @@ ServiceReply parse_reply(std::string_view bytes) {
   return parsed;
 }
 
-ServiceReply service_request(const ServiceInfo& info, const protocol::Route& route, const JsonValue* body) {
+ServiceReply service_request(const ServiceInfo& info, const protocol::Route& route, const JsonValue* body,
+                             const std::function<void()>& still_waiting) {
   auto connected = platform::TcpStream::connect_loopback(info.port, kConnectTimeoutMs);
   if (!connected) return common::failure("连不上 Ruvo 服务：" + connected.error().text());
   // The stream closes itself on every path out of this function.
@@ -118,6 +121,16 @@ ServiceReply service_request(const ServiceInfo& info, const protocol::Route& rou
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return common::failure("read: " + platform::TcpStream::read_timed_out().text());
+    if (still_waiting) {
+      // Waiting in short steps, under the same deadline, so that someone
+      // hears of it; the read below then finds its bytes at once.
+      const auto ready = stream.wait_readable(static_cast<int>(std::min<long long>(left, kWaitTickMs)));
+      if (!ready) return common::failure("read: " + ready.error().text());
+      if (!*ready) {
+        still_waiting();
+        continue;
+      }
+    }
     stream.set_read_timeout(static_cast<int>(left));
     const auto got = stream.read_some(chunk, sizeof chunk);
     if (!got) return common::failure("read: " + got.error().text());

@@ -9,6 +9,7 @@
 #include "protocol/routes.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,7 +44,9 @@ ServiceReply parse_reply(std::string_view bytes);
 // each read and also the whole reply, from the end of the request to the end
 // of the stream; either way it runs out, the error is "read: " and the
 // system's time-out text. Never prints; every failure is an error text.
+// `still_waiting`, when given, is called about every kWaitTickMs (wait.hpp)
+// while the reply is awaited; the time-outs and every outcome stay the same.
 ServiceReply service_request(const ServiceInfo& info, const protocol::Route& route,
-                             const JsonValue* body);
+                             const JsonValue* body, const std::function<void()>& still_waiting = {});
 
 }  // namespace ruvo::client

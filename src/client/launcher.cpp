@@ -6,6 +6,8 @@
 #include "protocol/programs.hpp"
 #include "protocol/routes.hpp"
 
+#include <algorithm>
+
 namespace ruvo::client {
 namespace {
 
@@ -25,10 +27,26 @@ bool start_headless(const std::string& program) {
   return platform::start_process(program, {std::string(protocol::kServiceArgument)}, env).ok();
 }
 
+// The pause between two attempts, in steps that each end with a word to
+// whoever listens; the same length in all.
+void pause_between_attempts(const std::function<void()>& still_waiting) {
+  if (!still_waiting) return platform::sleep_ms(kWaitPauseMs);
+  for (int slept = 0; slept < kWaitPauseMs; slept += kWaitTickMs) {
+    platform::sleep_ms(std::min(kWaitTickMs, kWaitPauseMs - slept));
+    still_waiting();
+  }
+}
+
+// The listener for one kind of wait, or nothing when nobody listens.
+std::function<void()> waiting_for(const OnWait& on_wait, Waiting what) {
+  if (!on_wait) return {};
+  return [&on_wait, what] { on_wait(what); };
+}
+
 }  // namespace
 
-bool probe_health(const ServiceInfo& info) {
-  const ServiceReply reply = service_request(info, protocol::kHealthRoute, nullptr);
+bool probe_health(const ServiceInfo& info, const std::function<void()>& still_waiting) {
+  const ServiceReply reply = service_request(info, protocol::kHealthRoute, nullptr, still_waiting);
   if (!reply || !reply->is_object()) return false;
   const auto ok = reply->find("ok");
   return ok != reply->end() && ok->is_boolean() && ok->get<bool>();
@@ -49,17 +67,19 @@ common::Result<std::string> find_service_program() {
   return common::failure(std::string(kNoServiceProgram));
 }
 
-common::Result<ServiceInfo> ensure_service() {
-  if (auto info = read_service_info(); info && probe_health(*info)) return info;
+common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) {
+  const auto running = waiting_for(on_wait, Waiting::kService);
+  if (auto info = read_service_info(); info && probe_health(*info, running)) return info;
 
   const auto program = find_service_program();
   if (!program) return program.error();
   if (!start_headless(*program)) return common::failure("the service program could not be started");
 
+  const auto started = waiting_for(on_wait, Waiting::kStartedService);
   for (int attempt = 0; attempt < kWaitAttempts; ++attempt) {
-    platform::sleep_ms(kWaitPauseMs);
+    pause_between_attempts(started);
     auto info = read_service_info();
-    if (info && probe_health(*info)) return info;
+    if (info && probe_health(*info, started)) return info;
   }
   return common::failure("no service answered after it was started");
 }

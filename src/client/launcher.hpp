@@ -2,6 +2,7 @@
 // headless when it does not.
 #pragma once
 
+#include "client/wait.hpp"
 #include "common/result.hpp"
 #include "protocol/discovery.hpp"
 
@@ -22,12 +23,14 @@ inline constexpr std::string_view kStartFailedPrefix = "启动失败：";
 
 // The ServiceInfo of a service that has just answered its health probe,
 // starting the service program first when none does; an error when no
-// service could be brought up. Never prints.
-common::Result<ServiceInfo> ensure_service();
+// service could be brought up. Never prints. `on_wait` hears of the probes
+// (kService, then kStartedService after a start) and of the pauses between
+// them; the attempts, pauses and time-outs are the same with it or without.
+common::Result<ServiceInfo> ensure_service(const OnWait& on_wait = {});
 
 // One GET /v1/health; healthy only when the reply is an object whose "ok" is
-// the boolean true.
-bool probe_health(const ServiceInfo& info);
+// the boolean true. `still_waiting` as for service_request.
+bool probe_health(const ServiceInfo& info, const std::function<void()>& still_waiting = {});
 
 // The first candidate beside the running program that is a regular file and
 // not the running program itself.

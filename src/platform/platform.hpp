@@ -135,6 +135,12 @@ class TcpStream {
   // the stream, or the error (an expired read time-out included).
   Result<std::size_t> read_some(char* buffer, std::size_t capacity);
 
+  // Waits at most timeout_ms for something to read (bytes, the end of the
+  // stream or an error, which the next read_some then gives): true when
+  // there is, false when the time ran out or a signal cut the wait short.
+  // Nothing is read.
+  Result<bool> wait_readable(int timeout_ms);
+
   void close();
 
  private:

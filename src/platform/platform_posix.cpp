@@ -323,4 +323,12 @@ Result<std::size_t> TcpStream::read_some(char* buffer, std::size_t capacity) {
   }
 }
 
+Result<bool> TcpStream::wait_readable(int timeout_ms) {
+  pollfd pfd{static_cast<int>(handle_), POLLIN, 0};
+  const int ready = ::poll(&pfd, 1, std::max(timeout_ms, 0));
+  if (ready > 0) return true;
+  if (ready == 0 || errno == EINTR) return false;
+  return last_error();
+}
+
 }  // namespace ruvo::platform

@@ -425,4 +425,21 @@ Result<std::size_t> TcpStream::read_some(char* buffer, std::size_t capacity) {
   return static_cast<std::size_t>(n);
 }
 
+// select, not a receive time-out: a recv that times out leaves a Winsock
+// socket in an undefined state.
+Result<bool> TcpStream::wait_readable(int timeout_ms) {
+  const SOCKET sock = static_cast<SOCKET>(handle_);
+  fd_set readable;
+  fd_set failed;
+  FD_ZERO(&readable);
+  FD_ZERO(&failed);
+  FD_SET(sock, &readable);
+  FD_SET(sock, &failed);
+  timeout_ms = std::max(timeout_ms, 0);
+  timeval wait{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  const int ready = select(0, &readable, nullptr, &failed, &wait);
+  if (ready == SOCKET_ERROR) return last_socket_error();
+  return ready > 0;
+}
+
 }  // namespace ruvo::platform

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -208,6 +209,7 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, co
       return MHD_NO;  // closes the connection without an answer
     }
   }
+  if (reply.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
   if (reply.endless) {
     return queue(connection, reply.status,
                  MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &endless_piece, &state, nullptr));

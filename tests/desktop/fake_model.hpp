@@ -30,6 +30,8 @@ struct ScriptedReply {
   bool endless = false;
   // Sent as a Location header when not empty.
   std::string location;
+  // Answers only after this long: a model that thinks.
+  int delay_ms = 0;
 };
 
 struct RecordedRequest {

@@ -8,6 +8,7 @@
 #include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,28 @@ TEST_F(ModelProcessTest, ExplainAsksTheModelOnceAndThenAnswersLocally) {
   RunResult json = ruvo({"explain", "向量检索", "--json"}, env);
   EXPECT_EQ(json.out.find(kKey), std::string::npos) << json.out;
   EXPECT_EQ(log_text().find(kKey), std::string::npos) << log_text();
+  EXPECT_TRUE(test::stop_logged_service(data_folder()));
+}
+
+TEST_F(ModelProcessTest, ASlowModelIsShownOnATerminalAndErasedBeforeTheAnswer) {
+  // The model takes 1.5 s to answer a term the store does not hold. On a
+  // terminal's standard error a person sees ruvo wait; the answer itself,
+  // on standard output, is exactly what a pipe gets.
+  testing::ScriptedReply slow{200, completion_body(explanation_json("慢词", "想得久的词", "要等一会儿", "等模型"))};
+  slow.delay_ms = 1500;
+  FakeModel fake({slow});
+  const RunResult r = test::run({.words = {"explain", "慢词"},
+                                 .program = test::ruvo_program(),
+                                 .env = env_for(fake.base_url()),
+                                 .terminal_stderr = true,
+                                 .timeout_seconds = kRunLimitSeconds});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "慢词（model）\n\n定义：想得久的词\n\n通俗解释：要等一会儿\n\n例子：等模型\n");
+  const test::WaitLineBytes split = test::split_wait_line(r.err);
+  EXPECT_TRUE(split.erased) << r.err;
+  EXPECT_NE(split.shown.find("正在解释，已等 "), std::string::npos) << r.err;
+  EXPECT_EQ(split.rest, "");
+  EXPECT_EQ(fake.requests().size(), 1u);
   EXPECT_TRUE(test::stop_logged_service(data_folder()));
 }
 

@@ -25,12 +25,13 @@ using ruvo::common::JsonValue;
 class ScriptedClient final : public ruvo::client::Client {
  public:
   explicit ScriptedClient(bool down) : down_(down) {}
-  ruvo::common::Result<ruvo::protocol::ServiceInfo> ensure_service() override {
+  using ruvo::client::Client::ensure_service;
+  ruvo::common::Result<ruvo::protocol::ServiceInfo> ensure_service(const ruvo::client::OnWait&) override {
     if (down_) return ruvo::common::failure("down");
     return ruvo::protocol::ServiceInfo{4242, "fuzz-token-0123456789", ""};
   }
   ruvo::common::Result<JsonValue> exchange(const ruvo::protocol::ServiceInfo&, const ruvo::protocol::Route& route,
-                                           const JsonValue* body) override {
+                                           const JsonValue* body, const ruvo::client::OnWait&) override {
     if (body == nullptr) return JsonValue{{"ok", true}};
     if (body->contains("fail")) return ruvo::common::failure("read: fuzz (os error 1)");
     JsonValue reply = *body;

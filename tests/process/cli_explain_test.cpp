@@ -4,6 +4,7 @@
 #include "support/fake_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -128,4 +129,60 @@ TEST(CliExplain, NoServiceAndNothingToStart) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Ruvo 服务没起来\n");
+}
+
+TEST(CliExplain, ASlowReplyIsShownOnATerminalOnlyAndErasedFirst) {
+  if (running_under_launcher()) GTEST_SKIP() << "a pseudo-terminal is not a Windows console";
+  // The service answers after 1.5 s, past the half second after which a
+  // person at a terminal is shown that ruvo is waiting.
+  struct Case {
+    const char* name;
+    std::string body;
+    std::vector<std::string> words;
+  };
+  const Case cases[] = {
+      {"an explanation", R"({"ok":true,"term":"RAG","source":"model","definition":"检索增强生成"})", {"RAG"}},
+      {"a failure", R"({"ok":false,"message":"模型超时"})", {"RAG"}},
+      {"--json", R"({"ok":false,"message":"模型超时"})", {"RAG", "--json"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LiveService live;
+    Reply slow = Reply::json(200, c.body);
+    slow.delay_ms = 1500;
+    live.service.on("POST /v1/explain", {slow});
+    const RunResult piped = live.explain(c.words);
+
+    std::vector<std::string> words = c.words;
+    words.insert(words.begin(), "explain");
+    const RunResult shown = run({.words = words, .env = live.appdata.env(), .terminal_stderr = true});
+    EXPECT_EQ(shown.exit_code, piped.exit_code);
+    EXPECT_EQ(shown.out, piped.out);
+    const WaitLineBytes split = split_wait_line(shown.err);
+    EXPECT_TRUE(split.erased) << shown.err;
+    EXPECT_NE(split.shown.find("正在解释，已等 "), std::string::npos) << shown.err;
+    EXPECT_EQ(split.rest, piped.err);
+    // The requests are the same with the line as without.
+    const auto requests = live.service.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3].raw, requests[1].raw);
+  }
+}
+
+TEST(CliExplain, WithStandardErrorPipedAWaitChangesNoByte) {
+  // What a slow reply gives through pipes is exactly what a quick one gives.
+  LiveService live;
+  const std::string body = R"({"ok":true,"term":"RAG","source":"model","definition":"检索增强生成"})";
+  live.service.on("POST /v1/explain", {Reply::json(200, body)});
+  const RunResult quick = live.explain({"RAG"});
+  Reply slow = Reply::json(200, body);
+  slow.delay_ms = 1500;
+  live.service.on("POST /v1/explain", {slow});
+  const RunResult waited = live.explain({"RAG"});
+  EXPECT_EQ(quick.exit_code, 0);
+  EXPECT_EQ(quick.out, "RAG（model）\n\n定义：检索增强生成\n");
+  EXPECT_EQ(quick.err, "");
+  EXPECT_EQ(waited.exit_code, quick.exit_code);
+  EXPECT_EQ(waited.out, quick.out);
+  EXPECT_EQ(waited.err, quick.err);
 }

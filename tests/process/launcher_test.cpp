@@ -3,6 +3,7 @@
 #include "support/fake_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -259,4 +260,34 @@ TEST(Launcher, NeverStartsItself) {
   EXPECT_EQ(r.err, "Ruvo 服务没起来（找不到可执行文件，或启动失败）\n");
   r = ruvo_in(programs, appdata, record, {"service"});
   EXPECT_EQ(r.err, "找不到 Ruvo 主程序\n");
+}
+
+TEST(Launcher, WaitingForAStartedServiceIsShownOnATerminalOnly) {
+  if (running_under_launcher()) GTEST_SKIP() << "a pseudo-terminal is not a Windows console";
+  // The started program takes 1.5 s to come up; the fake answers explain
+  // with a 404 reply, whose message ruvo prints after the line is gone.
+  const auto explain = [](bool terminal) {
+    AppDataDir appdata;
+    ProgramDir programs({{"ruvo-gui.exe", fake_desktop()}});
+    StartRecord record;
+    auto env = appdata.env();
+    env["FAKE_DESKTOP_RECORD"] = record.path();
+    env["FAKE_DESKTOP_DELAY_MS"] = "1500";
+    RunResult r = run({.words = {"explain", "RAG"}, .program = programs.ruvo(), .env = env,
+                       .terminal_stderr = terminal});
+    EXPECT_EQ(record.read().size(), 1u);
+    return r;
+  };
+  const RunResult piped = explain(false);
+  EXPECT_EQ(piped.exit_code, 1);
+  EXPECT_EQ(piped.out, "");
+  EXPECT_EQ(piped.err, "not found\n");
+
+  const RunResult shown = explain(true);
+  EXPECT_EQ(shown.exit_code, 1);
+  EXPECT_EQ(shown.out, "");
+  const WaitLineBytes split = split_wait_line(shown.err);
+  EXPECT_TRUE(split.erased) << shown.err;
+  EXPECT_NE(split.shown.find("正在启动 Ruvo 服务，已等 "), std::string::npos) << shown.err;
+  EXPECT_EQ(split.rest, "not found\n");
 }

@@ -357,8 +357,9 @@ RunResult run(const RunSpec& settings) {
   const std::vector<std::string> argv = command_for(program, settings.words);
 
   Pipe in, out, err;
-  const auto make_output = settings.terminal_outputs ? make_terminal : make_pipe;
-  if ((settings.stdin_bytes && !make_pipe(in)) || !make_output(out) || !make_output(err)) {
+  const auto make_out = settings.terminal_outputs ? make_terminal : make_pipe;
+  const auto make_err = settings.terminal_outputs || settings.terminal_stderr ? make_terminal : make_pipe;
+  if ((settings.stdin_bytes && !make_pipe(in)) || !make_out(out) || !make_err(err)) {
     add_note(result.err, std::string("cannot create pipes: ") + std::strerror(errno));
     return result;
   }

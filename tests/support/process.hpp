@@ -36,6 +36,9 @@ struct RunSpec {
   // the bytes arrive as written) instead of a pipe: what a person's terminal
   // is shown.
   bool terminal_outputs = false;
+  // Only standard error is such a pseudo-terminal; standard output stays a
+  // pipe.
+  bool terminal_stderr = false;
   int timeout_seconds = 180;                   // generous; killed (and reported) after it
   std::string cwd;                             // empty: the test's current folder
 };

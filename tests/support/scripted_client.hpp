@@ -29,9 +29,14 @@ class ScriptedClient : public client::Client {
   // "-" when there is none.
   std::vector<std::string> requests;
 
-  common::Result<protocol::ServiceInfo> ensure_service() override;
+  // Each exchange and each ensure_service first tells `on_wait` this many
+  // times of its wait (kService, kReply), as a slow service would.
+  int waits = 0;
+
+  using client::Client::ensure_service;
+  common::Result<protocol::ServiceInfo> ensure_service(const client::OnWait& on_wait) override;
   common::Result<common::JsonValue> exchange(const protocol::ServiceInfo& info, const protocol::Route& route,
-                                             const common::JsonValue* body) override;
+                                             const common::JsonValue* body, const client::OnWait& on_wait) override;
   common::Result<void> start_service() override;
 };
 
