@@ -644,9 +644,19 @@ sqlite3_stmt* TermStore::kept_statement(const char* sql) {
 Result<std::int64_t> TermStore::count() {
   std::lock_guard<std::mutex> guard(mutex_);
   DamageWatch watch(*this);
+  // Counting reads a whole index, which for a million entries costs more
+  // than the rest of a ruvo command; health is asked at every command, so
+  // the count is kept until a write (ours, or another connection's, which
+  // moves data_version) changes it.
+  Statement version(kept_statement("PRAGMA data_version"));
+  if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(db_, "PRAGMA data_version");
+  const std::int64_t now = version.integer(0);
+  if (counted_ >= 0 && counted_version_ == now) return counted_;
   Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
-  return st.integer(0);
+  counted_ = st.integer(0);
+  counted_version_ = now;
+  return counted_;
 }
 
 Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::string_view lang) {
@@ -679,6 +689,7 @@ Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std:
 
 Result<TermEntry> TermStore::save(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
+  counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
   auto saved = in_transaction(db_, [&] { return save_in_transaction(db_, draft); });
@@ -688,6 +699,7 @@ Result<TermEntry> TermStore::save(const TermDraft& draft) {
 
 Result<std::optional<TermEntry>> TermStore::save_if_absent(const TermDraft& draft) {
   std::lock_guard<std::mutex> guard(mutex_);
+  counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
   auto saved = in_transaction(db_, [&] { return insert_if_absent_in_transaction(db_, draft); });
@@ -778,6 +790,7 @@ Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
 
 Result<bool> TermStore::remove(std::int64_t id) {
   std::lock_guard<std::mutex> guard(mutex_);
+  counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
   auto removed = in_transaction(db_, [&]() -> Result<bool> {

@@ -259,6 +259,10 @@ class TermStore {
   // reloaded when another connection has written the file since.
   std::unique_ptr<LatinNames> latin_;
   std::int64_t latin_data_version_ = -1;
+  // The number of entries as last counted, and the data_version it was
+  // counted at; -1: count again. mutex_ held.
+  std::int64_t counted_ = -1;
+  std::int64_t counted_version_ = -1;
   std::string damage_detail_;  // guarded by mutex_
 };
 

@@ -190,6 +190,7 @@ Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& r
 
 Result<ImportSummary> TermStore::import_records(const std::function<Result<void>(const RecordSink&)>& produce) {
   std::lock_guard<std::mutex> guard(mutex_);
+  counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
   DamageWatch watch(*this);
   LargerCache cache(db_);

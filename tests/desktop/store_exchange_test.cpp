@@ -122,9 +122,13 @@ TEST(TermImportTest, AnImportOnAnotherConnectionIsSeenByTheFirst) {
   ASSERT_TRUE(store);
   imported(*store, {record("Prompt", "给模型的指令")});
   ASSERT_EQ(store->suggest("Promtp").value(), std::vector<std::string>{"Prompt"});
+  ASSERT_EQ(store->count().value(), 1);
   auto other = store->open_another();
   ASSERT_TRUE(other.ok()) << other.error().text();
   imported(**other, {record("Kubernetes", "容器编排")});
+  EXPECT_EQ(store->count().value(), 2) << "the count kept is counted again";
+  ASSERT_TRUE(store->save(TermDraft{"Helm", "zh", "term", JsonValue{{"definition", "包管理"}}}).ok());
+  EXPECT_EQ(store->count().value(), 3);
   EXPECT_TRUE(store->find("kubernetes", "zh").value().has_value());
   EXPECT_EQ(store->suggest("Kubernets").value(), std::vector<std::string>{"Kubernetes"})
       << "the names in memory are read again after another connection wrote";
