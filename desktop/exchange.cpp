@@ -88,21 +88,11 @@ int run_import(const std::string& path, const std::string& format_name) {
   if (!opened) return fail("打不开词库：" + opened.error().text());
   // Each record goes into the transaction as it is read, so a file of a
   // million lines is never held twice; a malformed line rolls it all back.
-  std::size_t records = 0;
   bool malformed = false;
-  auto imported = (*opened)->import_records([&](const TermStore::RecordSink& put) -> Result<void> {
-    bool stored = true;
-    auto read = read_term_file(*text, format, [&](TermRecord record, std::size_t) -> Result<void> {
-      ++records;
-      auto put_in = put(record);
-      stored = static_cast<bool>(put_in);
-      return put_in;
-    });
-    malformed = !read && stored;
-    return read;
-  });
+  auto imported = (*opened)->import_file(*text, format, &malformed);
   if (!imported && malformed) return fail(path + " " + imported.error().message + "；什么都没有导入");
   if (!imported) return fail("导入失败，什么都没有改：" + imported.error().text());
+  const std::size_t records = imported->added + imported->updated + imported->kept;
   platform::write_stdout("导入 " + std::to_string(records) + " 条：新增 " + std::to_string(imported->added) +
                          "，更新 " + std::to_string(imported->updated) + "，保留 " + std::to_string(imported->kept) +
                          "\n");

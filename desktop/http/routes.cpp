@@ -339,24 +339,13 @@ Reply handle_import(ServiceContext& ctx, const QueryParameters& query, std::stri
   if (ctx.store.damaged()) return store_damaged_refusal();
   auto writer = ctx.store.open_another();
   if (!writer) return store_failure(writer.error());
-  std::size_t records = 0;
   bool malformed = false;
-  auto imported = (*writer)->import_records([&](const TermStore::RecordSink& put) -> Result<void> {
-    bool stored = true;
-    auto read = read_term_file(body, format, [&](TermRecord record, std::size_t) -> Result<void> {
-      ++records;
-      auto put_in = put(record);
-      stored = static_cast<bool>(put_in);
-      return put_in;
-    });
-    malformed = !read && stored;
-    return read;
-  });
+  auto imported = (*writer)->import_file(body, format, &malformed);
   if (!imported && malformed) return error_reply(400, "bad_import", imported.error().message + "；什么都没有导入");
   if (!imported) return store_failure(imported.error());
   Reply reply;
   reply.body["ok"] = true;
-  reply.body["imported"] = records;
+  reply.body["imported"] = imported->added + imported->updated + imported->kept;
   reply.body["added"] = imported->added;
   reply.body["updated"] = imported->updated;
   reply.body["kept"] = imported->kept;

@@ -176,6 +176,12 @@ class TermStore {
   using RecordSink = std::function<Result<void>(const TermRecord&)>;
   Result<ImportSummary> import_records(const std::function<Result<void>(const RecordSink&)>& produce);
 
+  // The same for a whole file's text in the given format (read_term_file),
+  // each record going into the transaction as it is read, so the file is
+  // never held twice. `malformed` says whether a failure was the file's (a
+  // malformed line, its number in the message) rather than the store's.
+  Result<ImportSummary> import_file(std::string_view text, TermFileFormat format, bool* malformed);
+
   // The entry with this id, or nothing.
   Result<std::optional<TermEntry>> get(std::int64_t id);
 

@@ -188,6 +188,20 @@ Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& r
   });
 }
 
+Result<ImportSummary> TermStore::import_file(std::string_view text, TermFileFormat format, bool* malformed) {
+  *malformed = false;
+  return import_records([&](const RecordSink& put) -> Result<void> {
+    bool stored = true;
+    auto read = read_term_file(text, format, [&](TermRecord record, std::size_t) -> Result<void> {
+      auto put_in = put(record);
+      stored = static_cast<bool>(put_in);
+      return put_in;
+    });
+    *malformed = !read && stored;
+    return read;
+  });
+}
+
 Result<ImportSummary> TermStore::import_records(const std::function<Result<void>(const RecordSink&)>& produce) {
   std::lock_guard<std::mutex> guard(mutex_);
   counted_ = -1;  // whatever it writes, the count is read again
