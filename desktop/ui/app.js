@@ -30,7 +30,12 @@ class ServiceError extends Error {
 
 async function api(method, path, body, options = {}) {
   const init = { method, credentials: 'same-origin', signal: options.signal, headers: {} };
-  if (body !== undefined) {
+  // The service wants a length on every request that may carry a body; an
+  // empty one gives it.
+  if (body === undefined && method !== 'GET') body = '';
+  if (body === '') {
+    init.body = body;
+  } else if (body !== undefined) {
     if (options.raw) {
       init.body = body;
       init.headers['Content-Type'] = 'application/octet-stream';
