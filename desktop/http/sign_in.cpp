@@ -67,11 +67,12 @@ std::string session_cookie(std::string_view name, std::string_view session) {
 bool changes_state(std::string_view method) { return method != "GET" && method != "HEAD" && method != "OPTIONS"; }
 
 bool is_own_origin(std::string_view origin, int port) {
-  const std::string suffix = ":" + std::to_string(port);
-  for (std::string_view name : {"http://127.0.0.1", "http://localhost", "http://[::1]"}) {
-    if (common::ascii_lower(origin) == std::string(name) + suffix) return true;
-  }
-  return false;
+  const std::string lower = common::ascii_lower(origin);
+  const std::string_view text = lower;
+  const auto colon = text.rfind(':');
+  if (colon == std::string_view::npos || text.substr(colon + 1) != std::to_string(port)) return false;
+  const std::string_view name = text.substr(0, colon);
+  return name == "http://127.0.0.1" || name == "http://localhost" || name == "http://[::1]";
 }
 
 const std::vector<std::pair<std::string_view, std::string_view>>& browser_headers() {

@@ -142,11 +142,13 @@ async function searchView(params) {
       if (mine === sequence) {
         count.textContent = error.message;
         results.replaceChildren();
+        results.removeAttribute('aria-busy');
       }
       return null;
     }
     if (mine !== sequence) return null;
     render(query, reply);
+    results.removeAttribute('aria-busy');
     return reply;
   }
 
@@ -185,6 +187,8 @@ async function searchView(params) {
   input.addEventListener('input', () => {
     clearTimeout(timer);
     const query = input.value;
+    // Busy from the keystroke until its results are on screen.
+    results.setAttribute('aria-busy', 'true');
     remember(query);
     timer = setTimeout(() => run(query), SEARCH_DELAY_MS);
   });
