@@ -178,10 +178,12 @@ async function searchView(params) {
     }
   }
 
+  // The query is kept for the way back to this view, not in the address:
+  // rewriting the address at every key would make the browser fetch the
+  // icon again each time.
   function remember(query) {
     lastQuery = query;
-    const target = query === '' ? '#/' : `#/?q=${encodeURIComponent(query)}`;
-    if (location.hash !== target) history.replaceState(null, '', target);
+    if (location.hash.includes('?')) history.replaceState(null, '', '#/');
   }
 
   input.addEventListener('input', () => {
