@@ -350,7 +350,8 @@ struct HttpService::State {
   std::optional<Reply> browser_gate(const Request& request, bool token_valid, bool signed_in) {
     const bool reads = request.method == "GET" || request.method == "HEAD";
     if (request.path == kSignInPath) {
-      if (!reads) return error_reply(405, "method_not_allowed", "登录地址只接受 GET 请求");
+      // Only a GET spends the secret: a HEAD (a link checker, say) must not.
+      if (request.method != "GET") return error_reply(405, "method_not_allowed", "登录地址只接受 GET 请求");
       auto secret = request.query.find(kSignInSecretParameter);
       auto session = secret == request.query.end() ? std::nullopt : sessions.redeem(secret->second);
       if (!session) return page_reply(401, kSignInRefusedPage);

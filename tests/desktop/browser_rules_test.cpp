@@ -84,6 +84,7 @@ class BrowserRulesTest : public ::testing::Test {
 TEST_F(BrowserRulesTest, ASignInAddressGivesAStrictCookieOnceAndLeavesNoTrace) {
   const std::string path = sign_in_path();
   const std::string secret = path.substr(path.find('=') + 1);
+  EXPECT_EQ(browser("HEAD", path).status, 405) << "only a GET spends the secret";
   auto first = browser("GET", path);
   EXPECT_EQ(first.status, 303);
   EXPECT_EQ(header(first, "Location"), "/");
