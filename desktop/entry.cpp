@@ -4,14 +4,19 @@
 #include "protocol/programs.hpp"
 #include "protocol/version.hpp"
 #include "exchange.hpp"
+#include "open.hpp"
 #include "service.hpp"
 
 namespace ruvo::desktop {
 
 const std::string_view kGuiHelpText =
-    "ruvo-gui.exe：Ruvo 的无界面本地词库服务\n"
+    "ruvo-gui.exe：Ruvo 的本地词库服务和它的浏览器界面\n"
     "\n"
     "用法：\n"
+    "  ruvo-gui.exe             在浏览器里打开 Ruvo 词库（同 --open）\n"
+    "  ruvo-gui.exe --open      确保本地服务在运行（没有就在后台启动），在浏览器里打开界面，\n"
+    "                           并把登录地址打印到标准输出；浏览器取自 $BROWSER，否则用 xdg-open\n"
+    "  ruvo-gui.exe --url       只打印一个新的登录地址（给脚本用，或在没有桌面的机器上）\n"
     "  ruvo-gui.exe --service   在后台运行本地服务（ruvo 找不到服务时会自己启动它）\n"
     "  ruvo-gui.exe --help      显示这段说明\n"
     "  ruvo-gui.exe --version   显示版本\n"
@@ -22,6 +27,8 @@ const std::string_view kGuiHelpText =
     "<应用数据目录>/com.corvanta.desktop/explain.json（仅本人可读）。\n"
     "词库 ruvo-terms.sqlite3 和日志 ruvo-gui.log 也在这个目录里。\n"
     "应用数据目录：APPDATA；未设置时为 $XDG_CONFIG_HOME，再不然为 $HOME/.config。\n"
+    "登录地址只能用一次，10 分钟内有效：打开后浏览器得到一个会话 cookie，地址栏里不再有它；\n"
+    "服务重启后要重新打开。界面和接口都要 cookie 或 explain.json 里的 token。\n"
     "同一目录只运行一个实例；收到 SIGTERM 或 SIGINT 时停止并删除 explain.json。\n"
     "运行中 explain.json 或锁文件 ruvo-gui.lock 被删掉或换掉时，服务会自己补回（记一行日志）。\n"
     "词库文件损坏时尽量照常查词、拒绝保存，ruvo health 会说明。\n"
@@ -55,13 +62,15 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {protocol::kServiceArgument, run_service}, {"--help", show_help}, {"-h", show_help},
+    {protocol::kServiceArgument, run_service}, {"--open", run_open}, {"--url", run_url},
+    {"--help", show_help}, {"-h", show_help},
     {"--version", show_version}, {"-V", show_version},
 };
 
 }  // namespace
 
 int run_gui(const std::vector<std::string>& words) {
+  if (words.empty()) return run_open();
   if (words.size() == 2 && words[0] == "--export") return run_export(words[1]);
   if (words.size() == 2 && words[0] == "--import") return run_import(words[1], "");
   if (words.size() == 4 && words[0] == "--import" && words[2] == "--format") return run_import(words[1], words[3]);
@@ -70,12 +79,9 @@ int run_gui(const std::vector<std::string>& words) {
       if (words[0] == command.word) return command.run();
     }
   }
-  std::string message;
-  if (!words.empty()) {
-    message = "ruvo-gui.exe：不认识的参数「";
-    for (std::size_t i = 0; i < words.size(); ++i) message += (i ? " " : "") + words[i];
-    message += "」\n";
-  }
+  std::string message = "ruvo-gui.exe：不认识的参数「";
+  for (std::size_t i = 0; i < words.size(); ++i) message += (i ? " " : "") + words[i];
+  message += "」\n";
   platform::write_stderr(message + std::string(kGuiUsageLine));
   return 2;
 }

@@ -21,7 +21,9 @@ if [ "${1:-}" != --build ]; then
   packages+=(
     g++-mingw-w64-x86-64-posix  # ruvo.exe
     wine64                      # running ruvo.exe in the tests
-    nodejs npm                  # the MCP client interop test
+    nodejs npm                  # the MCP client interop test and the browser test
+    chromium                    # the browser test (headless, driven by playwright-core)
+    fonts-noto-cjk              # Chinese text in the browser test's screenshots
     curl
     wrk                         # load on the local service in the stress tests
     dpkg-dev                    # the Debian package: dpkg-shlibdeps for its Depends, dpkg-checkbuilddeps

@@ -18,6 +18,10 @@ if [ -f "$root/tests/interop/package-lock.json" ]; then
   echo "== MCP client for the interop test (npm ci)"
   (cd "$root/tests/interop" && npm ci --no-audit --no-fund --loglevel=error)
 fi
+if [ -f "$root/tests/browser/package-lock.json" ]; then
+  echo "== playwright-core for the browser test (npm ci; it drives Debian's chromium and downloads no browser)"
+  (cd "$root/tests/browser" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+fi
 
 echo "== build (warnings are errors)"
 RUVO_BUILD_DIR="$root/build" RUVO_WERROR=ON "$root/scripts/build.sh"

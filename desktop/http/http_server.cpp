@@ -2,7 +2,10 @@
 
 #include "common/json.hpp"
 #include "common/utf8.hpp"
+#include "http/sign_in.hpp"
+#include "http/token.hpp"
 #include "platform/server.hpp"
+#include "ui/assets.hpp"
 #include "protocol/routes.hpp"
 
 #include <microhttpd.h>
@@ -49,6 +52,24 @@ constexpr unsigned kOtherFiles = 64;
 // this much the client is not waited for.
 constexpr std::uint64_t kDiscardedBytes = 8 * 1024 * 1024;
 
+// What a browser gets instead of the interface when it is not signed in.
+constexpr std::string_view kSignedOutPage =
+    "<!doctype html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Ruvo：请先登录</title></head>"
+    "<body><h1>请先登录</h1><p>在终端运行 <code>ruvo-gui.exe</code>，它会在浏览器里打开 Ruvo；"
+    "或运行 <code>ruvo-gui.exe --url</code>，打开它给出的地址。</p></body></html>\n";
+constexpr std::string_view kSignInRefusedPage =
+    "<!doctype html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Ruvo：登录地址已失效</title></head>"
+    "<body><h1>这个登录地址已经用过或已过期</h1><p>每个登录地址只能用一次。在终端运行 <code>ruvo-gui.exe</code>"
+    "（或 <code>ruvo-gui.exe --url</code>）取一个新的。</p></body></html>\n";
+
+Reply page_reply(int status, std::string_view html) {
+  Reply reply;
+  reply.status = status;
+  reply.raw = std::string(html);
+  reply.content_type = "text/html; charset=utf-8";
+  return reply;
+}
+
 bool all_digits(std::string_view text) {
   return !text.empty() && text.size() <= 5 &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -74,6 +95,9 @@ struct HeadFacts {
   std::string length;
   bool transfer_encoding = false;
   bool expects_continue = false;  // the client sends its body only when told to
+  std::string cookies;            // every Cookie header, joined by "; "
+  int origins = 0;
+  std::string origin;
   // Where each value ends in the library's buffer, and where the next header
   // line begins, to find values the library cut at a NUL.
   struct Line {
@@ -125,6 +149,11 @@ enum MHD_Result collect_head(void* cls, enum MHD_ValueKind, const char* key, siz
     facts.transfer_encoding = true;
   } else if (name == "expect") {
     facts.expects_continue = common::ascii_lower(text) == "100-continue";
+  } else if (name == "cookie") {
+    facts.cookies += (facts.cookies.empty() ? "" : "; ") + std::string(text);
+  } else if (name == "origin") {
+    ++facts.origins;
+    facts.origin = std::string(text);
   }
   return MHD_YES;
 }
@@ -193,6 +222,9 @@ struct Request {
   std::string path;
   QueryParameters query;
   std::optional<std::string> token;
+  // Sent without the token header: a browser's request, whose reply carries
+  // browser_headers(). Replies to ruvo's requests stay exactly as they were.
+  bool browser = false;
   std::string body;
   bool refused = false;  // answered before its body was read
   std::optional<Reply> refusal;  // to answer once the body sent meanwhile is thrown away
@@ -211,6 +243,7 @@ struct HttpService::State {
   int listen_fd = -1;
   int port = 0;
   MHD_Daemon* daemon = nullptr;
+  Sessions sessions;
 
   // Connections still without a whole head, by the library's callbacks.
   std::mutex registry_mutex;
@@ -246,12 +279,21 @@ struct HttpService::State {
     if (reply.stream) {
       response = streamed_response(reply.stream);
     } else {
-      std::string body = common::to_compact(reply.body);
+      std::string body = reply.raw ? *reply.raw : common::to_compact(reply.body);
       response = MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
-      if (response != nullptr) MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
+      if (response != nullptr) {
+        MHD_add_response_header(response, "Content-Type",
+                                reply.raw ? reply.content_type.c_str() : "application/json; charset=utf-8");
+      }
     }
     if (response == nullptr) return MHD_NO;
     MHD_add_response_header(response, "Connection", "close");
+    for (const auto& [name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+    if (request.browser) {
+      for (const auto& [name, value] : browser_headers()) {
+        MHD_add_response_header(response, std::string(name).c_str(), std::string(value).c_str());
+      }
+    }
     enum MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
     MHD_destroy_response(response);
     log_reply(request, reply.status);
@@ -259,9 +301,11 @@ struct HttpService::State {
   }
 
   // What the head alone decides, in order: a foreign Host, an oversize head,
-  // then (through refusal_reply, which puts a wrong token first) an
-  // ambiguous or unbounded body and one over the limit.
-  std::optional<Reply> refuse_by_head(const HeadFacts& facts, const Request& request) {
+  // a change asked for by another origin's page, what the browser side
+  // answers at once (browser_gate), then (through refusal_reply, which puts
+  // a wrong token first) an ambiguous or unbounded body and one over the
+  // limit. A signed-in browser's request goes on as if it carried the token.
+  std::optional<Reply> refuse_by_head(const HeadFacts& facts, Request& request) {
     if (facts.hosts > 1 || (facts.hosts == 1 && !is_loopback_host(facts.host))) {
       return error_reply(403, "host", "Host 必须是本机回环地址（127.0.0.1、localhost 或 [::1]）");
     }
@@ -269,9 +313,24 @@ struct HttpService::State {
       return error_reply(431, "header_too_large",
                          "请求头超过 " + std::to_string(limits.max_head_bytes / 1024) + " KiB");
     }
+    // Browsers name the page that sends a request; one from any page but
+    // ours may change nothing, whatever cookie the browser adds to it.
+    if (changes_state(request.method) && facts.origins > 0 &&
+        (facts.origins > 1 || !is_own_origin(facts.origin, port))) {
+      return error_reply(403, "origin", "拒绝来自其他网页的修改请求：只接受 Ruvo 自己页面发出的请求");
+    }
     // A token given twice, or with bytes after a NUL, is no token.
     const bool cut = facts.value_cut_at_nul();
     std::optional<std::string> token = facts.tokens == 1 && !cut ? facts.token : std::nullopt;
+    const bool token_valid = token && tokens_equal(*token, ctx.token);
+    bool signed_in = false;
+    if (facts.tokens == 0 && !cut) {
+      auto session = cookie_value(facts.cookies, session_cookie_name(port));
+      signed_in = session && sessions.valid(*session);
+    }
+    if (auto early = browser_gate(request, token_valid, signed_in)) return early;
+    if (signed_in) token = ctx.token;
+    request.token = token;
     if (facts.lengths > 1 || cut) return refusal_reply(ctx, 400, token);
     if (facts.transfer_encoding || (carries_body(request.method) && facts.lengths == 0)) {
       return refusal_reply(ctx, 411, token);
@@ -281,6 +340,42 @@ struct HttpService::State {
       if (!length) return refusal_reply(ctx, 400, token);
       const std::size_t limit = max_body_bytes(request.method, request.path);
       if (*length > limit) return refusal_reply(ctx, 413, token, limit);
+    }
+    return std::nullopt;
+  }
+
+  // The browser side, answered from the head alone: the sign-in, the
+  // sign-in links ruvo-gui.exe asks for, and the pages. Nothing for the API
+  // routes.
+  std::optional<Reply> browser_gate(const Request& request, bool token_valid, bool signed_in) {
+    const bool reads = request.method == "GET" || request.method == "HEAD";
+    if (request.path == kSignInPath) {
+      // Only a GET spends the secret: a HEAD (a link checker, say) must not.
+      if (request.method != "GET") return error_reply(405, "method_not_allowed", "登录地址只接受 GET 请求");
+      auto secret = request.query.find(kSignInSecretParameter);
+      auto session = secret == request.query.end() ? std::nullopt : sessions.redeem(secret->second);
+      if (!session) return page_reply(401, kSignInRefusedPage);
+      Reply reply = page_reply(303, "");
+      reply.headers = {{"Location", "/"}, {"Set-Cookie", session_cookie(session_cookie_name(port), *session)}};
+      return reply;
+    }
+    if (request.path == kSignInLinkPath) {
+      if (!token_valid) return refusal_reply(ctx, 401, std::nullopt);
+      if (request.method != "POST") return error_reply(405, "method_not_allowed", "接口 /v1/sign-in-link 只接受 POST 请求");
+      auto secret = sessions.issue_secret();
+      if (!secret) return error_reply(500, "internal", "系统没有给出随机数，生成不了登录地址");
+      Reply reply;
+      reply.body["ok"] = true;
+      reply.body["url"] = "http://127.0.0.1:" + std::to_string(port) + std::string(kSignInPath) + "?" +
+                          std::string(kSignInSecretParameter) + "=" + *secret;
+      return reply;
+    }
+    if (const Asset* asset = find_asset(request.path)) {
+      if (!token_valid && !signed_in) return page_reply(401, kSignedOutPage);
+      if (!reads) return error_reply(405, "method_not_allowed", "页面只接受 GET 请求");
+      Reply reply = page_reply(200, asset->bytes);
+      reply.content_type = std::string(asset->content_type);
+      return reply;
     }
     return std::nullopt;
   }
@@ -390,6 +485,7 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
     HeadFacts facts;
     MHD_get_connection_values_n(connection, MHD_HEADER_KIND, collect_head, &facts);
     facts.bytes += request->method.size() + 12;  // the request line around the path
+    request->browser = facts.tokens == 0;
     if (auto refusal = state.refuse_by_head(facts, *request)) {
       const auto length = declared_length(facts.length);
       const bool body_coming =
@@ -401,7 +497,6 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
       request->refused = true;
       return state.answer(connection, *request, *refusal);
     }
-    if (facts.tokens == 1) request->token = facts.token;
     return MHD_YES;  // the body, if any, comes in the next calls
   }
   if (request->refused) {

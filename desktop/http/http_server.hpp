@@ -19,10 +19,15 @@ struct HttpLimits {
   unsigned max_connections = 4096;         // beyond this, new connections are closed at once
 };
 
-// The service on 127.0.0.1. Every reply is one JSON object with a
-// Content-Length (never chunked) and "Connection: close": one request per
-// connection. Before anything else a request must name this machine's
-// loopback in Host (403 otherwise), then carry the token (401); a head over
+// The service on 127.0.0.1. Every reply is one JSON object (or, for a
+// browser, a page) with a Content-Length (never chunked) and "Connection:
+// close": one request per connection. Before anything else a request must
+// name this machine's loopback in Host (403 otherwise); one that changes
+// anything must not come from another origin's page (403, sign_in.hpp);
+// then it must carry the token or a signed-in browser's session cookie
+// (401). The sign-in address, the sign-in links and the interface's pages
+// are answered here; replies to requests without the token header carry
+// browser_headers(), those to ruvo's requests stay as they were. A head over
 // the limit gets 431, a body over kMaxBodyBytes 413 and a body without a
 // length 411, all before the body is read. Each request is logged by method,
 // path and status, never by its headers or body. Explanations, which may wait

@@ -7,8 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ruvo::desktop {
 
@@ -29,6 +32,12 @@ struct Reply {
   int status = 200;
   JsonValue body = JsonValue::object();
   std::shared_ptr<StreamedBody> stream;  // when set, sent in place of `body`
+  // A reply that is not JSON (a page, a script, a redirect): when set, these
+  // bytes go out with `content_type` instead of the body.
+  std::optional<std::string> raw;
+  std::string content_type;
+  // Headers beyond Content-Type and Connection (Location, Set-Cookie).
+  std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // {"ok": false, "kind": kind, "message": message} with the status.

@@ -263,6 +263,13 @@ Reply handle_terms(ServiceContext& ctx, const QueryParameters& query) {
   JsonValue terms = JsonValue::array();
   for (const auto& entry : page->terms) terms.push_back(term_json(entry));
   reply.body["terms"] = std::move(terms);
+  // A search that finds nothing says what the text may have meant, as a
+  // missed lookup does, without counting it among the misses: a person
+  // typing is not asking yet.
+  if (page->total == 0 && q != query.end() && !common::is_blank(q->second)) {
+    auto near = ctx.store.suggest(q->second);
+    reply.body["suggestions"] = near ? JsonValue(*near) : JsonValue::array();
+  }
   return reply;
 }
 

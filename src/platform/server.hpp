@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ruvo::platform {
 
@@ -214,6 +215,13 @@ int wait_for_stop_signal_for(std::chrono::milliseconds timeout);
 void request_stop();
 
 int current_pid();
+
+// Starts words[0] (looked up in PATH when it names no folder) with the
+// argument vector `words`, standard input, output and error on the null
+// device, in a session of its own, not waited for: how the service opens a
+// browser, whose chatter must not reach a terminal or pipe of ours. The
+// error when it could not be started (not found, not executable).
+Result<void> start_detached_program(const std::vector<std::string>& words);
 
 // Seconds since 1970, and the local time as "YYYY-MM-DD HH:MM:SS".
 std::int64_t unix_seconds();

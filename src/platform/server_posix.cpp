@@ -8,8 +8,10 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <sys/file.h>
@@ -18,6 +20,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace ruvo::platform {
 
@@ -208,6 +212,39 @@ int wait_for_stop_signal_for(std::chrono::milliseconds timeout) {
 void request_stop() { ::kill(::getpid(), SIGTERM); }
 
 int current_pid() { return static_cast<int>(::getpid()); }
+
+Result<void> start_detached_program(const std::vector<std::string>& words) {
+  if (words.empty() || words[0].empty()) return Error{std::strerror(ENOENT), ENOENT};
+  std::vector<std::string> copies(words);
+  std::vector<char*> argv;
+  for (auto& word : copies) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (int code = ::posix_spawn_file_actions_init(&actions); code != 0) return Error{std::strerror(code), code};
+  if (int code = ::posix_spawnattr_init(&attributes); code != 0) {
+    ::posix_spawn_file_actions_destroy(&actions);
+    return Error{std::strerror(code), code};
+  }
+  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // Its own session: a Ctrl-C or hang-up at our terminal leaves the browser
+  // alone. Signals we ignore or block are given back their defaults.
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t all;
+  sigfillset(&all);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setsigdefault(&attributes, &all);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  const int code = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (code != 0) return Error{std::strerror(code), code};
+  return {};
+}
 
 std::int64_t unix_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 

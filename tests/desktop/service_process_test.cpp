@@ -88,8 +88,11 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
       {{"-h"}, 0, "ruvo-gui.exe --service", ""},
       {{"--version"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
       {{"-V"}, 0, "ruvo-gui " RUVO_VERSION "\n", ""},
-      {{}, 2, "", "用法：ruvo-gui.exe --service | --export 文件|- | --import 文件 [--format jsonl|csv|tsv] | --help | --version\n"},
-      {{"--bogus"}, 2, "", "不认识的参数「--bogus」"},
+      {{"--help"}, 0, "ruvo-gui.exe --url", ""},
+      {{"--bogus"}, 2, "",
+       "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --export 文件|- | --import 文件 "
+       "[--format jsonl|csv|tsv] | --help | --version\n"},
+      {{"--url", "extra"}, 2, "", "不认识的参数「--url extra」"},
       {{"service"}, 2, "", "用法："},
       {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
   };
