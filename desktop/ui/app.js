@@ -157,7 +157,8 @@ async function searchView(params) {
     const trimmed = query.trim();
     count.textContent = trimmed === ''
       ? (reply.total === 0 ? '词库还是空的' : `最近更新的词条（共 ${reply.total} 条）`)
-      : (reply.total === 0 ? `没有找到「${trimmed}」` : `找到 ${reply.total} 条`);
+      : (reply.total === 0 ? `没有找到「${trimmed}」`
+        : reply.totalExact === false ? `找到 ${reply.total} 条以上，只列出前 ${reply.total} 条` : `找到 ${reply.total} 条`);
     results.replaceChildren(...reply.terms.map((term) => {
       const gist = FIELDS.map(([key, label]) => fieldValue(term.fields, key, label)).find((text) => text) || '';
       return el('li', {},
