@@ -147,9 +147,10 @@ timed_ruvo() {
 
 # Rows are kept with their section's number and printed in that order, as
 # the sections run in the order that spares the measurements each other's
-# after-effects (memory before the import, say).
+# after-effects (memory before the import, say). 3 and 4 are measured during
+# 1 and stay beside the request they ran with.
 rows=""
-row() { rows+="$(sed 's/^\([0-9]*\)\..*/\1/; s/^quiet.*/0/' <<<"$1")"$'\t'"| $1 | $2 | $3 | $4 |"$'\n'; }
+row() { rows+="$(sed 's/^[34]\./1./; s/^\([0-9]*\)\..*/\1/; s/^quiet.*/0/' <<<"$1")"$'\t'"| $1 | $2 | $3 | $4 |"$'\n'; }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
