@@ -370,6 +370,14 @@ static void report(struct group* g) {
   }
 }
 
+/* Whether text is one of the arguments (a body given inline) rather than read from a file. */
+static int argv_owns(int argc, char** argv, const char* text) {
+  for (int i = 0; i < argc; i++) {
+    if (argv[i] == text) return 1;
+  }
+  return 0;
+}
+
 static int run(int argc, char** argv) {
   if (argc < 3) die("usage: hostile_load EXPLAIN run SECONDS CAP_S GROUP...");
   double seconds = atof(argv[0]);
@@ -440,6 +448,20 @@ static int run(int argc, char** argv) {
   stopping = 1;
   for (int t = 0; t < total; t++) pthread_join(threads[t], NULL);
   for (int k = 0; k < n_groups; k++) report(&groups[k]);
+  fflush(stdout);
+  for (int k = 0; k < n_groups; k++) {
+    for (int r = 0; r < groups[k].n_requests; r++) {
+      if (groups[k].requests[r].body != NULL && argv_owns(argc, argv, groups[k].requests[r].body) == 0) {
+        free((char*)groups[k].requests[r].body);
+      }
+    }
+    free(groups[k].requests);
+    free(groups[k].samples);
+    pthread_mutex_destroy(&groups[k].lock);
+  }
+  free(groups);
+  free(threads);
+  free(clients);
   return 0;
 }
 
@@ -554,6 +576,9 @@ static int hold(int argc, char** argv) {
     if (held[i].fd >= 0) close(held[i].fd);
   }
   printf("closed\n");
+  fflush(stdout);
+  free(held);
+  free(threads);
   return 0;
 }
 
