@@ -55,6 +55,7 @@ std::size_t indentation(std::string_view line) {
 
 // True for a {label (URL)} reference: a link out of the dictionary.
 bool is_outside_link(std::string_view target) {
+  if (target.find("://") != std::string_view::npos) return true;
   const auto open = target.rfind(" (");
   if (open == std::string_view::npos || target.back() != ')') return false;
   const std::string_view inside = target.substr(open + 2);

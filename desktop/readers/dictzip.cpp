@@ -10,6 +10,8 @@
 namespace ruvo::desktop::readers {
 namespace {
 
+constexpr std::uint64_t kMostFinalBytes = 64;
+
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 class DictzipBytes : public ByteSource {
@@ -147,8 +149,12 @@ Result<std::unique_ptr<ByteSource>> open_compressed(std::unique_ptr<ByteSource> 
     if (cut == starts.size()) return common::failure(name + " 被截断：缺少 gzip 结尾");
     return common::failure(name + " 在第 " + std::to_string(cut + 1) + " 块被截断");
   }
-  if (at + 8 < file_size) return common::failure(name + " 的分块表与文件大小不符：末尾有多余的数据");
-  auto trailer = compressed->read(at, 8);
+  // dictzip ends the deflate stream after the last chunk with a final empty block of its own (two
+  // bytes, outside the table) before the gzip trailer; more than a few such bytes is something else.
+  if (file_size - 8 - at > kMostFinalBytes) {
+    return common::failure(name + " 的分块表与文件大小不符：末尾有多余的数据");
+  }
+  auto trailer = compressed->read(file_size - 8, 8);
   if (!trailer) return trailer.error();
   const auto* t = reinterpret_cast<const unsigned char*>(trailer->data());
   // The trailer gives the length modulo 2^32; the table bounds it to one chunk's span, which is

@@ -206,12 +206,13 @@ Result<void> read_mdict_bytes(ByteSource& file, DictionaryMeta& meta, const Arti
   }
   std::unordered_map<std::string, std::size_t> link_of_key;
   for (const auto& [i, target] : targets) link_of_key.try_emplace(std::string(common::trim_unicode_space((*keys)[i].key)), i);
-  std::map<std::size_t, std::vector<std::string>> aliases;
+  // The names of each article, in the order of their keys in the file.
+  std::map<std::size_t, std::vector<std::size_t>> alias_keys;
   for (const auto& [i, target] : targets) {
     std::string at = target;
     for (int hop = 0; hop < kMostLinkHops; ++hop) {
       if (auto found = article_of_key.find(at); found != article_of_key.end()) {
-        aliases[found->second].push_back((*keys)[i].key);
+        alias_keys[found->second].push_back(i);
         break;
       }
       auto link = link_of_key.find(at);
@@ -240,7 +241,10 @@ Result<void> read_mdict_bytes(ByteSource& file, DictionaryMeta& meta, const Arti
       article.text = tidy_text(*text);
     }
     if (article.text.empty()) continue;
-    if (auto found = aliases.find(i); found != aliases.end()) article.aliases = found->second;
+    if (auto found = alias_keys.find(i); found != alias_keys.end()) {
+      std::sort(found->second.begin(), found->second.end());
+      for (const std::size_t k : found->second) article.aliases.push_back((*keys)[k].key);
+    }
     finish_article(article);
     auto taken = each(std::move(article));
     if (!taken) return taken;

@@ -84,7 +84,9 @@ void finish_article(Article& article) {
     aliases.push_back(std::move(trimmed));
   }
   article.aliases = std::move(aliases);
-  std::set<std::string> seen_refs;
+  // A reference to the article itself leads nowhere new.
+  std::set<std::string> seen_refs{article.headword};
+  for (const auto& alias : article.aliases) seen_refs.insert(alias);
   std::vector<std::string> refs;
   for (auto& ref : article.see_also) {
     if (ref.empty() || !seen_refs.insert(ref).second) continue;

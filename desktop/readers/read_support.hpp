@@ -34,7 +34,8 @@ Result<std::unique_ptr<ByteSource>> open_data_file(const std::string& path);
 // A gzip file (by content) is inflated, its checks included, and refused past `limit` inflated bytes.
 Result<std::string> read_whole_file(const std::string& path, std::uint64_t limit);
 
-// Trims each alias, drops empty ones, the headword and repeats; sets lang from the text when unset.
+// Trims each alias, drops empty ones, the headword and repeats; drops see-also entries that are
+// repeats or name the article itself; sets lang from the text when unset.
 void finish_article(Article& article);
 
 // True when `a` and `b` are the same after ASCII case folding.

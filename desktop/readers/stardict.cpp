@@ -24,7 +24,7 @@ std::uint32_t be32(std::string_view bytes, std::size_t pos) {
 }
 
 // One field of type `type` at `pos`; `last` when it runs to the end under sametypesequence.
-Result<std::size_t> read_field(std::string_view data, std::size_t pos, char type, bool runs_to_end,
+Result<std::size_t> read_field(std::string_view data, std::size_t pos, char type, bool runs_to_end, bool typed,
                                std::vector<StarDictField>& fields, const std::string& where) {
   if (!is_lower(type) && !is_upper(type)) {
     return common::failure(where + "：未知的字段类型“" + std::string(1, type) + "”");
@@ -35,7 +35,10 @@ Result<std::size_t> read_field(std::string_view data, std::size_t pos, char type
   }
   if (is_lower(type)) {
     const auto end = data.find('\0', pos);
-    // The article's last field may end with the article instead of a NUL.
+    if (end == std::string_view::npos && !typed) {
+      return common::failure(where + "：“" + std::string(1, type) + "”字段没有结尾的 NUL，词条比 sametypesequence 说的短");
+    }
+    // A typed article's last field may end with the article instead of a NUL.
     const std::size_t stop = end == std::string_view::npos ? data.size() : end;
     fields.push_back({type, std::string(data.substr(pos, stop - pos))});
     return end == std::string_view::npos ? data.size() : end + 1;
@@ -59,7 +62,7 @@ Result<std::vector<StarDictField>> parse_stardict_fields(std::string_view data, 
     for (std::size_t i = 0; i < sametypesequence.size(); ++i) {
       const bool last = i + 1 == sametypesequence.size();
       if (pos >= data.size() && !last) return common::failure(where + "：词条比 sametypesequence 说的短");
-      auto next = read_field(data, pos, sametypesequence[i], last, fields, where);
+      auto next = read_field(data, pos, sametypesequence[i], last, false, fields, where);
       if (!next) return next.error();
       pos = *next;
     }
@@ -67,7 +70,7 @@ Result<std::vector<StarDictField>> parse_stardict_fields(std::string_view data, 
   }
   while (pos < data.size()) {
     const char type = data[pos];
-    auto next = read_field(data, pos + 1, type, false, fields, where);
+    auto next = read_field(data, pos + 1, type, false, true, fields, where);
     if (!next) return next.error();
     pos = *next;
   }
