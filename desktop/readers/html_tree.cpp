@@ -3,6 +3,8 @@
 
 #include "common/utf8.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <set>
 #include <utility>
 #include <vector>
@@ -54,6 +56,55 @@ std::string percent_decoded(std::string_view text) {
   return common::is_valid_utf8(out) ? out : std::string(text);
 }
 
+// The parser's time grows with the square of the open elements' depth (10,000 levels take most of
+// a second). No article nests anywhere near this deep, so markup that claims to is taken as text:
+// every '<' as a character.
+constexpr std::size_t kDeepest = 2000;
+
+bool is_void_element(std::string_view name) {
+  static const std::set<std::string, std::less<>> kVoid = {"area", "base", "br",   "col",   "embed", "hr",    "img",
+                                                         "input", "link", "meta", "param", "source", "track", "wbr"};
+  return kVoid.count(common::ascii_lower(name)) != 0;
+}
+
+// An upper bound of the nesting: tags opened (void elements aside) minus tags closed, at the
+// deepest point.
+std::size_t rough_depth(std::string_view markup) {
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  for (std::size_t i = 0; i + 1 < markup.size(); ++i) {
+    if (markup[i] != '<') continue;
+    const char next = markup[i + 1];
+    if (next == '/') {
+      if (depth > 0) --depth;
+      continue;
+    }
+    if ((next | 0x20) < 'a' || (next | 0x20) > 'z') continue;
+    std::size_t end = i + 1;
+    while (end < markup.size() && std::isalnum(static_cast<unsigned char>(markup[end])) != 0) ++end;
+    const std::string_view name = markup.substr(i + 1, end - i - 1);
+    // "<span/>" opens a span in HTML: only void elements leave the depth as it is.
+    const auto close = markup.find('>', end);
+    if (!is_void_element(name)) deepest = std::max(deepest, ++depth);
+    if (close == std::string_view::npos) break;
+    i = close;
+  }
+  return deepest;
+}
+
+std::string as_text(std::string_view markup) {
+  std::string out;
+  out.reserve(markup.size() + markup.size() / 8);
+  for (const char c : markup) {
+    if (c == '<') {
+      out += "&lt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string collapse_spaces(std::string_view text) {
@@ -72,7 +123,9 @@ std::string collapse_spaces(std::string_view text) {
 }
 
 HtmlTree::HtmlTree(std::string_view markup, Markup dialect)
-    : source_(dialect == Markup::kXdxf ? rename_xdxf_tr(markup) : std::string(markup)) {
+    : source_(rough_depth(markup) > kDeepest  ? as_text(markup)
+              : dialect == Markup::kXdxf         ? rename_xdxf_tr(markup)
+                                                 : std::string(markup)) {
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = 0;  // errors are not used: keep none
   output_ = gumbo_parse_with_options(&options, source_.data(), source_.size());

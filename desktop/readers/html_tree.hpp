@@ -14,7 +14,9 @@ namespace ruvo::desktop::readers {
 
 // The markup languages articles are written in. Pango markup (StarDict 'g') and XDXF (StarDict 'x')
 // keep their line breaks as line breaks, unlike HTML. XDXF's <tr> (a transcription) would be a
-// table row to an HTML parser, so it is renamed <x-tr> before parsing.
+// table row to an HTML parser, so it is renamed <x-tr> before parsing. Markup nested more than
+// 2,000 levels deep is parsed as text (its tags shown, none kept): the parser's time grows with
+// the square of the depth.
 enum class Markup { kHtml, kPango, kXdxf };
 
 class HtmlTree {
