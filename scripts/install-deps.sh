@@ -16,6 +16,10 @@ packages=(
   libutf8proc-dev libopencc-dev # matching: Unicode folding, Traditional to Simplified
   libedlib-dev                  # edit distance for suggestions
   libcsv-dev                    # CSV and TSV glossaries
+  zlib1g-dev                    # dictionary readers: gzip and dictzip, MDict's zlib blocks
+  liblzo2-dev                   # dictionary readers: MDict's LZO blocks
+  libgumbo-dev                  # dictionary readers: HTML articles to text, the sanitizer
+  libcrypto++-dev               # dictionary readers: RIPEMD-128 for MDict's key index
 )
 if [ "${1:-}" != --build ]; then
   packages+=(
@@ -30,6 +34,7 @@ if [ "${1:-}" != --build ]; then
     lintian                     # checking the Debian package
     man-db                      # man -l of the installed manual pages
     desktop-file-utils          # desktop-file-validate of the menu entry
+    stardict-common dictzip     # StarDictFileFormat and dictzip(1): the formats the readers follow
   )
 fi
 if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(hyperfine time linux-perf valgrind); fi
