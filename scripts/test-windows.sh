@@ -116,7 +116,7 @@ echo "   ready after $(($(date +%s) - started)) s"
 
 # The groups that drive the program; the fixture and in-process client tests
 # have nothing of ruvo.exe in them.
-filter=${RUVO_WINE_FILTER:-"Entry.*:Health.*:Launcher.*:CliLookup.*:CliExplain.*:CliSave.*:McpServer.*:McpTools.*:McpToolsServiceDown.*:Fault*"}
+filter=${RUVO_WINE_FILTER:-"Entry.*:Health.*:Launcher.*:CliLookup.*:CliExplain.*:CliHintLine.*:CliSave.*:McpServer.*:McpTools.*:McpToolsServiceDown.*:Fault*"}
 echo "== process tests against $ruvo_exe"
 status=0
 (

@@ -19,11 +19,11 @@ using Command = Outcome (*)(const Words&, client::Client&, const Streams&);
 Outcome help(const Words& words, client::Client&, const Streams&) { return cli::print_help(words); }
 Outcome version(const Words& words, client::Client&, const Streams&) { return cli::print_version(words); }
 Outcome health(const Words& words, client::Client& c, const Streams&) { return cli::run_health(words, c); }
-Outcome lookup(const Words& words, client::Client& c, const Streams&) { return cli::run_lookup(words, c); }
+Outcome lookup(const Words& words, client::Client& c, const Streams& s) { return cli::run_lookup(words, c, s.hints); }
 Outcome save(const Words& words, client::Client& c, const Streams&) { return cli::run_save(words, c); }
 Outcome service(const Words& words, client::Client& c, const Streams&) { return cli::run_service(words, c); }
 Outcome explain(const Words& words, client::Client& c, const Streams& s) {
-  return cli::run_explain(words, c, s.input, {s.show_wait, {}});
+  return cli::run_explain(words, c, s.input, {s.show_wait, {}}, s.hints);
 }
 Outcome mcp(const Words&, client::Client& c, const Streams& s) {
   return Outcome{mcp::run_mcp_server(c, s.input, s.write_line), {}, {}};

@@ -36,10 +36,14 @@ int main(int argc, char** argv) {
       // and only to a person's terminal.
       err_terminal ? cli::ShowFunction([](std::string_view bytes) { platform::write_stderr(bytes); })
                    : cli::ShowFunction(),
+      err_terminal ? cli::Hints::kShown : cli::Hints::kNone,
   };
   const cli::Outcome outcome = bin::run_ruvo(platform::command_line_words(argc, argv), client, streams);
   // A closed stream changes nothing: the exit code still tells.
   if (!outcome.err.empty()) platform::write_stderr(for_stream(outcome.err, err_terminal));
   if (!outcome.out.empty()) platform::write_stdout(for_stream(outcome.out, out_terminal));
+  // The hint line comes last, after what it speaks of, and only a terminal
+  // is given one.
+  if (!outcome.note.empty()) platform::write_stderr(for_stream(outcome.note, err_terminal));
   platform::exit_process(outcome.exit_code);
 }

@@ -41,7 +41,7 @@ Rendered render_explain_reply(const JsonValue& reply) {
 }
 
 Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input,
-                    const WaitDisplay& display) {
+                    const WaitDisplay& display, Hints hints) {
   const ExplainOptions options = parse_explain_words(words);
 
   // Standard input is read, and the usage checked, before the service is
@@ -66,8 +66,9 @@ Outcome run_explain(const Words& words, client::Client& client, const platform::
 
   if (options.json) return print_pretty_json(*reply);
   auto rendered = render_explain_reply(*reply);
-  if (!rendered) return fail_and_exit(rendered.error().message);
-  return print_text(std::move(rendered).value());
+  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().message);
+  if (hints == Hints::kShown) outcome.note = explain_hint(*reply);
+  return outcome;
 }
 
 }  // namespace ruvo::cli

@@ -2,6 +2,7 @@
 // local service explain a word, sentence or passage.
 #pragma once
 
+#include "cli/hint_line.hpp"
 #include "cli/outcome.hpp"
 #include "cli/render.hpp"
 #include "cli/wait_line.hpp"
@@ -51,8 +52,10 @@ Rendered render_explain_reply(const common::JsonValue& reply);
 // reply's failure, or the rendered reply (the pretty reply with --json).
 // With somewhere to show it, a wait for the service or its reply that lasts
 // is shown there (wait_line.hpp) and erased before the command returns; the
-// Outcome is the same either way.
+// Outcome is the same either way. With Hints::kShown and without --json, the
+// reply's hint line (explain_hint) is the Outcome's note, after a failure
+// (a miss) as after an explanation.
 Outcome run_explain(const Words& words, client::Client& client, const platform::ReadFunction& input,
-                    const WaitDisplay& display = {});
+                    const WaitDisplay& display = {}, Hints hints = Hints::kNone);
 
 }  // namespace ruvo::cli

@@ -36,7 +36,7 @@ Rendered render_lookup_reply(const JsonValue& reply, std::string_view query) {
   return out;
 }
 
-Outcome run_lookup(const Words& words, client::Client& client) {
+Outcome run_lookup(const Words& words, client::Client& client, Hints hints) {
   const LookupOptions options = parse_lookup_words(words);
   if (!options.term) return fail_and_exit(kLookupUsage);
 
@@ -48,8 +48,9 @@ Outcome run_lookup(const Words& words, client::Client& client) {
 
   if (options.json) return print_pretty_json(*reply);
   auto rendered = render_lookup_reply(*reply, *options.term);
-  if (!rendered) return fail_and_exit(rendered.error().message);
-  return print_text(std::move(rendered).value());
+  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().message);
+  if (hints == Hints::kShown) outcome.note = lookup_hint(*reply);
+  return outcome;
 }
 
 }  // namespace ruvo::cli

@@ -1,6 +1,7 @@
 // `ruvo lookup <词> [--json]`: asks the local term store only, never a model.
 #pragma once
 
+#include "cli/hint_line.hpp"
 #include "cli/outcome.hpp"
 #include "cli/render.hpp"
 #include "client/client.hpp"
@@ -36,7 +37,8 @@ Rendered render_lookup_reply(const common::JsonValue& reply, std::string_view qu
 
 // `ruvo lookup`: the usage line without a term (no service contacted), the
 // service-down message, the exchange's error, or the rendered reply (the
-// pretty reply with --json).
-Outcome run_lookup(const Words& words, client::Client& client);
+// pretty reply with --json). With Hints::kShown and without --json, the
+// rendered reply's hint line (lookup_hint) is the Outcome's note.
+Outcome run_lookup(const Words& words, client::Client& client, Hints hints = Hints::kNone);
 
 }  // namespace ruvo::cli

@@ -16,6 +16,7 @@ struct Outcome {
   int exit_code = 0;
   std::string out;  // standard output
   std::string err;  // standard error, written before `out`
+  std::string note;  // standard error after `out`: a terminal's hint line, else empty
 
   bool operator==(const Outcome&) const = default;
 };

@@ -19,7 +19,10 @@ common::Result<std::string> data_folder();
 common::Result<std::string> discovery_file_path();
 
 // Reads and validates the discovery file; an error when it is missing,
-// unreadable, not UTF-8 or not valid. Callers treat every error alike.
+// unreadable, not UTF-8 or not valid, and when the socket listening on its
+// port is known not to be its service's: another user's, or not the process
+// its "pid" names (platform::loopback_listener_trust). Callers treat every
+// error alike: as no service answering.
 common::Result<ServiceInfo> read_service_info();
 
 }  // namespace ruvo::client

@@ -3,6 +3,8 @@
 #include "common/json.hpp"
 #include "common/utf8.hpp"
 
+#include <cstdint>
+
 namespace ruvo::protocol {
 
 using common::failure;
@@ -32,14 +34,33 @@ common::Result<ServiceInfo> parse_service_info(std::string_view text) {
   if (const auto version = doc.find("version"); version != doc.end() && version->is_string()) {
     info.version = version->get<std::string>();
   }
+  // As for the port, only a plain integer qualifies; 0 names no process.
+  if (const auto pid = doc.find("pid"); pid != doc.end() && pid->is_number_unsigned()) {
+    const auto pid_value = pid->get<std::uint64_t>();
+    if (pid_value >= 1 && pid_value <= UINT32_MAX) info.pid = static_cast<std::uint32_t>(pid_value);
+  }
   return info;
 }
 
-std::string discovery_content(int port, std::string_view token, std::string_view version) {
+namespace {
+
+common::JsonValue content_of(int port, std::string_view token, std::string_view version) {
   common::JsonValue value = common::JsonValue::object();
   value["port"] = port;
   value["token"] = std::string(token);
   value["version"] = std::string(version);
+  return value;
+}
+
+}  // namespace
+
+std::string discovery_content(int port, std::string_view token, std::string_view version) {
+  return common::to_compact(content_of(port, token, version));
+}
+
+std::string discovery_content(int port, std::string_view token, std::string_view version, std::uint32_t pid) {
+  common::JsonValue value = content_of(port, token, version);
+  value["pid"] = pid;
   return common::to_compact(value);
 }
 

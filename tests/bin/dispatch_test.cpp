@@ -63,6 +63,23 @@ TEST(Dispatch, HelpVersionAndWordsThatNameNoCommand) {
   }
 }
 
+TEST(Dispatch, LookupAndExplainGetTheirHintLineOnlyWhenStandardErrorIsATerminal) {
+  const std::string reply = R"({"ok":true,"hit":true,"term":"RAG","entries":[{},{"origin":"user"}]})";
+  const std::string hint = "另有 1 条解释：你的词条（--json 可看全部）\n";
+  for (const auto hints : {cli::Hints::kNone, cli::Hints::kShown}) {
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"lookup", "RAG"}, {"explain", "RAG"}}) {
+      SCOPED_TRACE(words[0]);
+      test::ScriptedClient client;
+      client.reply = common::JsonValue::parse(reply);
+      Streams streams{[](char*, std::size_t) -> common::Result<std::size_t> { return std::size_t{0}; },
+                      [](std::string_view) {}, {}, hints};
+      const Outcome outcome = run_ruvo(words, client, streams);
+      EXPECT_EQ(outcome.exit_code, 0);
+      EXPECT_EQ(outcome.note, hints == cli::Hints::kShown ? hint : "");
+    }
+  }
+}
+
 TEST(Dispatch, EachServiceCommandReachesTheClient) {
   struct Case {
     std::vector<std::string> words;

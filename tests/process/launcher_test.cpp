@@ -2,6 +2,7 @@
 #include "common/json.hpp"
 #include "support/fake_service.hpp"
 #include "support/process.hpp"
+#include "support/start_record.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wait_line.hpp"
 
@@ -20,48 +21,6 @@ using namespace ruvo::test;
 using ruvo::common::JsonValue;
 
 namespace {
-
-std::string fake_desktop() {
-  const char* path = std::getenv("RUVO_TEST_FAKE_DESKTOP");
-  return path != nullptr ? path : "";
-}
-
-struct Started {
-  std::vector<std::string> argv;
-  JsonValue webview2;
-  int pid = 0;
-};
-
-// The record the fake desktop appends for every start; kills what it started
-// when the test ends.
-class StartRecord {
- public:
-  StartRecord() = default;
-  ~StartRecord() {
-    for (const auto& s : read()) {
-      if (s.pid > 0) ::kill(s.pid, SIGKILL);
-    }
-  }
-  std::string path() const { return dir_.file("starts.jsonl"); }
-  std::vector<Started> read() const {
-    std::vector<Started> starts;
-    std::ifstream in(path());
-    std::string line;
-    while (std::getline(in, line)) {
-      const auto parsed = ruvo::common::parse_json(line);
-      if (!parsed) continue;
-      Started s;
-      for (const auto& a : (*parsed)["argv"]) s.argv.push_back(a.get<std::string>());
-      s.webview2 = (*parsed)["webview2"];
-      s.pid = (*parsed)["pid"].get<int>();
-      starts.push_back(s);
-    }
-    return starts;
-  }
-
- private:
-  TempDir dir_;
-};
 
 RunResult ruvo_in(const ProgramDir& programs, const AppDataDir& appdata, const StartRecord& record,
                   std::vector<std::string> words, std::map<std::string, std::string> extra_env = {}) {

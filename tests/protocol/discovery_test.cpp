@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 using ruvo::protocol::discovery_content;
@@ -74,4 +76,51 @@ TEST(DiscoveryFile, WrittenContentReadsBack) {
   EXPECT_EQ(info->port, 4242);
   EXPECT_EQ(info->token, kToken16);
   EXPECT_EQ(info->version, "0.1.8");
+}
+
+TEST(DiscoveryFile, PidIsTakenOnlyWhenItIsAPlainPositiveIntegerThatFits) {
+  struct Case {
+    std::string extra;
+    std::optional<std::uint32_t> pid;
+  };
+  const Case cases[] = {
+      {"", std::nullopt},  // the vendor's application writes none
+      {",\"pid\":1", 1u},
+      {",\"pid\":4242", 4242u},
+      {",\"pid\":4294967295", 4294967295u},
+      {",\"pid\":4294967296", std::nullopt},
+      {",\"pid\":18446744073709551616", std::nullopt},
+      {",\"pid\":0", std::nullopt},
+      {",\"pid\":-1", std::nullopt},
+      {",\"pid\":42.0", std::nullopt},
+      {",\"pid\":4e2", std::nullopt},
+      {",\"pid\":\"42\"", std::nullopt},
+      {",\"pid\":null", std::nullopt},
+      {",\"pid\":[42]", std::nullopt},
+      {",\"pid\":{\"id\":42}", std::nullopt},
+      {",\"pid\":true", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra);
+    // A pid that does not qualify never makes the file unusable.
+    const auto info = parse_service_info(file_with("80", "\"" + kToken16 + "\"", c.extra));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->pid, c.pid);
+    EXPECT_EQ(info->port, 80);
+    EXPECT_EQ(info->token, kToken16);
+  }
+}
+
+TEST(DiscoveryFile, WrittenContentWithAPidKeepsTheOtherMembersAsTheyAre) {
+  const std::string without = discovery_content(4242, kToken16, "0.1.8");
+  const std::string with = discovery_content(4242, kToken16, "0.1.8", 31337);
+  EXPECT_EQ(with, R"({"pid":31337,"port":4242,"token":"0123456789abcdef","version":"0.1.8"})");
+  EXPECT_EQ(with.substr(with.find("\"port\"")), without.substr(1));
+  const auto info = parse_service_info(with);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->pid, 31337u);
+  EXPECT_EQ(info->port, 4242);
+  EXPECT_EQ(info->token, kToken16);
+  EXPECT_EQ(info->version, "0.1.8");
+  EXPECT_EQ(parse_service_info(without)->pid, std::nullopt);
 }

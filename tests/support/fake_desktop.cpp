@@ -6,6 +6,9 @@
 //                             "unhealthy": serve, but health answers {"ok":false}
 //   FAKE_DESKTOP_DELAY_MS     wait this long before listening (default 0)
 //   FAKE_DESKTOP_LIFETIME_MS  exit this long after the start (default 20000)
+//   FAKE_DESKTOP_PID          "self": the discovery file also names its own process id
+//                             ("pid"); otherwise it names none, as
+//                             the vendor's application does
 // It listens on 127.0.0.1:0, writes the discovery file where ruvo reads it
 // (app_data_folder()/com.corvanta.desktop/explain.json) with the token
 // "fake-desktop-token-0123456789" and version "fake", and answers GET
@@ -115,7 +118,8 @@ bool write_discovery(uint16_t port) {
   if (!path) return false;
   const std::string& target = *path;
   const std::string temporary = target + "." + std::to_string(::getpid()) + ".tmp";
-  const nlohmann::json content = {{"port", port}, {"token", std::string(kToken)}, {"version", "fake"}};
+  nlohmann::json content = {{"port", port}, {"token", std::string(kToken)}, {"version", "fake"}};
+  if (env_text("FAKE_DESKTOP_PID") == "self") content["pid"] = static_cast<long>(::getpid());
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   const bool written = write_all(fd, content.dump());
