@@ -1,8 +1,8 @@
 #include "discovery_file.hpp"
 
 #include "common/json.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "protocol/discovery.hpp"
 
 namespace ruvo::desktop {
@@ -21,7 +21,7 @@ bool remove_own_discovery_file(const std::string& path, std::string_view token) 
   if (found == parsed->end() || !found->is_string() || found->get_ref<const std::string&>() != token) {
     return false;
   }
-  return platform::remove_file(path);
+  return platform::remove_file(path).ok();
 }
 
 }  // namespace ruvo::desktop

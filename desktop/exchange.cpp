@@ -1,7 +1,7 @@
 #include "exchange.hpp"
 
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "service.hpp"
 #include "store/glossary.hpp"
 #include "store/store.hpp"
@@ -39,7 +39,7 @@ int run_export(const std::string& target) {
   const std::string temp = target + ".part";
   std::optional<platform::AppendFile> file;
   if (!to_stdout) {
-    platform::remove_file(temp);
+    (void)platform::remove_file(temp);
     auto made = platform::AppendFile::open(temp);
     if (!made) return fail("无法写 " + temp + "：" + made.error().text());
     file = std::move(made).value();
@@ -61,13 +61,13 @@ int run_export(const std::string& target) {
   });
   if (exported && !chunk.empty()) exported = flush();
   if (!exported) {
-    if (!to_stdout) platform::remove_file(temp);
+    if (!to_stdout) (void)platform::remove_file(temp);
     return fail("导出失败：" + exported.error().text());
   }
   if (!to_stdout) {
     file.reset();
     if (!platform::rename_file(temp, target)) {
-      platform::remove_file(temp);
+      (void)platform::remove_file(temp);
       return fail("无法把 " + temp + " 改名为 " + target);
     }
     platform::write_stdout("导出 " + std::to_string(count) + " 条到 " + target + "\n");
@@ -90,7 +90,7 @@ int run_import(const std::string& path, const std::string& format_name) {
   // million lines is never held twice; a malformed line rolls it all back.
   bool malformed = false;
   auto imported = (*opened)->import_file(*text, format, &malformed);
-  if (!imported && malformed) return fail(path + " " + imported.error().message + "；什么都没有导入");
+  if (!imported && malformed) return fail(path + " " + imported.error().text() + "；什么都没有导入");
   if (!imported) return fail("导入失败，什么都没有改：" + imported.error().text());
   const std::size_t records = imported->added + imported->updated + imported->kept;
   platform::write_stdout("导入 " + std::to_string(records) + " 条：新增 " + std::to_string(imported->added) +

@@ -1,6 +1,7 @@
 #include "log.hpp"
 
-#include "platform/server.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
 
 namespace ruvo::desktop {
 
@@ -44,7 +45,7 @@ void Log::write(std::string_view message) {
     file_.reset();
     // rename replaces whatever is at ".1", a link included, and never
     // writes through it.
-    platform::rename_file(path_, path_ + ".1");
+    (void)platform::rename_file(path_, path_ + ".1");
     if (!open_file()) return;
     if (!heading_.empty()) line.insert(0, stamped(heading_));
   }

@@ -2,7 +2,7 @@
 // standard stream (those are the null device once the service runs).
 #pragma once
 
-#include "platform/server.hpp"
+#include "platform/files.hpp"
 
 #include <cstdint>
 #include <mutex>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "log.hpp"
-#include "platform/server.hpp"
+#include "platform/instance_lock.hpp"
 #include "store/store.hpp"
 
 #include <chrono>

@@ -4,9 +4,9 @@
 #include "common/utf8.hpp"
 #include "http/sign_in.hpp"
 #include "http/token.hpp"
-#include "platform/server.hpp"
-#include "ui/assets.hpp"
+#include "platform/listener.hpp"
 #include "protocol/routes.hpp"
+#include "ui/assets.hpp"
 
 #include <microhttpd.h>
 

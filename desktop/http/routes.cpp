@@ -291,14 +291,14 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
   auto term = body.find(std::string(protocol::kTermKey));
   if (term == body.end() || !term->is_string()) return bad_request("term 必须是字符串：要保存的词");
   auto checked = checked_term(term->get_ref<const std::string&>());
-  if (!checked) return bad_request(checked.error().message);
+  if (!checked) return bad_request(checked.error().text());
   draft.term = std::move(checked).value();
 
   draft.lang = std::string(protocol::kDefaultLang);
   if (auto lang = body.find(std::string(protocol::kLangKey)); lang != body.end()) {
     if (!lang->is_string()) return bad_request("lang 必须是字符串");
     auto known = checked_lang(lang->get_ref<const std::string&>());
-    if (!known) return bad_request(known.error().message);
+    if (!known) return bad_request(known.error().text());
     draft.lang = std::move(known).value();
   }
 
@@ -312,13 +312,13 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
 
   if (auto fields = body.find(std::string(protocol::kFieldsKey)); fields != body.end()) {
     auto normalized = normalize_fields(*fields);
-    if (!normalized) return bad_request(normalized.error().message);
+    if (!normalized) return bad_request(normalized.error().text());
     draft.fields = std::move(normalized).value();
   }
 
   if (auto aliases = body.find("aliases"); aliases != body.end()) {
     auto normalized = normalize_aliases(*aliases, draft.term);
-    if (!normalized) return bad_request(normalized.error().message);
+    if (!normalized) return bad_request(normalized.error().text());
     draft.aliases = std::move(normalized).value();
   }
 
@@ -332,7 +332,7 @@ Reply handle_save(ServiceContext& ctx, const JsonValue& body) {
 
 Reply handle_explain(ServiceContext& ctx, const JsonValue& body) {
   auto request = parse_explain_request(body);
-  if (!request) return bad_request(request.error().message);
+  if (!request) return bad_request(request.error().text());
   return explain(ctx.store, ctx.model, *request);
 }
 
@@ -348,7 +348,7 @@ Reply handle_import(ServiceContext& ctx, const QueryParameters& query, std::stri
   if (!writer) return store_failure(writer.error());
   bool malformed = false;
   auto imported = (*writer)->import_file(body, format, &malformed);
-  if (!imported && malformed) return error_reply(400, "bad_import", imported.error().message + "；什么都没有导入");
+  if (!imported && malformed) return error_reply(400, "bad_import", imported.error().text() + "；什么都没有导入");
   if (!imported) return store_failure(imported.error());
   Reply reply;
   reply.body["ok"] = true;

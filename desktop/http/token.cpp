@@ -1,6 +1,6 @@
 #include "http/token.hpp"
 
-#include "platform/server.hpp"
+#include "platform/random.hpp"
 
 namespace ruvo::desktop {
 

@@ -57,10 +57,10 @@ Reply status_failure(const ModelConfig& config, const Exchange& exchange) {
 Reply answered(const ModelConfig& config, const ExplainRequest& request, const Exchange& exchange) {
   if (exchange.status < 200 || exchange.status > 299) return status_failure(config, exchange);
   auto completion = read_completion(exchange.body, config.api_key);
-  if (!completion) return failure("unusable", "模型的回答不能用：" + completion.error().message);
+  if (!completion) return failure("unusable", "模型的回答不能用：" + completion.error().text());
   const auto& done = *completion;
   auto explanation = read_explanation(done.content);
-  if (!explanation) return failure("unusable", "模型的回答不能用：" + explanation.error().message);
+  if (!explanation) return failure("unusable", "模型的回答不能用：" + explanation.error().text());
   const auto& found = *explanation;
 
   Reply reply;

@@ -1,8 +1,8 @@
 #include "model/model_config.hpp"
 
 #include "common/utf8.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -122,7 +122,7 @@ void read_file(const std::string& text, Item& base, Item& model, Item& key, bool
   if (!parsed) {
     // The parser's own text may quote what it last read, which can be the
     // key: only the position is shown.
-    const std::string& said = parsed.error().message;
+    const std::string& said = parsed.error().text();
     std::string where = said.substr(0, said.find(':'));
     problems.push_back("model.json 不是有效的 JSON（" + where + "）");
     return;

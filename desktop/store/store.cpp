@@ -1,10 +1,11 @@
 #include "store/store.hpp"
 
 #include "common/utf8.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+#include "platform/platform.hpp"
 #include "store/match_key.hpp"
 #include "store/store_sql.hpp"
-#include "platform/platform.hpp"
-#include "platform/server.hpp"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 // Moving entries in and out of the store: an export read from a snapshot on
 // a connection of its own, and an import written in one transaction.
+#include "platform/clock.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "store/match_key.hpp"
 #include "store/store.hpp"
 #include "store/store_sql.hpp"

@@ -69,7 +69,7 @@ Result<void> read_json_lines(std::string_view text,
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (common::is_blank(line)) continue;
     auto record = parse_json_line(line);
-    if (!record) return failure("第 " + std::to_string(number) + " 行：" + record.error().message);
+    if (!record) return failure("第 " + std::to_string(number) + " 行：" + record.error().text());
     if (auto done = each(std::move(record).value(), number); !done) return done;
   }
   return {};
@@ -149,7 +149,7 @@ struct TableReader {
     object["fields"] = std::move(fields);
     auto record = parse_json_line(common::to_compact(object));
     if (!record) {
-      error = failure("第 " + std::to_string(number) + " 行：" + record.error().message);
+      error = failure("第 " + std::to_string(number) + " 行：" + record.error().text());
       return;
     }
     if (auto done = (*each)(std::move(record).value(), number); !done) error = done.error();
@@ -216,7 +216,7 @@ Result<std::vector<std::string>> normalize_aliases(const JsonValue& aliases, std
   for (const auto& alias : aliases) {
     if (!alias.is_string()) return failure("aliases 必须是字符串数组");
     auto checked = checked_term(alias.get_ref<const std::string&>());
-    if (!checked) return failure("别名「" + alias.get<std::string>() + "」不行：" + checked.error().message);
+    if (!checked) return failure("别名「" + alias.get<std::string>() + "」不行：" + checked.error().text());
     if (!keys.insert(match_key(*checked)).second) continue;
     out.push_back(std::move(checked).value());
   }
@@ -239,7 +239,7 @@ std::string to_json_line(const TermRecord& record) {
 Result<TermRecord> parse_json_line(std::string_view line) {
   if (line.find('\0') != std::string_view::npos) return failure("含有 NUL 字节");
   auto parsed = common::parse_json(line);
-  if (!parsed) return failure("不是 JSON：" + parsed.error().message);
+  if (!parsed) return failure("不是 JSON：" + parsed.error().text());
   if (!parsed->is_object()) return failure("每行要是一个 JSON 对象");
   const JsonValue& object = *parsed;
   TermRecord record;

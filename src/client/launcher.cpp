@@ -21,7 +21,7 @@ bool start_headless(const std::string& program) {
   std::vector<std::pair<std::string, std::string>> env;
   if (const auto data = data_folder()) {
     const std::string folder = platform::join_path(*data, kWebViewFolderName);
-    platform::create_folders(folder);
+    (void)platform::create_folders(folder);
     env.emplace_back(std::string(kWebViewFolderVariable), folder);
   }
   return platform::start_process(program, {std::string(protocol::kServiceArgument)}, env).ok();

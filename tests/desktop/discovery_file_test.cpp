@@ -1,7 +1,7 @@
 #include "discovery_file.hpp"
 
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "protocol/discovery.hpp"
 #include "support/temp_dir.hpp"
 

@@ -48,7 +48,7 @@ TEST(ParseExplainRequestTest, RefusalsNameTheProblemAndTheAcceptedValues) {
   for (const auto& c : cases) {
     auto result = parse_explain_request(JsonValue::parse(c.body));
     ASSERT_FALSE(result.ok()) << c.body;
-    EXPECT_EQ(result.error().message, c.message) << c.body;
+    EXPECT_EQ(result.error().text(), c.message) << c.body;
   }
 }
 

@@ -1,7 +1,7 @@
 #include "fake_model.hpp"
 
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 
 #include <microhttpd.h>
 #include <openssl/evp.h>

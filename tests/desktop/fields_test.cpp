@@ -22,7 +22,7 @@ TEST(NormalizeFieldsTest, LabelsAndKeysMapToTheSameStoredNames) {
   };
   for (const auto& c : cases) {
     auto result = normalize_fields(JsonValue::parse(c.given));
-    ASSERT_TRUE(result.ok()) << c.given << ": " << result.error().message;
+    ASSERT_TRUE(result.ok()) << c.given << ": " << result.error().text();
     EXPECT_EQ(result.value(), JsonValue::parse(c.stored)) << c.given;
   }
 }
@@ -45,8 +45,8 @@ TEST(NormalizeFieldsTest, RefusesWithAChineseMessageSayingWhy) {
   for (const auto& c : cases) {
     auto result = normalize_fields(JsonValue::parse(c.given));
     ASSERT_FALSE(result.ok()) << c.given;
-    EXPECT_NE(result.error().message.find(c.message_part), std::string::npos)
-        << c.given << " gave " << result.error().message;
+    EXPECT_NE(result.error().text().find(c.message_part), std::string::npos)
+        << c.given << " gave " << result.error().text();
   }
 }
 

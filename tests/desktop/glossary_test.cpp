@@ -13,7 +13,7 @@ namespace {
 std::vector<TermDraft> embedded() {
   auto parsed = parse_glossary(embedded_glossary());
   if (!parsed) {
-    ADD_FAILURE() << parsed.error().message;
+    ADD_FAILURE() << parsed.error().text();
     return {};
   }
   return parsed.value();
@@ -66,8 +66,8 @@ TEST(GlossaryTest, FaultsAreNamed) {
   for (const auto& c : cases) {
     auto parsed = parse_glossary(c.text);
     ASSERT_FALSE(parsed.ok()) << c.text;
-    EXPECT_NE(parsed.error().message.find(c.message_part), std::string::npos)
-        << c.text << " gave " << parsed.error().message;
+    EXPECT_NE(parsed.error().text().find(c.message_part), std::string::npos)
+        << c.text << " gave " << parsed.error().text();
   }
 }
 

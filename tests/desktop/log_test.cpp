@@ -1,7 +1,7 @@
 #include "log.hpp"
 
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 

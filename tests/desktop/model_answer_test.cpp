@@ -88,7 +88,7 @@ TEST(ReadCompletionTest, BodiesThatAreNoCompletionSayWhy) {
   for (const auto& [body, reason] : cases) {
     auto result = read_completion(body, "sk-secret-1");
     ASSERT_FALSE(result.ok()) << body;
-    EXPECT_EQ(result.error().message, reason) << body;
+    EXPECT_EQ(result.error().text(), reason) << body;
   }
 }
 
@@ -106,7 +106,7 @@ TEST(ReadExplanationTest, FindsTheJsonWhereverTheModelPutIt) {
   };
   for (const auto& content : cases) {
     auto result = read_explanation(content);
-    ASSERT_TRUE(result.ok()) << content << ": " << result.error().message;
+    ASSERT_TRUE(result.ok()) << content << ": " << result.error().text();
     const auto& e = result.value();
     EXPECT_EQ(e.term, "向量检索") << content;
     EXPECT_EQ(e.fields, JsonValue({{"definition", "定义文字"}, {"example", "例子文字"}, {"plain", "通俗文字"}}))
@@ -148,7 +148,7 @@ TEST(ReadExplanationTest, UnusableAnswersSayWhy) {
   for (const auto& [content, reason] : cases) {
     auto result = read_explanation(content);
     ASSERT_FALSE(result.ok()) << content.substr(0, 40);
-    EXPECT_EQ(result.error().message, reason) << content.substr(0, 40);
+    EXPECT_EQ(result.error().text(), reason) << content.substr(0, 40);
   }
 }
 

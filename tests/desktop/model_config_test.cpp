@@ -1,7 +1,7 @@
 #include "model/model_config.hpp"
 
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>

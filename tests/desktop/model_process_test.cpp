@@ -3,8 +3,8 @@
 // fake endpoint. The service ruvo starts is stopped by the pid its log names.
 #include "fake_model.hpp"
 #include "fake_proxy.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/local_service.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"

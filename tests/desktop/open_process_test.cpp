@@ -3,8 +3,8 @@
 // fresh one-time sign-in address; the browser is $BROWSER, here a script
 // that writes down what it was given.
 #include "client/http.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/http.hpp"
 #include "support/local_service.hpp"
 #include "support/process.hpp"

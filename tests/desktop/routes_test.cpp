@@ -240,7 +240,7 @@ TEST_F(RoutesTest, ImportTakesAFileAllOrNothingAndExportStreamsItBack) {
     const std::size_t end = text.find('\n', start);
     ASSERT_NE(end, std::string::npos) << "every line ends";
     auto record = parse_json_line(std::string_view(text).substr(start, end - start));
-    ASSERT_TRUE(record.ok()) << record.error().message;
+    ASSERT_TRUE(record.ok()) << record.error().text();
     terms.push_back(record->term);
     start = end + 1;
   }

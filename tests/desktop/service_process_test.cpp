@@ -2,8 +2,8 @@
 // temporary folder, stopped by its pid.
 #include "client/http.hpp"
 #include "damaged_store.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/http.hpp"
 #include "support/local_service.hpp"
 #include "support/outside_file.hpp"
@@ -173,9 +173,10 @@ TEST_F(ServiceProcessTest, AnsweredSaveSurvivesKillNineAndRestart) {
 TEST_F(ServiceProcessTest, SecondInstanceSaysSoInTheLogExitsThreeAndLeavesTheFirstServing) {
   auto [first, info] = start_serving();
   auto before = platform::read_file(discovery_path());
+  ASSERT_TRUE(before.ok()) << before.error().text();
   auto second = start();
   EXPECT_EQ(second->wait_exit(kExitLimitMs), 3);
-  EXPECT_EQ(platform::read_file(discovery_path()), before);
+  EXPECT_EQ(platform::read_file(discovery_path()), *before);
   EXPECT_TRUE(first->running());
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
   EXPECT_NE(log_text().find("another instance holds the lock " + lock_path() + "; pid " +

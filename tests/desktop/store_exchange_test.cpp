@@ -87,7 +87,7 @@ TEST(TermImportTest, AFailureOfTheReaderLeavesTheStoreAsItWas) {
     return common::failure("第 3 行：不是 JSON");
   });
   ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().message, "第 3 行：不是 JSON");
+  EXPECT_EQ(failed.error().text(), "第 3 行：不是 JSON");
   EXPECT_EQ(store->count().value(), 1);
   EXPECT_EQ(terms_of(*store, "被改了"), std::vector<std::string>{});
   EXPECT_EQ(terms_of(*store, "检索"), std::vector<std::string>{"RAG"});

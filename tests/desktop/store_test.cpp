@@ -1,8 +1,8 @@
 #include "store/store.hpp"
 
 #include "damaged_store.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 #include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 
@@ -360,7 +360,7 @@ TEST(TermStoreTest, RefusesAStoreWrittenByANewerProgram) {
   }
   auto opened = TermStore::open(path, {});
   ASSERT_FALSE(opened.ok());
-  EXPECT_NE(opened.error().message.find("比本程序新"), std::string::npos);
+  EXPECT_NE(opened.error().text().find("比本程序新"), std::string::npos);
 }
 
 TEST(TermStoreTest, SaveIfAbsentAddsOnlyNewEntriesAndKeepsTheirSource) {
@@ -481,10 +481,10 @@ TEST(TermStoreDamageTest, AFileFailingTheQuickCheckOpensDamagedRefusesWritesAndS
 
   auto refused = store->save(draft("新词", {{"definition", "d"}}));
   ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().message, kStoreDamagedRefusal);
+  EXPECT_EQ(refused.error().text(), kStoreDamagedRefusal);
   auto remembered = store->save_if_absent(draft("又一个新词", {{"definition", "d"}}));
   ASSERT_FALSE(remembered.ok());
-  EXPECT_EQ(remembered.error().message, kStoreDamagedRefusal);
+  EXPECT_EQ(remembered.error().text(), kStoreDamagedRefusal);
   auto updated = store->save(draft("RAG", {{"definition", "changed"}}));
   EXPECT_FALSE(updated.ok());
   store.reset();
@@ -522,7 +522,7 @@ TEST(TermStoreDamageTest, DamageAStatementMeetsLaterMarksTheStore) {
   EXPECT_TRUE(hit);
   auto refused = store->save(draft("新词", {{"definition", "d"}}));
   ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().message, kStoreDamagedRefusal);
+  EXPECT_EQ(refused.error().text(), kStoreDamagedRefusal);
 }
 
 TEST(TermStoreDamageTest, ADamagedStoreThatNeedsMigratingIsNotOpened) {
@@ -548,7 +548,7 @@ TEST(TermStoreDamageTest, ADamagedStoreThatNeedsMigratingIsNotOpened) {
   ASSERT_NE(page.number, 0) << page.problem;
   auto opened = TermStore::open(path, {});
   ASSERT_FALSE(opened.ok());
-  EXPECT_NE(opened.error().message.find("已损坏"), std::string::npos) << opened.error().message;
+  EXPECT_NE(opened.error().text().find("已损坏"), std::string::npos) << opened.error().text();
   EXPECT_EQ(pragma_value(path, "PRAGMA user_version"), "1");  // left as it was
 }
 
@@ -558,7 +558,7 @@ TEST(TermStoreDamageTest, AFileThatIsNoDatabaseIsNotOpened) {
   ASSERT_TRUE(platform::write_file_atomically(path, std::string(8192, 'x')).ok());
   auto opened = TermStore::open(path, {});
   ASSERT_FALSE(opened.ok());
-  EXPECT_NE(opened.error().message.find("not a database"), std::string::npos) << opened.error().message;
+  EXPECT_NE(opened.error().text().find("not a database"), std::string::npos) << opened.error().text();
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ Read read(std::string_view text, TermFileFormat format) {
     out.lines.push_back(line);
     return {};
   });
-  if (!done) out.error = done.error().message;
+  if (!done) out.error = done.error().text();
   return out;
 }
 
@@ -42,7 +42,7 @@ TEST(TermFileTest, JsonLinesRoundTrip) {
             R"("fields":{"definition":"检索增强生成","来源":"论文"},"lang":"en","source":"glossary","term":"RAG",)"
             R"("updatedAt":"2025-12-10T21:00:00Z"})");
   auto back = parse_json_line(line);
-  ASSERT_TRUE(back.ok()) << back.error().message;
+  ASSERT_TRUE(back.ok()) << back.error().text();
   EXPECT_EQ(to_json_line(*back), line);
 }
 

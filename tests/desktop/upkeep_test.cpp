@@ -2,6 +2,8 @@
 
 #include "damaged_store.hpp"
 #include "discovery_file.hpp"
+#include "platform/daemon.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "protocol/discovery.hpp"
 #include "support/temp_dir.hpp"
@@ -143,10 +145,11 @@ TEST_F(UpkeepTest, AnotherInstanceHoldingTheNewLockFileMeansStop) {
   // Whatever it wrote is its own business now.
   ASSERT_TRUE(write_discovery_file(discovery_path(), kPort + 7, "another-instance-token-0000", "").ok());
   const auto theirs = platform::read_file(discovery_path());
+  ASSERT_TRUE(theirs.ok()) << theirs.error().text();
 
   auto keeper = upkeep();
   EXPECT_FALSE(keeper.check());
-  EXPECT_EQ(platform::read_file(discovery_path()), theirs);
+  EXPECT_EQ(platform::read_file(discovery_path()), *theirs);
   EXPECT_TRUE(other.lock.is_at(lock_path()));
   EXPECT_NE(log_text().find("the lock file " + lock_path() + " was replaced and another instance holds it"),
             std::string::npos)

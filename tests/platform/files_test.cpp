@@ -1,88 +1,20 @@
-#include "platform/server.hpp"
+// The local service's private files: modes, links refused, owned configuration files.
+#include "platform/files.hpp"
 
+#include "platform/instance_lock.hpp"
 #include "platform/platform.hpp"
 #include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <csignal>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 
-#include <pthread.h>
+#include <gtest/gtest.h>
 
-namespace ruvo::desktop {
+namespace ruvo::platform {
 namespace {
-
-TEST(InstanceLockTest, SecondLockIsBusyUntilTheFirstIsReleased) {
-  test::TempDir dir;
-  std::string path = dir.file("ruvo-gui.lock");
-  {
-    auto first = platform::try_lock_instance(path);
-    ASSERT_EQ(first.outcome, platform::LockOutcome::kAcquired);
-    EXPECT_TRUE(first.lock.held());
-    auto second = platform::try_lock_instance(path);  // a separate open file: flock conflicts
-    EXPECT_EQ(second.outcome, platform::LockOutcome::kBusy);
-    EXPECT_FALSE(second.lock.held());
-  }
-  auto again = platform::try_lock_instance(path);
-  EXPECT_EQ(again.outcome, platform::LockOutcome::kAcquired);
-  EXPECT_EQ(platform::file_mode(path), 0600u);
-}
-
-TEST(InstanceLockTest, UnopenableLockFileFails) {
-  test::TempDir dir;
-  EXPECT_EQ(platform::try_lock_instance(dir.file("no-such-folder/ruvo-gui.lock")).outcome, platform::LockOutcome::kFailed);
-}
-
-TEST(InstanceLockTest, IsAtTellsWhetherThePathStillNamesTheLockedFile) {
-  test::TempDir dir;
-  const std::string path = dir.file("ruvo-gui.lock");
-  auto taken = platform::try_lock_instance(path);
-  ASSERT_EQ(taken.outcome, platform::LockOutcome::kAcquired);
-  EXPECT_TRUE(taken.lock.is_at(path));
-  EXPECT_FALSE(taken.lock.is_at(dir.file("elsewhere")));
-
-  // A link to the locked file is not the file: whoever follows it could be
-  // sent anywhere later.
-  const std::string moved = dir.file("moved.lock");
-  ASSERT_TRUE(platform::rename_file(path, moved));
-  EXPECT_FALSE(taken.lock.is_at(path));
-  EXPECT_TRUE(taken.lock.is_at(moved));
-  std::filesystem::create_symlink(moved, path);
-  EXPECT_FALSE(taken.lock.is_at(path));
-
-  EXPECT_FALSE(platform::InstanceLock().is_at(moved));
-}
-
-TEST(StopSignalTest, WaitingAWhileGivesZeroWithoutASignalAndTheSignalWhenOneComes) {
-  // Blocked in this thread only, and sent to this thread only: no other
-  // thread of the test program can take it and die of it.
-  sigset_t stop;
-  sigset_t before;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stop, &before), 0);
-  EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::milliseconds(10)), 0);
-  EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::milliseconds(0)), 0);
-  for (int number : {SIGTERM, SIGINT}) {
-    ASSERT_EQ(::pthread_kill(::pthread_self(), number), 0);
-    EXPECT_EQ(platform::wait_for_stop_signal_for(std::chrono::seconds(30)), number);
-  }
-  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-}
-
-TEST(RandomBytesTest, GivesTheCountAsked) {
-  auto bytes = platform::random_bytes(32);
-  ASSERT_TRUE(bytes);
-  EXPECT_EQ(bytes->size(), 32u);
-  EXPECT_NE(*bytes, *platform::random_bytes(32));
-}
 
 TEST(PrivateFileTest, CreatesOrTightensPermissions) {
   test::TempDir dir;
@@ -148,18 +80,6 @@ TEST(SymbolicLinkTest, NoFileFunctionGoesThroughALinkAtItsPath) {
   }
 }
 
-TEST(InstanceLockTest, ALockFileOthersMayOpenIsMade0600OnceHeld) {
-  for (unsigned mode : {0666u, 0644u, 0700u}) {
-    test::TempDir dir;
-    std::string path = dir.file("ruvo-gui.lock");
-    ASSERT_TRUE(platform::write_file_atomically(path, "").ok());
-    ASSERT_TRUE(platform::set_file_mode(path, mode).ok());
-    auto held = platform::try_lock_instance(path);
-    ASSERT_EQ(held.outcome, platform::LockOutcome::kAcquired) << held.error.text();
-    EXPECT_EQ(platform::file_mode(path), 0600u) << std::oct << mode;
-  }
-}
-
 TEST(PrivateFolderTest, TightensAWideFolderAndFollowsALinkToOne) {
   struct Case {
     unsigned mode;
@@ -195,7 +115,7 @@ TEST(OwnedFileTest, ReadsOnlyAFileNoOneElseMayWrite) {
     unsigned mode_after;  // refused files are left as they are
   };
   const Case cases[] = {
-      {0600, true, false, 0600}, {0400, true, false, 0400}, {0644, true, true, 0600}, {0640, true, true, 0600},
+      {0600, true, false, 0600},  {0400, true, false, 0400},  {0644, true, true, 0600},   {0640, true, true, 0600},
       {0666, false, false, 0666}, {0620, false, false, 0620}, {0602, false, false, 0602},
   };
   for (const auto& c : cases) {
@@ -236,4 +156,4 @@ TEST(OwnedFileTest, AFileOfAnotherUserIsRefused) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::platform
