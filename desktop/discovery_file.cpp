@@ -3,7 +3,7 @@
 #include "common/json.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 namespace ruvo::desktop {
 

@@ -7,9 +7,9 @@
 #include "model/model_http.hpp"
 #include "platform/daemon.hpp"
 #include "platform/platform.hpp"
-#include "protocol/discovery.hpp"
 #include "protocol/programs.hpp"
 #include "protocol/routes.hpp"
+#include "protocol/service_info.hpp"
 #include "service.hpp"
 
 #include <curl/curl.h>

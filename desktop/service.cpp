@@ -12,7 +12,7 @@
 #include "platform/files.hpp"
 #include "platform/instance_lock.hpp"
 #include "platform/platform.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 #include "protocol/version.hpp"
 #include "store/glossary.hpp"
 #include "store/store.hpp"

@@ -2,7 +2,7 @@
 
 #include "discovery_file.hpp"
 #include "platform/platform.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <utility>
 

@@ -5,6 +5,7 @@
 #include "common/json.hpp"
 #include "explain.hpp"
 #include "http/reply.hpp"
+#include "protocol/version.hpp"
 #include "store/store.hpp"
 
 #include <cstddef>
@@ -28,8 +29,7 @@ std::size_t max_body_bytes(std::string_view method, std::string_view path);
 // Whether a request may take long enough (a model's answer, an import) that
 // the server runs it apart from the threads that serve everything else.
 bool runs_long(std::string_view method, std::string_view path);
-// Raised when a reply changes in a way a client must know about.
-inline constexpr int kProtocolVersion = 1;
+using protocol::kProtocolVersion;
 
 // Everything a route needs; it lives as long as the server.
 struct ServiceContext {

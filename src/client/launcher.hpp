@@ -4,7 +4,7 @@
 
 #include "client/wait.hpp"
 #include "common/result.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <string>
 #include <string_view>

@@ -5,7 +5,7 @@
 #include "platform/daemon.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>

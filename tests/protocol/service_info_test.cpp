@@ -1,4 +1,4 @@
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,9 +23,9 @@ TEST(DiscoveryFile, PortMustBeAPlainIntegerInRange) {
     std::string port;
     bool usable;
   };
-  const Case cases[] = {{"1", true},       {"65535", true},  {"8080", true},  {"0", false},
-                        {"65536", false},  {"80.0", false},  {"8e1", false},  {"-1", false},
-                        {"\"80\"", false}, {"null", false},  {"[80]", false}, {"-0", false}};
+  const Case cases[] = {{"1", true},       {"65535", true}, {"8080", true},  {"0", false},
+                        {"65536", false},  {"80.0", false}, {"8e1", false},  {"-1", false},
+                        {"\"80\"", false}, {"null", false}, {"[80]", false}, {"-0", false}};
   for (const auto& c : cases) {
     const auto info = parse_service_info(file_with(c.port));
     EXPECT_EQ(info.ok(), c.usable) << c.port;

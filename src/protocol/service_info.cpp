@@ -1,4 +1,4 @@
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include "common/json.hpp"
 #include "common/utf8.hpp"
