@@ -28,6 +28,12 @@ inline constexpr std::string_view kStartFailedPrefix = "启动失败：";
 // them; the attempts, pauses and time-outs are the same with it or without.
 common::Result<ServiceInfo> ensure_service(const OnWait& on_wait = {});
 
+// The same with the program to start given rather than looked for beside the
+// running one (ruvo-gui.exe --open starts itself). It is started exactly as
+// ruvo starts the service program; a start that fails gives the system's
+// own error with the kind kNotStarted.
+common::Result<ServiceInfo> ensure_service(const std::string& program, const OnWait& on_wait = {});
+
 // One GET /v1/health; healthy only when the reply is an object whose "ok" is
 // the boolean true. `still_waiting` as for service_request.
 bool probe_health(const ServiceInfo& info, const std::function<void()>& still_waiting = {});
