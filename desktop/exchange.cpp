@@ -11,6 +11,8 @@
 
 namespace ruvo::desktop {
 
+using namespace store;
+
 namespace {
 
 int fail(const std::string& message) {
@@ -88,9 +90,9 @@ int run_import(const std::string& path, const std::string& format_name) {
   if (!opened) return fail("打不开词库：" + opened.error().text());
   // Each record goes into the transaction as it is read, so a file of a
   // million lines is never held twice; a malformed line rolls it all back.
-  bool malformed = false;
-  auto imported = (*opened)->import_file(*text, format, &malformed);
-  if (!imported && malformed) return fail(path + " " + imported.error().text() + "；什么都没有导入");
+  auto imported = (*opened)->import_file(*text, format);
+  if (!imported && imported.error().kind == common::ErrorKind::kBadImport)
+    return fail(path + " " + imported.error().text() + "；什么都没有导入");
   if (!imported) return fail("导入失败，什么都没有改：" + imported.error().text());
   const std::size_t records = imported->added + imported->updated + imported->kept;
   platform::write_stdout("导入 " + std::to_string(records) + " 条：新增 " + std::to_string(imported->added) +

@@ -89,19 +89,6 @@ common::Result<ExplainRequest> parse_explain_request(const JsonValue& body) {
   return request;
 }
 
-bool has_line_break(std::string_view text) {
-  static constexpr std::string_view kLineBreaks[] = {"\n", "\r", "\v", "\f", "\xc2\x85", "\xe2\x80\xa8",
-                                                     "\xe2\x80\xa9"};
-  for (auto brk : kLineBreaks) {
-    if (text.find(brk) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
-bool within_term_length(std::string_view text) {
-  return common::first_scalars(text, kMaxTermChars).size() == text.size();
-}
-
 bool reads_as_term(std::string_view text) {
   static constexpr std::string_view kSentenceMarks[] = {"。", "？", "！", "，", "；", "?"};
   for (auto mark : kSentenceMarks) {

@@ -6,6 +6,7 @@
 #include "common/result.hpp"
 #include "http/reply.hpp"
 #include "protocol/fields.hpp"
+#include "store/entry_rules.hpp"
 #include "store/store.hpp"
 
 #include <cstddef>
@@ -17,10 +18,6 @@ namespace ruvo::desktop {
 
 inline constexpr std::string_view kExplainModes[] = {"auto", "term", "passage"};
 inline constexpr std::string_view kExplainLangs[] = {"zh", "en"};
-
-// Text of at most this many characters on one line reads as a term in mode
-// "auto".
-inline constexpr std::size_t kMaxTermChars = 64;
 
 struct ExplainRequest {
   std::string text;          // trimmed of white space, not blank
@@ -36,14 +33,6 @@ struct ExplainRequest {
 // whose message says in Chinese what is wrong; for an unknown mode or lang
 // it lists the accepted values.
 common::Result<ExplainRequest> parse_explain_request(const JsonValue& body);
-
-// True when the text holds a line break (LF, CR, VT, FF, NEL, U+2028 or
-// U+2029).
-bool has_line_break(std::string_view text);
-
-// True when the text has at most kMaxTermChars characters (the limit of a
-// stored term).
-bool within_term_length(std::string_view text);
 
 // True when the text reads as a term rather than a sentence or a passage: a
 // single line within the term length, without sentence punctuation (。？！，；

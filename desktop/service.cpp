@@ -24,6 +24,8 @@
 
 namespace ruvo::desktop {
 
+using namespace store;
+
 namespace {
 
 using protocol::kVersion;

@@ -14,6 +14,8 @@
 
 namespace ruvo::desktop {
 
+using namespace store;
+
 // How often the serving thread looks: soon enough that ruvo, which retries
 // every 300 ms after starting a service, finds the file put back at its
 // next try; rarely enough to cost nothing.

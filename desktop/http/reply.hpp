@@ -15,6 +15,10 @@
 
 namespace ruvo::desktop {
 
+// The store's names, as the layers above it used them before it had a
+// namespace of its own.
+using namespace store;
+
 using common::JsonValue;
 using common::Result;
 

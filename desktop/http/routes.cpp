@@ -4,7 +4,7 @@
 #include "http/token.hpp"
 #include "protocol/fields.hpp"
 #include "protocol/routes.hpp"
-#include "store/fields.hpp"
+#include "store/entry_rules.hpp"
 #include "store/term_file.hpp"
 
 #include <exception>
@@ -346,9 +346,9 @@ Reply handle_import(ServiceContext& ctx, const QueryParameters& query, std::stri
   if (ctx.store.damaged()) return store_damaged_refusal();
   auto writer = ctx.store.open_another();
   if (!writer) return store_failure(writer.error());
-  bool malformed = false;
-  auto imported = (*writer)->import_file(body, format, &malformed);
-  if (!imported && malformed) return error_reply(400, "bad_import", imported.error().text() + "；什么都没有导入");
+  auto imported = (*writer)->import_file(body, format);
+  if (!imported && imported.error().kind == common::ErrorKind::kBadImport)
+    return error_reply(400, "bad_import", imported.error().text() + "；什么都没有导入");
   if (!imported) return store_failure(imported.error());
   Reply reply;
   reply.body["ok"] = true;

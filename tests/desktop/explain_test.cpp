@@ -1,6 +1,6 @@
 #include "explain.hpp"
 
-#include "damaged_store.hpp"
+#include "support/damaged_store.hpp"
 
 #include "support/temp_dir.hpp"
 
@@ -221,7 +221,7 @@ TEST_F(ExplainTest, ModelAnswersAboutTermsWithFieldsAreRememberedOthersAreNot) {
 
 TEST_F(ExplainTest, ADamagedStoreKeepsTheModelsAnswerButDoesNotRememberIt) {
   const std::string path = dir_.file("damaged.sqlite3");
-  auto page = testing::make_damaged_store(path, "RAG");
+  auto page = test::make_damaged_store(path, "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
   auto damaged = TermStore::open(path, {});
   ASSERT_TRUE(damaged.ok()) << damaged.error().text();

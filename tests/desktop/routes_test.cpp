@@ -1,6 +1,6 @@
 #include "http/routes.hpp"
 
-#include "damaged_store.hpp"
+#include "support/damaged_store.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -331,7 +331,7 @@ TEST_F(RoutesTest, LibraryRefusalsGetJsonBodiesAndTheTokenRuleFirst) {
 TEST(RoutesDamagedStoreTest, HealthSaysSoSavesAre503AndLookupsStillAnswer) {
   TempDir dir;
   const std::string path = dir.file("terms.sqlite3");
-  auto page = testing::make_damaged_store(path, "RAG");
+  auto page = test::make_damaged_store(path, "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
   auto opened = TermStore::open(path, {});
   ASSERT_TRUE(opened.ok()) << opened.error().text();

@@ -1,9 +1,9 @@
 // ruvo-gui.exe as a real process: started with APPDATA pointing at a
 // temporary folder, stopped by its pid.
 #include "client/http.hpp"
-#include "damaged_store.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
+#include "support/damaged_store.hpp"
 #include "support/http.hpp"
 #include "support/local_service.hpp"
 #include "support/outside_file.hpp"
@@ -357,7 +357,7 @@ TEST_F(ServiceProcessTest, ADamagedStoreIsReportedByHealthRefusesSavesAndStillAn
     ASSERT_EQ(process->wait_exit(kExitLimitMs), 0);
   }
   // No service runs now: the store is closed and whole in its file.
-  auto page = testing::damage_store_page(store_path(), "RAG");
+  auto page = test::damage_store_page(store_path(), "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
 
   auto [process, info] = start_serving(old_token);

@@ -1,11 +1,11 @@
 #include "upkeep.hpp"
 
-#include "damaged_store.hpp"
 #include "discovery_file.hpp"
 #include "platform/daemon.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "protocol/service_info.hpp"
+#include "support/damaged_store.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -158,7 +158,7 @@ TEST_F(UpkeepTest, AnotherInstanceHoldingTheNewLockFileMeansStop) {
 
 TEST_F(UpkeepTest, StoreDamageIsLoggedOnce) {
   const std::string store_path = dir_.file("terms.sqlite3");
-  auto damaged = testing::make_damaged_store(store_path, "RAG");
+  auto damaged = test::make_damaged_store(store_path, "RAG");
   ASSERT_NE(damaged.number, 0) << damaged.problem;
   auto store = TermStore::open(store_path, {});
   ASSERT_TRUE(store.ok()) << store.error().text();

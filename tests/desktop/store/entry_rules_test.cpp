@@ -1,8 +1,8 @@
-#include "store/fields.hpp"
+#include "store/entry_rules.hpp"
 
 #include <gtest/gtest.h>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 TEST(NormalizeFieldsTest, LabelsAndKeysMapToTheSameStoredNames) {
@@ -51,4 +51,4 @@ TEST(NormalizeFieldsTest, RefusesWithAChineseMessageSayingWhy) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

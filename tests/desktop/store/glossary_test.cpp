@@ -7,7 +7,7 @@
 
 #include <set>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 std::vector<TermDraft> embedded() {
@@ -90,4 +90,4 @@ TEST(GlossaryTest, SeedingANewStoreMakesTheFirstLookupAHit) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

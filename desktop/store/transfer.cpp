@@ -1,17 +1,16 @@
-// Moving entries in and out of the store: an export read from a snapshot on
-// a connection of its own, and an import written in one transaction.
+// Moving entries in and out of the store as a whole: an export read from a
+// snapshot on a connection of its own, and an import written in one
+// transaction.
 #include "platform/clock.hpp"
-#include "platform/platform.hpp"
 #include "store/match_key.hpp"
+#include "store/rows.hpp"
+#include "store/sql.hpp"
 #include "store/store.hpp"
-#include "store/store_sql.hpp"
 
 #include <string>
 #include <vector>
 
-namespace ruvo::desktop {
-
-using namespace store_sql;
+namespace ruvo::desktop::store {
 
 class TermExport::Cursor {
  public:
@@ -188,27 +187,20 @@ Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& r
   });
 }
 
-Result<ImportSummary> TermStore::import_file(std::string_view text, TermFileFormat format, bool* malformed) {
-  *malformed = false;
+Result<ImportSummary> TermStore::import_file(std::string_view text, TermFileFormat format) {
+  // read_term_file gives the file's faults the kind kBadImport and passes
+  // the store's on as they are.
   return import_records([&](const RecordSink& put) -> Result<void> {
-    bool stored = true;
-    auto read = read_term_file(text, format, [&](TermRecord record, std::size_t) -> Result<void> {
-      auto put_in = put(record);
-      stored = static_cast<bool>(put_in);
-      return put_in;
-    });
-    *malformed = !read && stored;
-    return read;
+    return read_term_file(text, format, [&](TermRecord record, std::size_t) { return put(record); });
   });
 }
 
 Result<ImportSummary> TermStore::import_records(const std::function<Result<void>(const RecordSink&)>& produce) {
   std::lock_guard<std::mutex> guard(mutex_);
   counted_ = -1;  // whatever it writes, the count is read again
-  if (damaged()) return common::failure(std::string(kStoreDamagedRefusal));
-  DamageWatch watch(*this);
+  if (damaged()) return damaged_refusal();
   LargerCache cache(db_);
-  auto imported = in_transaction(db_, [&]() -> Result<ImportSummary> {
+  auto imported = noted(in_transaction(db_, [&]() -> Result<ImportSummary> {
     ImportSummary summary;
     const std::int64_t now = platform::unix_seconds();
     ImportStatements st(db_);
@@ -289,10 +281,10 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
       return forgotten.error();
     }
     return summary;
-  });
+  }));
   // The names in memory are read again at the next suggestion.
   if (imported) latin_.reset();
   return imported;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

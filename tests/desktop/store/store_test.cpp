@@ -1,8 +1,8 @@
 #include "store/store.hpp"
 
-#include "damaged_store.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
+#include "support/damaged_store.hpp"
 #include "support/outside_file.hpp"
 #include "support/temp_dir.hpp"
 
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <thread>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 using test::TempDir;
@@ -72,7 +72,7 @@ TEST(TermKeyTest, FoldsSpaceCaseWidthAndTraditionalChinese) {
       {"RAG", "rag"},
       {"  Rag\t\n", "rag"},
       {"\xe3\x80\x80RAG\xe3\x80\x80", "rag"},  // ideographic spaces around
-      {"ＲＡＧ", "rag"},                      // full width
+      {"ＲＡＧ", "rag"},                       // full width
       {"向量数据库", "向量数据库"},
       {"數據庫", "数据库"},
       {"ÉCOLE", "école"},
@@ -91,7 +91,8 @@ TEST(TermStoreTest, MigratesAVersionTwoStoreMergingWhatNowSharesAKey) {
         "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
         " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
         " updated_at INTEGER NOT NULL, source TEXT NOT NULL DEFAULT 'user', UNIQUE (term_key, lang));"
-        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\",\"来源\":\"论文\"}', 1, 1, 'user');"
+        "INSERT INTO terms VALUES (1, 'RAG', 'rag', 'zh', 'term', '{\"definition\":\"旧的\",\"来源\":\"论文\"}', 1, 1, "
+        "'user');"
         "INSERT INTO terms VALUES (2, 'ＲＡＧ', 'ＲＡＧ', 'zh', 'term', '{\"definition\":\"新的\"}', 2, 2, 'user');"
         "INSERT INTO terms VALUES (3, '數據庫', '數據庫', 'zh', 'term', '{\"definition\":\"d\"}', 3, 3, 'user');"
         "INSERT INTO terms VALUES (4, 'Prompt', 'prompt', 'zh', 'term', '{\"definition\":\"p\"}', 4, 4, 'glossary');"
@@ -159,8 +160,8 @@ TEST(TermStoreTest, SuggestsWhatAMissMayHaveMeant) {
   saved(*store, prompt);
   saved(*store, draft("检索增强生成", {{"definition", "d"}}));
   const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"ragg", {"RAG"}},          {"embeding", {"Embedding"}}, {"promtp", {"Prompt"}},
-      {"提示", {"Prompt"}},       {"检索增强", {"检索增强生成"}}, {"zzzz", {}},
+      {"ragg", {"RAG"}},    {"embeding", {"Embedding"}},    {"promtp", {"Prompt"}},
+      {"提示", {"Prompt"}}, {"检索增强", {"检索增强生成"}}, {"zzzz", {}},
       {"量子计算", {}},
   };
   for (const auto& [text, expected] : cases) {
@@ -465,7 +466,7 @@ TEST(TermStoreDamageTest, ASoundStoreIsNotDamaged) {
 TEST(TermStoreDamageTest, AFileFailingTheQuickCheckOpensDamagedRefusesWritesAndStillReads) {
   TempDir dir;
   const std::string path = dir.file("terms.sqlite3");
-  auto page = testing::make_damaged_store(path, "RAG");
+  auto page = test::make_damaged_store(path, "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
 
   auto store = open_store(path);
@@ -508,10 +509,10 @@ TEST(TermStoreDamageTest, DamageAStatementMeetsLaterMarksTheStore) {
   EXPECT_FALSE(store->damaged());
 
   // The file is damaged under the open store, which has read it all before.
-  ASSERT_TRUE(testing::checkpoint_store(path));
-  auto page = testing::damage_store_page(path, "RAG");
+  ASSERT_TRUE(test::checkpoint_store(path));
+  auto page = test::damage_store_page(path, "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
-  const std::string victim = testing::filler_on(page);
+  const std::string victim = test::filler_on(page);
   ASSERT_NE(victim, "");
 
   auto lost = store->find(victim, "zh");
@@ -544,7 +545,7 @@ TEST(TermStoreDamageTest, ADamagedStoreThatNeedsMigratingIsNotOpened) {
     EXPECT_EQ(sqlite3_exec(db, v1.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
-  auto page = testing::damage_store_page(path, "RAG");
+  auto page = test::damage_store_page(path, "RAG");
   ASSERT_NE(page.number, 0) << page.problem;
   auto opened = TermStore::open(path, {});
   ASSERT_FALSE(opened.ok());
@@ -562,4 +563,4 @@ TEST(TermStoreDamageTest, AFileThatIsNoDatabaseIsNotOpened) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

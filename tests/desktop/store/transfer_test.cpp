@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 using test::TempDir;
@@ -191,7 +191,8 @@ TEST(TermSearchTest, PastTheCountedBoundTheTotalSaysSoAndTheListEndsThere) {
   auto store = open_store(dir.file("terms.sqlite3"));
   ASSERT_TRUE(store);
   std::vector<TermRecord> records;
-  for (int i = 0; i < kSearchCountedAtMost + 10; ++i) records.push_back(record("w" + std::to_string(i), "a common word"));
+  for (int i = 0; i < kSearchCountedAtMost + 10; ++i)
+    records.push_back(record("w" + std::to_string(i), "a common word"));
   imported(*store, records);
   auto page = store->search("common", 5, 0);
   ASSERT_TRUE(page.ok());
@@ -205,4 +206,4 @@ TEST(TermSearchTest, PastTheCountedBoundTheTotalSaysSoAndTheListEndsThere) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 TEST(MatchKeyTest, FoldsWhatPeopleTypeForTheSameName) {
@@ -13,17 +13,20 @@ TEST(MatchKeyTest, FoldsWhatPeopleTypeForTheSameName) {
   const Case cases[] = {
       {"RAG", "rag"},
       {"  RAG\t", "rag"},
-      {"ＲＡＧ", "rag"},                       // full width, as Chinese input methods type it
+      {"ＲＡＧ", "rag"},                                               // full width, as Chinese input methods type it
       {"Ｐｒｏｍｐｔ　Ｅｎｇｉｎｅｅｒｉｎｇ", "prompt engineering"},  // ideographic space too
       {"Prompt \t\n  Engineering", "prompt engineering"},
-      {"Straße", "strasse"},                   // full case folding
-      {"e\xCC\x81" "cole", "\xC3\xA9" "cole"},  // composed
-      {"\xEF\xAC\x81le", "file"},               // the fi ligature
-      {"RAG\xE2\x80\x8B", "rag"},               // a zero-width space is no difference
-      {"數據庫", "数据库"},                    // Traditional folded to Simplified
+      {"Straße", "strasse"},  // full case folding
+      {"e\xCC\x81"
+       "cole",
+       "\xC3\xA9"
+       "cole"},                    // composed
+      {"\xEF\xAC\x81le", "file"},  // the fi ligature
+      {"RAG\xE2\x80\x8B", "rag"},  // a zero-width space is no difference
+      {"數據庫", "数据库"},        // Traditional folded to Simplified
       {"大語言模型", "大语言模型"},
       {"後臺", "后台"},
-      {"数据库", "数据库"},                    // Simplified stays
+      {"数据库", "数据库"},  // Simplified stays
       {"", ""},
       {" \t ", ""},
   };
@@ -36,8 +39,13 @@ TEST(MatchKeyTest, IsStableUnderItselfAndKeepsBadBytesApart) {
     EXPECT_EQ(match_key(match_key(text)), match_key(text)) << text;
   }
   // Not UTF-8: still a key of its own, never another term's.
-  EXPECT_EQ(match_key("R\xFF" "AG "), "r\xFF" "ag");
-  EXPECT_NE(match_key("R\xFF" "AG"), match_key("RAG"));
+  EXPECT_EQ(match_key("R\xFF"
+                      "AG "),
+            "r\xFF"
+            "ag");
+  EXPECT_NE(match_key("R\xFF"
+                      "AG"),
+            match_key("RAG"));
 }
 
 TEST(MatchKeyTest, IndexTextMakesEachChineseCharacterAWord) {
@@ -47,4 +55,4 @@ TEST(MatchKeyTest, IndexTextMakesEachChineseCharacterAWord) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

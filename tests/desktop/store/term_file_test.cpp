@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 struct Read {
@@ -47,16 +47,17 @@ TEST(TermFileTest, JsonLinesRoundTrip) {
 }
 
 TEST(TermFileTest, JsonLinesTakeWhatASaveTakes) {
-  auto r = read("{\"term\":\"  Prompt \",\"fields\":{\"定义\":\"给模型的指令\"},\"aliases\":[\"提示词\",\"prompt\",\"提示词\"]}\n"
-                "\n"
-                "{\"term\":\"LLM\",\"updatedAt\":1765400000}\r\n",
-                TermFileFormat::kJsonLines);
+  auto r = read(
+      "{\"term\":\"  Prompt \",\"fields\":{\"定义\":\"给模型的指令\"},\"aliases\":[\"提示词\",\"prompt\",\"提示词\"]}\n"
+      "\n"
+      "{\"term\":\"LLM\",\"updatedAt\":1765400000}\r\n",
+      TermFileFormat::kJsonLines);
   ASSERT_EQ(r.error, "");
   ASSERT_EQ(r.records.size(), 2u);
   EXPECT_EQ(r.records[0].term, "Prompt");
   EXPECT_EQ(r.records[0].lang, "zh");
   EXPECT_EQ(r.records[0].source, "user");
-  EXPECT_EQ(r.records[0].fields["definition"], "给模型的指令");  // by label, stored under its key
+  EXPECT_EQ(r.records[0].fields["definition"], "给模型的指令");           // by label, stored under its key
   EXPECT_EQ(r.records[0].aliases, (std::vector<std::string>{"提示词"}));  // the term itself and repeats dropped
   EXPECT_EQ(r.lines, (std::vector<std::size_t>{1, 3}));
   EXPECT_EQ(r.records[1].updated_at, 1765400000);
@@ -92,7 +93,8 @@ TEST(TermFileTest, AMalformedLineIsNamedByItsNumber) {
 TEST(TermFileTest, TablesFromSpreadsheets) {
   const char* csv =
       "\xEF\xBB\xBFTerm,definition,plain,example,aliases,lang,notes\r\n"
-      "RAG,\"检索增强生成，先检索再回答\",先查资料再回答,\"问 \"\"RAG 是什么\"\"\",检索增强生成;retrieval augmented generation,en,x\r\n"
+      "RAG,\"检索增强生成，先检索再回答\",先查资料再回答,\"问 \"\"RAG 是什么\"\"\",检索增强生成;retrieval augmented "
+      "generation,en,x\r\n"
       ",,,,,,\r\n";
   auto r = read(csv, TermFileFormat::kCsv);
   ASSERT_EQ(r.error, "");
@@ -148,4 +150,4 @@ TEST(TermFileTest, FormatsAndTimes) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

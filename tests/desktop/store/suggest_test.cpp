@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 namespace {
 
 // A small dictionary and the misspellings people make of it: doubled and
@@ -17,19 +17,33 @@ struct Misspelling {
   const char* meant;
 };
 
-const std::vector<std::string> kNames = {
-    "rag",       "llm",         "prompt", "prompt engineering", "embedding", "token", "agent", "transformer",
-    "fine-tuning", "hallucination", "vector database", "检索增强生成", "提示词", "大语言模型", "向量数据库",
-    "幻觉",      "微调",        "智能体"};
+const std::vector<std::string> kNames = {"rag",         "llm",           "prompt",          "prompt engineering",
+                                         "embedding",   "token",         "agent",           "transformer",
+                                         "fine-tuning", "hallucination", "vector database", "检索增强生成",
+                                         "提示词",      "大语言模型",    "向量数据库",      "幻觉",
+                                         "微调",        "智能体"};
 
 const Misspelling kMisspellings[] = {
-    {"ragg", "rag"},          {"rga", "rag"},          {"lmm", "llm"},
-    {"promt", "prompt"},      {"promtp", "prompt"},    {"prompts", "prompt"},
-    {"embeding", "embedding"}, {"embeddings", "embedding"}, {"tokne", "token"},
-    {"agnet", "agent"},       {"transfomer", "transformer"}, {"finetuning", "fine-tuning"},
-    {"halucination", "hallucination"}, {"vector databse", "vector database"}, {"emb", "embedding"},
-    {"检索增强", "检索增强生成"}, {"提示", "提示词"},   {"语言模型", "大语言模型"},
-    {"数据库", "向量数据库"},   {"智能", "智能体"},
+    {"ragg", "rag"},
+    {"rga", "rag"},
+    {"lmm", "llm"},
+    {"promt", "prompt"},
+    {"promtp", "prompt"},
+    {"prompts", "prompt"},
+    {"embeding", "embedding"},
+    {"embeddings", "embedding"},
+    {"tokne", "token"},
+    {"agnet", "agent"},
+    {"transfomer", "transformer"},
+    {"finetuning", "fine-tuning"},
+    {"halucination", "hallucination"},
+    {"vector databse", "vector database"},
+    {"emb", "embedding"},
+    {"检索增强", "检索增强生成"},
+    {"提示", "提示词"},
+    {"语言模型", "大语言模型"},
+    {"数据库", "向量数据库"},
+    {"智能", "智能体"},
 };
 
 std::vector<NearName> suggestions(const std::string& typed) {
@@ -89,4 +103,4 @@ TEST(SuggestTest, LatinNamesFindsAMisspellingAnywhereAndForgets) {
 }
 
 }  // namespace
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

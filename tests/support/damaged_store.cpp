@@ -1,4 +1,4 @@
-#include "damaged_store.hpp"
+#include "support/damaged_store.hpp"
 
 #include "store/store.hpp"
 
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-namespace ruvo::desktop::testing {
+namespace ruvo::test {
 namespace {
 
 struct Connection {
@@ -54,7 +54,8 @@ DamagedPage damage_store_page(const std::string& path, std::string_view spared) 
     auto sizes = connection.integers("PRAGMA page_size");
     page_size = sizes.empty() ? 0 : sizes[0];
     // dbstat (Debian's SQLite has it) names each page of the table and its kind.
-    leaves = connection.integers("SELECT pageno FROM dbstat WHERE name = 'terms' AND pagetype = 'leaf' ORDER BY pageno");
+    leaves =
+        connection.integers("SELECT pageno FROM dbstat WHERE name = 'terms' AND pagetype = 'leaf' ORDER BY pageno");
   }  // closed: a clean close leaves every page in the file itself
   if (page_size <= 0 || leaves.size() < 2) return {0, {}, "the terms table has no two leaf pages to choose from"};
 
@@ -85,11 +86,13 @@ std::string filler(int i) { return std::string("filler ") + (i < 10 ? "0" : "") 
 }  // namespace
 
 DamagedPage make_damaged_store(const std::string& path, const std::string& spared) {
-  std::vector<TermDraft> seed{TermDraft{spared, "zh", "term", {{"definition", "kept"}}}};
+  std::vector<desktop::store::TermDraft> seed{
+      desktop::store::TermDraft{spared, "zh", "term", {{"definition", "kept"}}}};
   for (int i = 0; i < 60; ++i) {
-    seed.push_back(TermDraft{filler(i), "zh", "term", {{"definition", std::string(200, static_cast<char>('a' + i % 26))}}});
+    seed.push_back(desktop::store::TermDraft{
+        filler(i), "zh", "term", {{"definition", std::string(200, static_cast<char>('a' + i % 26))}}});
   }
-  if (auto made = TermStore::open(path, seed); !made) return {0, {}, made.error().text()};
+  if (auto made = desktop::store::TermStore::open(path, seed); !made) return {0, {}, made.error().text()};
   return damage_store_page(path, spared);
 }
 
@@ -110,4 +113,4 @@ bool checkpoint_store(const std::string& path) {
   return sqlite3_exec(connection.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-}  // namespace ruvo::desktop::testing
+}  // namespace ruvo::test

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace ruvo::desktop::testing {
+namespace ruvo::test {
 
 struct DamagedPage {
   int number = 0;        // 0: nothing was damaged, see `problem`
@@ -38,4 +38,4 @@ std::string filler_on(const DamagedPage& page);
 // them anew at its next statement. False when SQLite refused.
 bool checkpoint_store(const std::string& path);
 
-}  // namespace ruvo::desktop::testing
+}  // namespace ruvo::test
