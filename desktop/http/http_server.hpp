@@ -1,15 +1,18 @@
-// Serving the routes over HTTP on 127.0.0.1 with libmicrohttpd: a few
+// Serving the handlers over HTTP on 127.0.0.1 with libmicrohttpd: a few
 // event-driven threads carry every connection, so an idle or slow client
 // costs a few kilobytes and never a thread.
 #pragma once
 
-#include "http/routes.hpp"
-#include "log.hpp"
+#include "answers/context.hpp"
+#include "common/result.hpp"
+#include "http/handlers.hpp"
 
 #include <cstddef>
 #include <memory>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::http {
+
+using answers::LogSink;
 
 // Bounds on what one client may make the service hold or wait for.
 struct HttpLimits {
@@ -21,34 +24,35 @@ struct HttpLimits {
 
 // The service on 127.0.0.1. Every reply is one JSON object (or, for a
 // browser, a page) with a Content-Length (never chunked) and "Connection:
-// close": one request per connection. Before anything else a request must
-// name this machine's loopback in Host (403 otherwise); one that changes
-// anything must not come from another origin's page (403, sign_in.hpp);
-// then it must carry the token or a signed-in browser's session cookie
-// (401). The sign-in address, the sign-in links and the interface's pages
-// are answered here; replies to requests without the token header carry
-// browser_headers(), those to ruvo's requests stay as they were. A head over
-// the limit gets 431, a body over kMaxBodyBytes 413 and a body without a
-// length 411, all before the body is read. Each request is logged by method,
-// path and status, never by its headers or body. Explanations, which may wait
-// for a model, are answered on worker threads while the connection rests, so
-// a slow model never holds up another client.
+// close": one request per connection. Each request passes the gate
+// (gate.hpp) on its head alone: it must name this machine's loopback in
+// Host (403 otherwise); one that changes anything must not come from another
+// origin's page (403); then it must carry the token or a signed-in browser's
+// session cookie (401). The sign-in address, the sign-in links and the
+// interface's pages are answered there; replies to requests without the
+// token header carry browser_headers(), those to ruvo's requests stay as
+// they were. A head over the limit gets 431, a body over its bound 413 and a
+// body without a length 411, all before the body is read. Each request is
+// logged by method, path and status, never by its headers or body. What
+// runs_on_worker (explanations, which may wait for a model, and imports) is
+// answered on worker threads while the connection rests, so a slow model
+// never holds up another client.
 class HttpService {
  public:
-  // `ctx` and `log` must outlive the service.
-  HttpService(ServiceContext& ctx, Log& log, HttpLimits limits = {});
+  // `ctx` must outlive the service; `log` is called from its threads.
+  HttpService(HandlerContext& ctx, LogSink log, HttpLimits limits = {});
   ~HttpService();  // stops
   HttpService(const HttpService&) = delete;
   HttpService& operator=(const HttpService&) = delete;
 
-  // Listens on a free port of 127.0.0.1; returns it, or 0 on failure.
-  int bind();
+  // Listens on a free port of 127.0.0.1; returns it, or why it cannot.
+  common::Result<int> bind();
 
-  // Starts serving (after a successful bind); false when it cannot.
-  bool start();
+  // Starts serving (after a successful bind), or says why it cannot.
+  common::Result<void> start();
 
-  // Stops accepting, lets every explanation under way finish and answer,
-  // and closes every connection. Safe to call more than once.
+  // Stops accepting, lets every request on a worker finish and answer, and
+  // closes every connection. Safe to call more than once.
   void stop();
 
   // The connection bound in effect: the asked one, lowered when the process
@@ -61,8 +65,4 @@ class HttpService {
   std::unique_ptr<State> state_;
 };
 
-// True when a Host header value names this machine's loopback:
-// "127.0.0.1", "localhost" or "[::1]", each with or without ":<port>".
-bool is_loopback_host(std::string_view host);
-
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::http

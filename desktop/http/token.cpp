@@ -1,8 +1,8 @@
 #include "http/token.hpp"
 
-#include "platform/server.hpp"
+#include "platform/random.hpp"
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::http {
 
 std::optional<std::string> make_token() {
   auto bytes = platform::random_bytes(kTokenRandomBytes);
@@ -32,4 +32,4 @@ bool tokens_equal(std::string_view given, std::string_view expected) {
   return diff == 0 && !expected.empty();
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::http

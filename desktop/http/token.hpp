@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::http {
 
 inline constexpr std::size_t kTokenRandomBytes = 32;
 
@@ -22,4 +22,4 @@ std::string to_hex(std::string_view bytes);
 // cannot guess the token byte by byte from reply times.
 bool tokens_equal(std::string_view given, std::string_view expected);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::http

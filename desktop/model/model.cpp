@@ -1,14 +1,15 @@
+// Reading a model endpoint's reply into an answer, and asking it.
 #include "model/model.hpp"
 
 #include "common/utf8.hpp"
-#include "model/model_answer.hpp"
-#include "protocol/fields.hpp"
 
 #include <chrono>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 namespace {
+
+using common::ErrorKind;
 
 std::string seconds_text(std::chrono::milliseconds bound) {
   auto ms = bound.count();
@@ -16,32 +17,13 @@ std::string seconds_text(std::chrono::milliseconds bound) {
   return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100);
 }
 
-Reply failure(std::string_view reason, std::string_view message, int status = 502) {
-  Reply reply = error_reply(status, "model", message);
-  reply.body["reason"] = std::string(reason);
-  return reply;
+common::Error failure(std::string_view reason, std::string message, ErrorKind kind = ErrorKind::kModel) {
+  return common::failure(kind, std::move(message), std::string(reason));
 }
 
-// The header a passage's explanation is shown under: the model's short
-// subject when it gave one that fits a term, else the passage's beginning.
-std::string passage_title(const ExplainRequest& request, const std::string& subject) {
-  if (!subject.empty() && !has_line_break(subject) && within_term_length(subject)) return subject;
-  std::string_view first_line = request.text;
-  for (std::size_t i = 0; i < first_line.size(); ++i) {
-    if (first_line[i] == '\n' || first_line[i] == '\r') {
-      first_line = first_line.substr(0, i);
-      break;
-    }
-  }
-  std::string_view head = common::first_scalars(first_line, kMaxTermChars);
-  std::string out(common::trim_unicode_space(head));
-  if (head.size() < request.text.size()) out += "…";
-  return out;
-}
-
-Reply status_failure(const ModelConfig& config, const Exchange& exchange) {
-  std::string code = "（HTTP " + std::to_string(exchange.status) + "）";
-  if (exchange.status == 401 || exchange.status == 403) {
+common::Error status_failure(const ModelConfig& config, const EndpointReply& reply) {
+  std::string code = "（HTTP " + std::to_string(reply.status) + "）";
+  if (reply.status == 401 || reply.status == 403) {
     // The endpoint's own text about a refused key may quote part of it.
     if (config.api_key.empty()) {
       return failure("auth", "模型服务要求 API key" + code + "：请在 model.json 里填 apiKey，或设置环境变量 " +
@@ -50,72 +32,54 @@ Reply status_failure(const ModelConfig& config, const Exchange& exchange) {
     return failure("auth", "模型服务拒绝了 API key" + code + "：请检查 model.json 的 apiKey 或环境变量 " +
                                std::string(kModelApiKeyVariable));
   }
-  std::string said = endpoint_error_text(exchange.body, config.api_key);
+  std::string said = endpoint_error_text(reply.body, config.api_key);
   return failure("status", "模型服务返回了错误" + code + (said.empty() ? "" : "：" + said));
 }
 
-Reply answered(const ModelConfig& config, const ExplainRequest& request, const Exchange& exchange) {
-  if (exchange.status < 200 || exchange.status > 299) return status_failure(config, exchange);
-  auto completion = read_completion(exchange.body, config.api_key);
-  if (!completion) return failure("unusable", "模型的回答不能用：" + completion.error().message);
-  const auto& done = *completion;
-  auto explanation = read_explanation(done.content);
-  if (!explanation) return failure("unusable", "模型的回答不能用：" + explanation.error().message);
-  const auto& found = *explanation;
-
-  Reply reply;
-  reply.body["ok"] = true;
-  reply.body["source"] = "model";
-  reply.body["term"] = explains_as_term(request) ? request.text : passage_title(request, found.term);
-  reply.body["lang"] = request.lang;
-  for (const auto& field : protocol::FIELD_LABELS) {
-    std::string key(field.key);
-    if (found.fields.contains(key)) reply.body[key] = found.fields[key];
-  }
-  reply.body["fields"] = found.fields;
-  reply.body["tokens"] = done.tokens;
-  reply.body["model"] = common::is_blank(done.model) ? config.model : done.model;
-  return reply;
+common::Result<ModelAnswer> answered(const ModelConfig& config, const EndpointReply& reply) {
+  if (reply.status < 200 || reply.status > 299) return status_failure(config, reply);
+  auto completion = read_completion(reply.body, config.api_key);
+  if (!completion) return failure("unusable", "模型的回答不能用：" + completion.error().text());
+  auto explanation = read_explanation(completion->content);
+  if (!explanation) return failure("unusable", "模型的回答不能用：" + explanation.error().text());
+  return ModelAnswer{explanation->term, explanation->fields, completion->tokens,
+                     common::is_blank(completion->model) ? config.model : completion->model};
 }
 
 }  // namespace
 
-Reply model_reply(const ModelConfig& config, const ExplainRequest& request, const Exchange& exchange) {
-  switch (exchange.outcome) {
-    case ExchangeOutcome::kAnswered:
-      return answered(config, request, exchange);
-    case ExchangeOutcome::kTimedOut:
+common::Result<ModelAnswer> read_answer(const ModelConfig& config, const EndpointReply& reply) {
+  switch (reply.outcome) {
+    case EndpointOutcome::kAnswered:
+      return answered(config, reply);
+    case EndpointOutcome::kTimedOut:
       return failure("timeout",
                      "模型服务超时：" + seconds_text(config.bounds.answer) + " 秒内没有答完（" + config.base_url + "）",
-                     504);
-    case ExchangeOutcome::kTooLarge:
+                     ErrorKind::kModelTimeout);
+    case EndpointOutcome::kTooLarge:
       return failure("unusable", "模型的回答不能用：回答超过 " +
                                      std::to_string(kMaxModelAnswerBytes / (1024 * 1024)) + " MiB");
-    case ExchangeOutcome::kUnreachable:
+    case EndpointOutcome::kUnreachable:
       break;
   }
-  return failure("unreachable", "连不上模型服务（" + config.base_url + "）：" + exchange.detail);
+  return failure("unreachable", "连不上模型服务（" + config.base_url + "）：" + reply.detail);
 }
 
-ExplainModel make_chat_model(ModelConfig config, Log& log) {
-  return [config = std::move(config), &log](const ExplainRequest& request) {
-    auto started = std::chrono::steady_clock::now();
-    std::string body = common::to_compact(chat_request(config, request));
-    Exchange exchange = post_json(config, kChatCompletionsPath, body);
-    Reply reply = model_reply(config, request, exchange);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    std::string line = "model call (" + config.model + "): ";
-    if (reply.body["ok"] == true) {
-      const auto& tokens = reply.body["tokens"];
-      line += "answered in " + std::to_string(ms.count()) + " ms, " +
-              (tokens.is_number() ? std::to_string(tokens.get<std::int64_t>()) : std::string("unreported")) +
-              " tokens";
-    } else {
-      line += "failed in " + std::to_string(ms.count()) + " ms: " + reply.body["message"].get<std::string>();
-    }
-    log.write(line);
-    return reply;
-  };
+common::Result<ModelAnswer> ask(const ModelConfig& config, const ModelRequest& request, const LogSink& log) {
+  auto started = std::chrono::steady_clock::now();
+  std::string body = common::to_compact(chat_request(config, request));
+  auto answer = read_answer(config, post_json(config, kChatCompletionsPath, body));
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  std::string line = "model call (" + config.model + "): ";
+  if (answer) {
+    const auto& tokens = answer->tokens;
+    line += "answered in " + std::to_string(ms.count()) + " ms, " +
+            (tokens.is_number() ? std::to_string(tokens.get<std::int64_t>()) : std::string("unreported")) + " tokens";
+  } else {
+    line += "failed in " + std::to_string(ms.count()) + " ms: " + answer.error().text();
+  }
+  if (log) log(line);
+  return answer;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

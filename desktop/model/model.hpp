@@ -1,37 +1,32 @@
-// The language model behind explain: one chat-completions call per miss,
-// turned into the explain reply.
+// The language model behind explain: one chat-completions call for a text
+// the store cannot answer, read into a ModelAnswer or an error that says why
+// there is none. What the answer becomes in a reply is the answers layer's
+// business.
 #pragma once
 
-#include "explain.hpp"
-#include "http/reply.hpp"
-#include "log.hpp"
+#include "common/result.hpp"
+#include "model/model_answer.hpp"
 #include "model/model_config.hpp"
 #include "model/model_http.hpp"
 
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 inline constexpr std::string_view kChatCompletionsPath = "/chat/completions";
 
-// Turns one exchange with the endpoint into the explain reply.
-// Success (status 200): "ok" true, "source" "model", "term" (the requested
-// text for a term; for a passage the model's short subject, else the
-// passage's first characters), "lang", those of "definition", "plain" and
-// "example" the model gave, "fields" with them, "tokens" (the usage the
-// endpoint reported, null when it reported none) and "model" (the name the
-// endpoint reported, else the configured one).
-// Failure: "ok" false, "kind" "model", a "reason" ("unreachable",
-// "timeout", "auth", "status" or "unusable") and a Chinese "message" naming
-// the cause; status 504 for a time-out, 502 otherwise. No reply ever holds
+// Reads what the endpoint sent. Success (status 2xx with a usable
+// explanation): the answer, its model the name the endpoint reported, else
+// the configured one. Failure: an error of the kind kModelTimeout (reason
+// "timeout") or kModel (reason "unreachable", "auth", "status" or
+// "unusable") whose message names the cause in Chinese. No error ever holds
 // the API key: texts quoted from the endpoint have it masked, and a refused
 // key's reply quotes nothing.
-Reply model_reply(const ModelConfig& config, const ExplainRequest& request, const Exchange& exchange);
+common::Result<ModelAnswer> read_answer(const ModelConfig& config, const EndpointReply& reply);
 
-// The ExplainModel that asks the configured endpoint (post_json to
-// base_url + kChatCompletionsPath with chat_request's body). Each call is
-// logged by outcome, time taken and tokens, never by key or text. `log`
-// must outlive the model.
-ExplainModel make_chat_model(ModelConfig config, Log& log);
+// Asks the configured endpoint: post_json to base_url + kChatCompletionsPath
+// with chat_request's body, then read_answer. Each call is logged by
+// outcome, time taken and tokens, never by key or text.
+common::Result<ModelAnswer> ask(const ModelConfig& config, const ModelRequest& request, const LogSink& log);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 namespace {
 
@@ -22,9 +22,9 @@ std::string_view language_name(std::string_view lang) {
   return lang == "en" ? "English" : "Simplified Chinese";
 }
 
-std::string system_prompt(const ExplainRequest& request) {
+std::string system_prompt(const ModelRequest& request) {
   std::string out;
-  if (explains_as_term(request)) {
+  if (request.as_term) {
     out = "You explain a term to a reader who meets it for the first time. ";
   } else {
     out = "You explain a passage to a reader who finds it hard to follow. ";
@@ -32,7 +32,7 @@ std::string system_prompt(const ExplainRequest& request) {
   out +=
       "Answer with one JSON object and nothing else: no code fence, no text before or after it. "
       "The object has exactly four string members: ";
-  if (explains_as_term(request)) {
+  if (request.as_term) {
     out +=
         "\"term\": the term as given; "
         "\"definition\": an accurate definition in one or two sentences; "
@@ -49,8 +49,8 @@ std::string system_prompt(const ExplainRequest& request) {
   return out;
 }
 
-std::string user_prompt(const ExplainRequest& request) {
-  std::string out = explains_as_term(request) ? "Term: " + request.text : "Passage:\n" + request.text;
+std::string user_prompt(const ModelRequest& request) {
+  std::string out = request.as_term ? "Term: " + request.text : "Passage:\n" + request.text;
   if (!common::is_blank(request.context)) out += "\n\nContext:\n" + request.context;
   return out;
 }
@@ -172,7 +172,7 @@ bool names_a_field(const Explanation& e) { return !e.term.empty() || !e.fields.e
 
 }  // namespace
 
-JsonValue chat_request(const ModelConfig& config, const ExplainRequest& request) {
+JsonValue chat_request(const ModelConfig& config, const ModelRequest& request) {
   JsonValue body = JsonValue::object();
   body["model"] = config.model;
   body["messages"] = JsonValue::array({
@@ -292,4 +292,4 @@ std::string endpoint_error_text(std::string_view body, std::string_view secret) 
   return out;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

@@ -6,17 +6,32 @@
 
 #include "common/json.hpp"
 #include "common/result.hpp"
-#include "explain.hpp"
 #include "model/model_config.hpp"
 
 #include <string>
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 using common::JsonValue;
 
 inline constexpr double kModelTemperature = 0.2;
+
+// What the model is asked to explain.
+struct ModelRequest {
+  std::string text;         // trimmed, not blank
+  std::string lang = "zh";  // the language of the answer: "zh" or "en"
+  bool as_term = true;      // a term, else a sentence or a passage
+  std::string context;      // what the text was found in; may be empty
+};
+
+// What a model explained.
+struct ModelAnswer {
+  std::string subject;                     // the "term" the model wrote: for a passage its short subject
+  JsonValue fields = JsonValue::object();  // those of "definition", "plain" and "example" that hold text
+  JsonValue tokens;                        // the usage the endpoint reported, null when it reported none
+  std::string model;                       // the name the endpoint reported, else the configured one
+};
 
 // The chat-completions request body: "model", "messages" (a system message
 // asking for one JSON object with "term", "definition", "plain" and
@@ -25,7 +40,7 @@ inline constexpr double kModelTemperature = 0.2;
 // user message with the text and any context), "temperature", "stream"
 // false, and "response_format" {"type":"json_object"} when the
 // configuration's json_mode is on.
-JsonValue chat_request(const ModelConfig& config, const ExplainRequest& request);
+JsonValue chat_request(const ModelConfig& config, const ModelRequest& request);
 
 // The parts of a chat-completions reply that matter here.
 struct Completion {
@@ -66,4 +81,4 @@ std::string mask_secret(std::string text, std::string_view secret);
 // replaced by "***" wherever it occurs; "" when there is none.
 std::string endpoint_error_text(std::string_view body, std::string_view secret);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

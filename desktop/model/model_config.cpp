@@ -1,15 +1,15 @@
 #include "model/model_config.hpp"
 
 #include "common/utf8.hpp"
+#include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "platform/server.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 namespace {
 
@@ -122,7 +122,7 @@ void read_file(const std::string& text, Item& base, Item& model, Item& key, bool
   if (!parsed) {
     // The parser's own text may quote what it last read, which can be the
     // key: only the position is shown.
-    const std::string& said = parsed.error().message;
+    const std::string& said = parsed.error().text();
     std::string where = said.substr(0, said.find(':'));
     problems.push_back("model.json 不是有效的 JSON（" + where + "）");
     return;
@@ -216,7 +216,7 @@ ModelSetup read_model_setup(const std::optional<std::string>& file_text, const E
   return setup;
 }
 
-ModelSetup load_model_setup(const std::string& folder, Log& log) {
+ModelSetup load_model_setup(const std::string& folder, const LogSink& log) {
   std::string path = platform::join_path(folder, kModelFileName);
   // The file says where explanations come from and which key goes there:
   // one that someone else owns or may write is not used at all, and is left
@@ -224,13 +224,12 @@ ModelSetup load_model_setup(const std::string& folder, Log& log) {
   std::optional<std::string> text;
   auto read = platform::read_owned_file(path);
   if (!read) {
-    log.write("model.json not used: " + read.error().text());
+    log("model.json not used: " + read.error().text());
   } else if (const auto& file = *read; file) {
     if (file->readable_by_others && !file->made_private) {
-      log.write("model.json may be read by others and could not be made private: " +
-                file->made_private.error().text());
+      log("model.json may be read by others and could not be made private: " + file->made_private.error().text());
     } else if (file->readable_by_others) {
-      log.write("model.json could be read by others; it is owner-only now");
+      log("model.json could be read by others; it is owner-only now");
     }
     text = file->content;
   }
@@ -239,13 +238,13 @@ ModelSetup load_model_setup(const std::string& folder, Log& log) {
     setup.problems.insert(setup.problems.begin(),
                           "model.json 未被采用：它不属于运行本服务的用户、可被他人改写或无法读取（原因见服务日志）");
   }
-  for (const auto& problem : setup.problems) log.write("model configuration: " + problem);
+  for (const auto& problem : setup.problems) log("model configuration: " + problem);
   if (setup.config) {
-    log.write("model: " + setup.config->model + " at " + setup.config->base_url +
-              (setup.config->api_key.empty() ? ", no API key" : ", with an API key") + ", answers within " +
-              std::to_string(setup.config->bounds.answer.count()) + " ms");
+    log("model: " + setup.config->model + " at " + setup.config->base_url +
+        (setup.config->api_key.empty() ? ", no API key" : ", with an API key") + ", answers within " +
+        std::to_string(setup.config->bounds.answer.count()) + " ms");
   } else {
-    log.write("no model configured");
+    log("no model configured");
   }
   return setup;
 }
@@ -263,4 +262,4 @@ JsonValue model_status(const ModelSetup& setup) {
   return status;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "common/json.hpp"
-#include "log.hpp"
 
 #include <chrono>
 #include <functional>
@@ -14,9 +13,13 @@
 #include <string_view>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 using common::JsonValue;
+
+// Where the model's set-up and its calls are logged: one line each, never a
+// key or a person's text.
+using LogSink = std::function<void(std::string_view line)>;
 
 inline constexpr std::string_view kModelFileName = "model.json";
 inline constexpr std::string_view kModelBaseUrlVariable = "RUVO_MODEL_BASE_URL";
@@ -27,7 +30,7 @@ inline constexpr std::string_view kModelApiKeyVariable = "RUVO_MODEL_API_KEY";
 inline constexpr std::string_view kModelTimeoutVariable = "RUVO_MODEL_TIMEOUT_S";
 
 // ruvo waits 95 s for an explain reply, so a model call is over well before:
-// 10 s to connect, 80 s for the whole exchange, connecting included.
+// 10 s to connect, 80 s for the whole call, connecting included.
 inline constexpr std::chrono::milliseconds kDefaultConnectBound{10'000};
 inline constexpr std::chrono::milliseconds kDefaultAnswerBound{80'000};
 
@@ -81,11 +84,11 @@ ModelSetup read_model_setup(const std::optional<std::string>& file_text, const E
 // may write, is not used (the environment still is), and the first problem
 // says so; one that others may only read is made owner-only first, as it may
 // hold a key. What was found is logged, never the key.
-ModelSetup load_model_setup(const std::string& folder, Log& log);
+ModelSetup load_model_setup(const std::string& folder, const LogSink& log);
 
 // What health reports under "model": {"configured": true, "name", "baseUrl",
 // "apiKey" (whether one is set)} or {"configured": false} with a "problem"
 // when the configuration has a fault. Never the key.
 JsonValue model_status(const ModelSetup& setup);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

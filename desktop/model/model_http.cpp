@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::model {
 
 namespace {
 
@@ -36,7 +36,7 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
   const std::size_t bytes = size * count;
   // Every piece of the body passes here, so an endless answer is cut at the
   // size limit whatever its head announced. Returning a different count
-  // makes the library end the exchange.
+  // makes the library end the call.
   if (received.body.size() + bytes > kMaxModelAnswerBytes) {
     received.too_large = true;
     return 0;
@@ -88,7 +88,7 @@ std::string failure_detail(CURLcode code, long proxy_status, const ModelConfig& 
   }
 }
 
-// Sets every option of the exchange; the first refusal, or CURLE_OK.
+// Sets every option of the call; the first refusal, or CURLE_OK.
 CURLcode configure(CURL* easy, const ModelConfig& config, const std::string& url, curl_slist* headers,
                    const std::string& body, const std::string& user_agent, Received& received) {
   CURLcode result = CURLE_OK;
@@ -120,7 +120,7 @@ CURLcode configure(CURL* easy, const ModelConfig& config, const std::string& url
     set(CURLOPT_PROXY_CAPATH, dir);
   }
   // A Content-Length the endpoint announces past the limit ends the
-  // exchange before any of the body is read.
+  // call before any of the body is read.
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxModelAnswerBytes));
   set(CURLOPT_USERAGENT, user_agent.c_str());
   set(CURLOPT_HTTPHEADER, headers);
@@ -153,22 +153,23 @@ bool append_header(HeaderList& list, const std::string& line) {
 
 }  // namespace
 
-bool init_model_http() {
+common::Result<void> init_model_http() {
   static std::once_flag once;
   static CURLcode result = CURLE_FAILED_INIT;
   std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return result == CURLE_OK;
+  if (result != CURLE_OK) return common::failure(std::string("curl_global_init: ") + curl_easy_strerror(result));
+  return {};
 }
 
-Exchange post_json(const ModelConfig& config, std::string_view path, const std::string& body) {
-  Exchange out;
+EndpointReply post_json(const ModelConfig& config, std::string_view path, const std::string& body) {
+  EndpointReply out;
   auto base = split_base_url(config.base_url);
   if (!base) {
     out.detail = "模型地址不可用";
     return out;
   }
   try {
-    Easy easy(init_model_http() ? curl_easy_init() : nullptr);
+    Easy easy(init_model_http().ok() ? curl_easy_init() : nullptr);
     if (!easy) {
       out.detail = "HTTP 请求失败（无法初始化 HTTP 客户端）";
       return out;
@@ -194,15 +195,15 @@ Exchange post_json(const ModelConfig& config, std::string_view path, const std::
     const CURLcode code = curl_easy_perform(easy.get());
 
     if (received.too_large || code == CURLE_FILESIZE_EXCEEDED) {
-      out.outcome = ExchangeOutcome::kTooLarge;
+      out.outcome = EndpointOutcome::kTooLarge;
     } else if (code == CURLE_OK) {
       long status = 0;
       curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-      out.outcome = ExchangeOutcome::kAnswered;
+      out.outcome = EndpointOutcome::kAnswered;
       out.status = static_cast<int>(status);
       out.body = std::move(received.body);
     } else if (code == CURLE_OPERATION_TIMEDOUT && whole_answer_expired(easy.get(), config.bounds)) {
-      out.outcome = ExchangeOutcome::kTimedOut;
+      out.outcome = EndpointOutcome::kTimedOut;
     } else if (received.failed) {
       out.detail = std::string("HTTP 请求失败（") + curl_easy_strerror(CURLE_OUT_OF_MEMORY) + "）";
     } else {
@@ -211,10 +212,10 @@ Exchange post_json(const ModelConfig& config, std::string_view path, const std::
       out.detail = failure_detail(code, proxy_status, config);
     }
   } catch (const std::exception& e) {
-    out = Exchange{};
+    out = EndpointReply{};
     out.detail = std::string("HTTP 请求失败（") + e.what() + "）";
   }
   return out;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::model

@@ -10,9 +10,9 @@ endif()
 file(WRITE "${OUTPUT}.tmp"
   "// Generated from glossary.json by embed_glossary.cmake; do not edit.\n"
   "#pragma once\n\n#include <string_view>\n\n"
-  "namespace ruvo::desktop {\n\n"
+  "namespace ruvo::desktop::store {\n\n"
   "inline constexpr std::string_view kGlossaryJson = R\"${delimiter}(${content})${delimiter}\";\n\n"
-  "}  // namespace ruvo::desktop\n")
+  "}  // namespace ruvo::desktop::store\n")
 # configure_file leaves an unchanged header alone, so nothing rebuilds needlessly.
 configure_file("${OUTPUT}.tmp" "${OUTPUT}" COPYONLY)
 file(REMOVE "${OUTPUT}.tmp")

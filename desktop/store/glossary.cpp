@@ -2,13 +2,13 @@
 
 #include "common/json.hpp"
 #include "common/utf8.hpp"
-#include "explain.hpp"
-#include "glossary_data.hpp"
 #include "protocol/fields.hpp"
+#include "store/entry_rules.hpp"
+#include "store/glossary_data.hpp"
 
 #include <set>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 namespace {
 
@@ -72,4 +72,4 @@ common::Result<std::vector<TermDraft>> parse_glossary(std::string_view json_text
   return drafts;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 // The text of glossary.json as compiled into the program.
 std::string_view embedded_glossary();
@@ -20,4 +20,4 @@ std::string_view embedded_glossary();
 // term given twice (by its key) is a fault.
 common::Result<std::vector<TermDraft>> parse_glossary(std::string_view json_text);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

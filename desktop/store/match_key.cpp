@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string index_text(std::string_view text) {
 
 bool chinese_folding_available() { return ChineseFolding::instance().available(); }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

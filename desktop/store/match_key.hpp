@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 // Unicode NFKC with case folding, White_Space trimmed at both ends and every
 // run of it inside turned into one space, and Traditional Chinese written as
@@ -25,4 +25,4 @@ std::string index_text(std::string_view text);
 // folded in every other way.
 bool chinese_folding_available();
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

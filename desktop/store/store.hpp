@@ -1,4 +1,7 @@
-// The term store: one SQLite file in the application-data folder.
+// The term store: one SQLite file in the application-data folder. The store
+// is split by what it does: its schema (schema.cpp), its files (file_safety),
+// opening and counting (store.cpp), damage (damage.cpp), reads, writes,
+// search, suggestions, and export and import (transfer.cpp).
 #pragma once
 
 #include "common/json.hpp"
@@ -20,7 +23,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 using common::JsonValue;
 using common::Result;
@@ -96,11 +99,14 @@ inline constexpr int kMaxMisses = 1000;
 // "ＲＡＧ", " rag " and "RAG" share one, and so do 數據庫 and 数据库.
 std::string term_key(std::string_view term);
 
-// The error a save gets from a store that SQLite has reported damaged.
+// The error a save gets from a store that SQLite has reported damaged (of the
+// kind kStoreDamaged).
 inline constexpr std::string_view kStoreDamagedRefusal = "词库文件已损坏，不再往里写";
 
 // Every store failure is a common::Error whose message says, on one line,
-// what failed and SQLite's own text.
+// what failed and SQLite's own text; its kind is kStoreDamaged when SQLite
+// said the file is damaged, else kStoreFailure.
+
 // An export in progress: the entries of one snapshot, one at a time.
 class TermExport {
  public:
@@ -178,9 +184,9 @@ class TermStore {
 
   // The same for a whole file's text in the given format (read_term_file),
   // each record going into the transaction as it is read, so the file is
-  // never held twice. `malformed` says whether a failure was the file's (a
-  // malformed line, its number in the message) rather than the store's.
-  Result<ImportSummary> import_file(std::string_view text, TermFileFormat format, bool* malformed);
+  // never held twice. A failure that is the file's (a malformed line, its
+  // number in the message) has the kind kBadImport; the store's keep theirs.
+  Result<ImportSummary> import_file(std::string_view text, TermFileFormat format);
 
   // The entry with this id, or nothing.
   Result<std::optional<TermEntry>> get(std::int64_t id);
@@ -234,15 +240,28 @@ class TermStore {
   std::string damage_detail();
 
  private:
-  // Marks the store damaged when a method's statements failed for damage;
-  // every method that runs statements holds one, with mutex_ held.
-  class DamageWatch;
+  // The steps of a search (search.cpp).
+  class Search;
+  // suggest() with mutex_ held.
+  Result<std::vector<std::string>> suggest_locked(std::string_view text, std::size_t limit);
+
+  // Passes a method's result on, marking the store damaged first when its
+  // statements met a damaged file (an error of the kind kStoreDamaged, with
+  // SQLite's words as its reason). Every method that runs statements returns
+  // through it, with mutex_ held.
+  template <typename T>
+  Result<T> noted(Result<T> result) {
+    if (!result.ok() && result.error().kind == common::ErrorKind::kStoreDamaged) mark_damaged(result.error().reason);
+    return result;
+  }
 
   // Runs PRAGMA quick_check and marks the store damaged when it fails.
   void quick_check();
   // Sets damaged_, keeping `detail` if it is the first damage seen. Call
   // with mutex_ held (or before the store is shared).
   void mark_damaged(const std::string& detail);
+  // The refusal of a write into a damaged store.
+  static common::Error damaged_refusal();
 
   explicit TermStore(sqlite3* db) : db_(db) {}
   static Result<std::unique_ptr<TermStore>> connect(const std::string& path);
@@ -272,4 +291,4 @@ class TermStore {
   std::string damage_detail_;  // guarded by mutex_
 };
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

@@ -8,7 +8,7 @@
 #include <bit>
 #include <set>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 namespace {
 
@@ -181,4 +181,4 @@ std::size_t LatinNames::size() const {
   return items_.size();
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

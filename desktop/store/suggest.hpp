@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 // How near a stored name is to the query; smaller sorts first.
 struct Nearness {
@@ -72,4 +72,4 @@ class LatinNames {
   std::vector<Item> items_;  // a length of 0 marks a forgotten name
 };
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

@@ -1,9 +1,7 @@
 #include "store/term_file.hpp"
 
 #include "common/utf8.hpp"
-#include "explain.hpp"
-#include "store/fields.hpp"
-#include "store/match_key.hpp"
+#include "store/entry_rules.hpp"
 #include "store/store.hpp"
 
 #include <csv.h>
@@ -13,11 +11,14 @@
 #include <cstdio>
 #include <set>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 namespace {
 
 using common::failure;
+
+// A fault of the file being read, not of whatever it is read into.
+common::Error bad_file(std::string message) { return failure(common::ErrorKind::kBadImport, std::move(message)); }
 
 bool ends_with(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && common::ascii_lower(text.substr(text.size() - tail.size())) == tail;
@@ -69,7 +70,7 @@ Result<void> read_json_lines(std::string_view text,
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (common::is_blank(line)) continue;
     auto record = parse_json_line(line);
-    if (!record) return failure("第 " + std::to_string(number) + " 行：" + record.error().message);
+    if (!record) return bad_file("第 " + std::to_string(number) + " 行：" + record.error().text());
     if (auto done = each(std::move(record).value(), number); !done) return done;
   }
   return {};
@@ -107,20 +108,21 @@ struct TableReader {
       for (const auto& cell : cells) {
         Column c = column_named(cell);
         if (c != kIgnored && !seen.insert(c).second) {
-          error = failure("第 1 行：列「" + cell + "」出现了两次");
+          error = bad_file("第 1 行：列「" + cell + "」出现了两次");
           return;
         }
         columns.push_back(c);
       }
-      if (!seen.count(kTerm)) error = failure("第 1 行：表头要有 term 列（可选 definition、plain、example、aliases、lang）");
+      if (!seen.count(kTerm))
+        error = bad_file("第 1 行：表头要有 term 列（可选 definition、plain、example、aliases、lang）");
       return;
     }
     bool blank = true;
     for (const auto& cell : cells) blank = blank && common::is_blank(cell);
     if (blank) return;
     if (cells.size() > columns.size()) {
-      error = failure("第 " + std::to_string(number) + " 行：比表头多出 " + std::to_string(cells.size() - columns.size()) +
-                      " 格");
+      error = bad_file("第 " + std::to_string(number) + " 行：比表头多出 " +
+                       std::to_string(cells.size() - columns.size()) + " 格");
       return;
     }
     JsonValue object = JsonValue::object();
@@ -149,7 +151,7 @@ struct TableReader {
     object["fields"] = std::move(fields);
     auto record = parse_json_line(common::to_compact(object));
     if (!record) {
-      error = failure("第 " + std::to_string(number) + " 行：" + record.error().message);
+      error = bad_file("第 " + std::to_string(number) + " 行：" + record.error().text());
       return;
     }
     if (auto done = (*each)(std::move(record).value(), number); !done) error = done.error();
@@ -158,7 +160,7 @@ struct TableReader {
 
 Result<void> read_table(std::string_view text, unsigned char delimiter,
                         const std::function<Result<void>(TermRecord, std::size_t)>& each) {
-  if (!common::is_valid_utf8(text)) return failure("文件不是 UTF-8 文本");
+  if (!common::is_valid_utf8(text)) return bad_file("文件不是 UTF-8 文本");
   csv_parser parser;
   if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) return failure("无法准备 CSV 解析");
   csv_set_delim(&parser, delimiter);
@@ -174,27 +176,12 @@ Result<void> read_table(std::string_view text, unsigned char delimiter,
   bool malformed = parsed != text.size() || csv_fini(&parser, on_cell, on_row, &reader) != 0;
   csv_free(&parser);
   if (reader.error) return *reader.error;
-  if (malformed) return failure("第 " + std::to_string(reader.number + 1) + " 行：引号没有配对");
-  if (reader.number == 0) return failure("文件是空的：要有表头行");
+  if (malformed) return bad_file("第 " + std::to_string(reader.number + 1) + " 行：引号没有配对");
+  if (reader.number == 0) return bad_file("文件是空的：要有表头行");
   return {};
 }
 
 }  // namespace
-
-Result<std::string> checked_term(std::string_view given) {
-  std::string term(common::trim_unicode_space(given));
-  if (term.empty()) return failure("词条不能为空");
-  if (has_line_break(term)) return failure("词条不能换行");
-  if (!within_term_length(term)) return failure("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
-  return term;
-}
-
-Result<std::string> checked_lang(std::string_view lang) {
-  for (auto accepted : kExplainLangs) {
-    if (lang == accepted) return std::string(lang);
-  }
-  return failure("不认识的 lang「" + std::string(lang) + "」，可选：zh、en");
-}
 
 std::optional<TermFileFormat> term_file_format(std::string_view name) {
   if (name == "jsonl") return TermFileFormat::kJsonLines;
@@ -207,21 +194,6 @@ TermFileFormat format_of_path(std::string_view path) {
   if (ends_with(path, ".csv")) return TermFileFormat::kCsv;
   if (ends_with(path, ".tsv") || ends_with(path, ".tab")) return TermFileFormat::kTsv;
   return TermFileFormat::kJsonLines;
-}
-
-Result<std::vector<std::string>> normalize_aliases(const JsonValue& aliases, std::string_view term) {
-  if (!aliases.is_array()) return failure("aliases 必须是字符串数组");
-  std::vector<std::string> out;
-  std::set<std::string> keys{match_key(term)};
-  for (const auto& alias : aliases) {
-    if (!alias.is_string()) return failure("aliases 必须是字符串数组");
-    auto checked = checked_term(alias.get_ref<const std::string&>());
-    if (!checked) return failure("别名「" + alias.get<std::string>() + "」不行：" + checked.error().message);
-    if (!keys.insert(match_key(*checked)).second) continue;
-    out.push_back(std::move(checked).value());
-  }
-  if (out.size() > kMaxAliases) return failure("别名太多（最多 " + std::to_string(kMaxAliases) + " 个）");
-  return out;
 }
 
 std::string to_json_line(const TermRecord& record) {
@@ -239,7 +211,7 @@ std::string to_json_line(const TermRecord& record) {
 Result<TermRecord> parse_json_line(std::string_view line) {
   if (line.find('\0') != std::string_view::npos) return failure("含有 NUL 字节");
   auto parsed = common::parse_json(line);
-  if (!parsed) return failure("不是 JSON：" + parsed.error().message);
+  if (!parsed) return failure("不是 JSON：" + parsed.error().text());
   if (!parsed->is_object()) return failure("每行要是一个 JSON 对象");
   const JsonValue& object = *parsed;
   TermRecord record;
@@ -326,4 +298,4 @@ std::optional<std::int64_t> parse_utc_timestamp(const JsonValue& value) {
   return duration_cast<seconds>(sys_days(date).time_since_epoch() + hours(h) + minutes(mi) + seconds(s)).count();
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

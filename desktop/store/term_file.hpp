@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::store {
 
 using common::JsonValue;
 using common::Result;
@@ -37,22 +37,6 @@ struct TermRecord {
   std::int64_t updated_at = 0;
 };
 
-// A term as a save request or a file gives it, trimmed: not blank, on one
-// line and not too long; else the error says which, in Chinese.
-Result<std::string> checked_term(std::string_view given);
-
-// "zh" or "en"; else an error naming the accepted ones.
-Result<std::string> checked_lang(std::string_view lang);
-
-// Most aliases one entry may carry.
-inline constexpr std::size_t kMaxAliases = 32;
-
-// Checks and tidies aliases as a save request or a file gives them: each
-// trimmed, not blank, on one line, at most as long as a term; duplicates
-// (by match key) and the term itself dropped. The error says in Chinese
-// what is wrong.
-Result<std::vector<std::string>> normalize_aliases(const JsonValue& aliases, std::string_view term);
-
 // The line of an export: {"aliases","createdAt","fields","lang","source",
 // "term","updatedAt"}, times in UTC as "2026-12-10T21:40:00Z".
 std::string to_json_line(const TermRecord& record);
@@ -64,8 +48,9 @@ Result<TermRecord> parse_json_line(std::string_view line);
 // Reads a whole file's text in the given format, handing each entry with the
 // number of its line (JSON Lines) or row (CSV, TSV: the header is row 1) to
 // `each`. Blank lines of JSON Lines are skipped. Stops at the first malformed
-// line, whose number starts the error's message ("第 500 行：…"), or at the
-// first error `each` returns.
+// line, whose number starts the error's message ("第 500 行：…") and whose
+// kind is kBadImport, or at the first error `each` returns, passed on as it
+// is.
 Result<void> read_term_file(std::string_view text, TermFileFormat format,
                             const std::function<Result<void>(TermRecord, std::size_t)>& each);
 
@@ -74,4 +59,4 @@ Result<void> read_term_file(std::string_view text, TermFileFormat format,
 std::string utc_timestamp(std::int64_t seconds);
 std::optional<std::int64_t> parse_utc_timestamp(const JsonValue& value);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::store

@@ -1,8 +1,8 @@
 #include "ui/assets.hpp"
 
-#include "ui_data.hpp"
+#include "ui/ui_data.hpp"
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::ui {
 
 namespace {
 
@@ -36,4 +36,4 @@ const Asset* find_asset(std::string_view path) {
   return nullptr;
 }
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::ui

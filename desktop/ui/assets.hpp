@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace ruvo::desktop {
+namespace ruvo::desktop::ui {
 
 struct Asset {
   std::string_view content_type;
@@ -15,4 +15,4 @@ struct Asset {
 // The file served at this path ("/" is the page itself), or nothing.
 const Asset* find_asset(std::string_view path);
 
-}  // namespace ruvo::desktop
+}  // namespace ruvo::desktop::ui

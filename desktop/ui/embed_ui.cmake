@@ -14,10 +14,10 @@ endforeach()
 file(WRITE "${OUTPUT}.tmp"
   "// Generated from desktop/ui by embed_ui.cmake; do not edit.\n"
   "#pragma once\n\n#include <string_view>\n\n"
-  "namespace ruvo::desktop {\n\n"
+  "namespace ruvo::desktop::ui {\n\n"
   "struct EmbeddedFile {\n  std::string_view name;\n  std::string_view bytes;\n};\n\n"
   "inline constexpr EmbeddedFile kUiFiles[] = {\n${entries}};\n\n"
-  "}  // namespace ruvo::desktop\n")
+  "}  // namespace ruvo::desktop::ui\n")
 # configure_file leaves an unchanged header alone, so nothing rebuilds needlessly.
 configure_file("${OUTPUT}.tmp" "${OUTPUT}" COPYONLY)
 file(REMOVE "${OUTPUT}.tmp")

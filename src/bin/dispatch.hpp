@@ -1,4 +1,4 @@
-// The process entry of ruvo: one table from the first word to its command.
+// What ruvo does with its words: one table from the first word to its command.
 #pragma once
 
 #include "cli/hint_line.hpp"

@@ -62,11 +62,11 @@ Outcome run_explain(const Words& words, client::Client& client, const platform::
 
   const auto reply = client.explain(*info, explain_query(options, std::move(text)), wait_line.listener());
   wait_line.erase();
-  if (!reply) return fail_and_exit(reply.error().message);
+  if (!reply) return fail_and_exit(reply.error().text());
 
   if (options.json) return print_pretty_json(*reply);
   auto rendered = render_explain_reply(*reply);
-  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().message);
+  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().text());
   if (hints == Hints::kShown) outcome.note = explain_hint(*reply);
   return outcome;
 }

@@ -44,11 +44,11 @@ Outcome run_lookup(const Words& words, client::Client& client, Hints hints) {
   if (!info) return fail_and_exit(kServiceDownMessage);
 
   const auto reply = client.lookup(*info, *options.term);
-  if (!reply) return fail_and_exit(reply.error().message);
+  if (!reply) return fail_and_exit(reply.error().text());
 
   if (options.json) return print_pretty_json(*reply);
   auto rendered = render_lookup_reply(*reply, *options.term);
-  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().message);
+  Outcome outcome = rendered ? print_text(std::move(rendered).value()) : fail_and_exit(rendered.error().text());
   if (hints == Hints::kShown) outcome.note = lookup_hint(*reply);
   return outcome;
 }

@@ -19,7 +19,7 @@ SaveOptions parse_save_words(const Words& words) {
         options.fields_error.clear();
       } else {
         options.fields = JsonValue::object();
-        options.fields_error = parsed.error().message;
+        options.fields_error = parsed.error().text();
       }
     } else if (word == "--lang") {
       if (has_value) options.lang = words[++i];
@@ -53,10 +53,10 @@ Outcome run_save(const Words& words, client::Client& client) {
   if (!info) return fail_and_exit(kServiceDownMessage);
 
   const auto reply = client.save(*info, save_entry(options));
-  if (!reply) return fail_and_exit(reply.error().message);
+  if (!reply) return fail_and_exit(reply.error().text());
 
   auto rendered = render_save_reply(*reply, options.term);
-  if (!rendered) return fail_and_exit(rendered.error().message);
+  if (!rendered) return fail_and_exit(rendered.error().text());
   return print_text(std::move(rendered).value());
 }
 

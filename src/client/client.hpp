@@ -6,9 +6,9 @@
 #include "client/wait.hpp"
 #include "common/json.hpp"
 #include "common/result.hpp"
-#include "protocol/discovery.hpp"
 #include "protocol/requests.hpp"
 #include "protocol/routes.hpp"
+#include "protocol/service_info.hpp"
 
 #include <string_view>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/result.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <string>
 

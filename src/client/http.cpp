@@ -94,7 +94,7 @@ ServiceReply parse_reply(std::string_view bytes) {
   // The body is parsed before the status is looked at: a 401 whose body is not
   // JSON is reported as such.
   auto parsed = common::parse_json(bytes.substr(separator + kHeadBodySeparator.size()));
-  if (!parsed) return common::failure("响应不是 JSON：" + parsed.error().message);
+  if (!parsed) return common::failure("响应不是 JSON：" + parsed.error().text());
   if (status == 401) return bad_token_reply();
   return parsed;
 }

@@ -5,8 +5,8 @@
 
 #include "common/json.hpp"
 #include "common/result.hpp"
-#include "protocol/discovery.hpp"
 #include "protocol/routes.hpp"
+#include "protocol/service_info.hpp"
 
 #include <cstddef>
 #include <functional>

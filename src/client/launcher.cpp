@@ -7,6 +7,7 @@
 #include "protocol/routes.hpp"
 
 #include <algorithm>
+#include <functional>
 
 namespace ruvo::client {
 namespace {
@@ -17,14 +18,14 @@ constexpr std::string_view kWebViewFolderName = "wv2-service";
 // Starts the service program headless with its WebView2 data kept apart from
 // the interactive instance's. The folder is created best-effort: the program
 // is started even when that fails.
-bool start_headless(const std::string& program) {
+common::Result<void> start_headless(const std::string& program) {
   std::vector<std::pair<std::string, std::string>> env;
   if (const auto data = data_folder()) {
     const std::string folder = platform::join_path(*data, kWebViewFolderName);
-    platform::create_folders(folder);
+    (void)platform::create_folders(folder);
     env.emplace_back(std::string(kWebViewFolderVariable), folder);
   }
-  return platform::start_process(program, {std::string(protocol::kServiceArgument)}, env).ok();
+  return platform::start_process(program, {std::string(protocol::kServiceArgument)}, env);
 }
 
 // The pause between two attempts, in steps that each end with a word to
@@ -67,13 +68,21 @@ common::Result<std::string> find_service_program() {
   return common::failure(std::string(kNoServiceProgram));
 }
 
-common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) {
+namespace {
+
+// ensure_service with the program to start found by `program`, which is only
+// asked when no service answers.
+common::Result<ServiceInfo> ensure(const std::function<common::Result<std::string>()>& program, const OnWait& on_wait) {
   const auto running = waiting_for(on_wait, Waiting::kService);
   if (auto info = read_service_info(); info && probe_health(*info, running)) return info;
 
-  const auto program = find_service_program();
-  if (!program) return program.error();
-  if (!start_headless(*program)) return common::failure("the service program could not be started");
+  const auto found = program();
+  if (!found) return found.error();
+  if (auto started = start_headless(*found); !started) {
+    common::Error error = started.error();
+    error.kind = common::ErrorKind::kNotStarted;
+    return error;
+  }
 
   const auto started = waiting_for(on_wait, Waiting::kStartedService);
   for (int attempt = 0; attempt < kWaitAttempts; ++attempt) {
@@ -82,6 +91,14 @@ common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) {
     if (info && probe_health(*info, started)) return info;
   }
   return common::failure("no service answered after it was started");
+}
+
+}  // namespace
+
+common::Result<ServiceInfo> ensure_service(const OnWait& on_wait) { return ensure(find_service_program, on_wait); }
+
+common::Result<ServiceInfo> ensure_service(const std::string& program, const OnWait& on_wait) {
+  return ensure([&program]() -> common::Result<std::string> { return program; }, on_wait);
 }
 
 common::Result<void> start_service() {

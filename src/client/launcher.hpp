@@ -4,7 +4,7 @@
 
 #include "client/wait.hpp"
 #include "common/result.hpp"
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <string>
 #include <string_view>
@@ -27,6 +27,12 @@ inline constexpr std::string_view kStartFailedPrefix = "启动失败：";
 // (kService, then kStartedService after a start) and of the pauses between
 // them; the attempts, pauses and time-outs are the same with it or without.
 common::Result<ServiceInfo> ensure_service(const OnWait& on_wait = {});
+
+// The same with the program to start given rather than looked for beside the
+// running one (ruvo-gui.exe --open starts itself). It is started exactly as
+// ruvo starts the service program; a start that fails gives the system's
+// own error with the kind kNotStarted.
+common::Result<ServiceInfo> ensure_service(const std::string& program, const OnWait& on_wait = {});
 
 // One GET /v1/health; healthy only when the reply is an object whose "ok" is
 // the boolean true. `still_waiting` as for service_request.

@@ -15,10 +15,9 @@ std::string_view without_line_ending(std::string_view line) {
 }
 
 JsonValue initialize_result() {
-  return JsonValue{{"protocolVersion", std::string(kProtocolVersion)},
+  return JsonValue{{"protocolVersion", std::string(kMcpProtocolVersion)},
                    {"capabilities", {{"tools", JsonValue::object()}}},
-                   {"serverInfo",
-                    {{"name", std::string(kServerName)}, {"version", std::string(kServerVersion)}}}};
+                   {"serverInfo", {{"name", std::string(kServerName)}, {"version", std::string(kServerVersion)}}}};
 }
 
 // "/params/<key>" read as RFC 6901 does: nothing when "params" is missing or

@@ -15,7 +15,7 @@ namespace ruvo::mcp {
 
 using common::JsonValue;
 
-inline constexpr std::string_view kProtocolVersion = "2024-11-05";
+inline constexpr std::string_view kMcpProtocolVersion = "2024-11-05";
 inline constexpr std::string_view kServerName = "ruvo";
 inline constexpr std::string_view kServerVersion = protocol::kVersion;
 inline constexpr int kMethodNotFound = -32601;

@@ -55,7 +55,7 @@ protocol::SaveEntry save_entry(const JsonValue& arguments) {
 }
 
 JsonValue reply_result(const common::Result<JsonValue>& reply) {
-  if (!reply) return tool_result(reply.error().message, true);
+  if (!reply) return tool_result(reply.error().text(), true);
   const JsonValue& value = *reply;
   bool ok = false;
   if (value.is_object()) {

@@ -1,7 +1,8 @@
-// POSIX implementation of the file functions of server.hpp: the local
-// service's private files, none of them opened through a symbolic link.
+// POSIX implementation of files.hpp: the local service's private files,
+// none of them opened through a symbolic link.
+#include "platform/files.hpp"
+
 #include "platform/posix_error.hpp"
-#include "platform/server.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -214,10 +215,14 @@ bool AppendFile::append(std::string_view bytes) {
   return true;
 }
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+Result<void> remove_file(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  return errno_error("remove " + path, errno);
+}
 
-bool rename_file(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+Result<void> rename_file(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return {};
+  return errno_error("rename " + from, errno);
 }
 
 std::optional<std::uint64_t> file_size(const std::string& path) {

@@ -1,7 +1,9 @@
 // The operating-system layer of both programs: plain functions and value
 // types, with no system types in them. platform_posix.cpp and
-// platform_win32.cpp implement it, and server_posix.cpp the calls only the
-// local service makes (server.hpp); nothing else includes a system header.
+// platform_win32.cpp implement it; the calls only the local service makes
+// have headers of their own (files, instance_lock, daemon, listener, random,
+// clock), each implemented by a *_posix.cpp file. Nothing else includes a
+// system header.
 #pragma once
 
 #include "common/result.hpp"
@@ -55,8 +57,8 @@ using ReadFunction = std::function<Result<std::size_t>(char* buffer, std::size_t
 // The value of an environment variable, or nothing when it is not set.
 std::optional<std::string> get_env(const std::string& name);
 
-// The full path of the running program's file, or nothing.
-std::optional<std::string> own_executable_path();
+// The full path of the running program's file, or the system's error.
+Result<std::string> own_executable_path();
 
 // The parent folder of a path, or nothing when it has none.
 std::optional<std::string> parent_folder(const std::string& path);
@@ -76,16 +78,18 @@ bool is_regular_file(const std::string& path);
 // device and file number). Any error counts as false.
 bool same_file(const std::string& a, const std::string& b);
 
-// Creates the folder and its missing parents; true when it exists afterwards.
-bool create_folders(const std::string& path);
+// Creates the folder and its missing parents; succeeds when it exists
+// afterwards, else the error names the folder and the system's reason.
+Result<void> create_folders(const std::string& path);
 
-// The whole content of a file, or nothing when it cannot be opened or read.
-std::optional<std::string> read_file(const std::string& path);
+// The whole content of a file, or the error that kept it from being opened
+// or read ("open <path>: …", "read <path>: …").
+Result<std::string> read_file(const std::string& path);
 
 // The folder in which applications keep their data: APPDATA where it is set;
-// on other systems $XDG_CONFIG_HOME, then $HOME/.config. Nothing when none of
-// these is set.
-std::optional<std::string> app_data_folder();
+// on other systems $XDG_CONFIG_HOME, then $HOME/.config. The error "no
+// application-data folder" when none of these is set.
+Result<std::string> app_data_folder();
 
 // Starts `program` with the argument vector {program, args...}, the current
 // environment plus `extra_env` (overriding variables of the same name), the

@@ -2,6 +2,7 @@
 #include "platform/platform.hpp"
 
 #include "common/utf8.hpp"
+#include "platform/posix_error.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -76,11 +77,11 @@ std::optional<std::string> get_env(const std::string& name) {
   return std::string(value);
 }
 
-std::optional<std::string> own_executable_path() {
+Result<std::string> own_executable_path() {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return std::nullopt;
+    if (n < 0) return errno_error("readlink /proc/self/exe", errno);
     if (static_cast<std::size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<std::size_t>(n));
       return buffer;
@@ -111,26 +112,33 @@ bool same_file(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool create_folders(const std::string& path) {
-  if (path.empty()) return false;
+Result<void> create_folders(const std::string& path) {
+  if (path.empty()) return common::failure("no folder to create");
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (const auto parent = parent_folder(path); parent && *parent != path) create_folders(*parent);
-  if (::mkdir(path.c_str(), 0700) == 0) return true;
-  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return {};
+    return common::failure(path + " is not a folder");
+  }
+  // A parent that cannot be made leaves the mkdir below to fail and say why.
+  if (const auto parent = parent_folder(path); parent && *parent != path) (void)create_folders(*parent);
+  if (::mkdir(path.c_str(), 0700) == 0) return {};
+  const int code = errno;
+  if (code == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return {};
+  return errno_error("create folder " + path, code);
 }
 
-std::optional<std::string> read_file(const std::string& path) {
+Result<std::string> read_file(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return errno_error("open " + path, errno);
   std::string content;
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
+      const int code = errno;
       ::close(fd);
-      return std::nullopt;
+      return errno_error("read " + path, code);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
@@ -139,11 +147,11 @@ std::optional<std::string> read_file(const std::string& path) {
   return content;
 }
 
-std::optional<std::string> app_data_folder() {
-  if (auto appdata = get_env("APPDATA"); appdata && !appdata->empty()) return appdata;
-  if (auto xdg = get_env("XDG_CONFIG_HOME"); xdg && !xdg->empty() && xdg->front() == '/') return xdg;
+Result<std::string> app_data_folder() {
+  if (auto appdata = get_env("APPDATA"); appdata && !appdata->empty()) return *appdata;
+  if (auto xdg = get_env("XDG_CONFIG_HOME"); xdg && !xdg->empty() && xdg->front() == '/') return *xdg;
   if (auto home = get_env("HOME"); home && !home->empty()) return *home + "/.config";
-  return std::nullopt;
+  return common::failure("no application-data folder");
 }
 
 Result<void> start_process(const std::string& program,

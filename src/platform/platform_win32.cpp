@@ -197,14 +197,14 @@ std::optional<std::string> get_env(const std::string& name) {
   }
 }
 
-std::optional<std::string> own_executable_path() {
+Result<std::string> own_executable_path() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::nullopt;
+    if (n == 0) return last_error();
     // A full buffer means the path was cut.
     if (n < buffer.size()) return narrow(buffer.data(), n);
-    if (buffer.size() >= 65536) return std::nullopt;
+    if (buffer.size() >= 65536) return system_error(ERROR_INSUFFICIENT_BUFFER);
     buffer.resize(buffer.size() * 2);
   }
 }
@@ -248,31 +248,45 @@ bool same_file(const std::string& a, const std::string& b) {
          ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-bool create_folders(const std::string& path) {
-  if (path.empty()) return false;
+Result<void> create_folders(const std::string& path) {
+  if (path.empty()) return common::failure("no folder to create");
   const std::wstring wpath = wide(path);
   const DWORD attributes = GetFileAttributesW(wpath.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (const auto parent = parent_folder(path); parent && *parent != path) create_folders(*parent);
-  if (CreateDirectoryW(wpath.c_str(), nullptr)) return true;
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+    return common::failure(path + " is not a folder");
+  }
+  // A parent that cannot be made leaves the call below to fail and say why.
+  if (const auto parent = parent_folder(path); parent && *parent != path) (void)create_folders(*parent);
+  if (CreateDirectoryW(wpath.c_str(), nullptr)) return {};
+  const DWORD code = GetLastError();
   // Someone else may have made it in the meantime.
   const DWORD now = GetFileAttributesW(wpath.c_str());
-  return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+  Error error = system_error(code);
+  error.message = "create folder " + path + ": " + error.message;
+  return error;
 }
 
-std::optional<std::string> read_file(const std::string& path) {
+Result<std::string> read_file(const std::string& path) {
   // The desktop application may be rewriting the file; share every access.
   const HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  if (handle == INVALID_HANDLE_VALUE) {
+    Error error = last_error();
+    error.message = "open " + path + ": " + error.message;
+    return error;
+  }
   std::string content;
   char buffer[8192];
   for (;;) {
     DWORD n = 0;
     if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) {
+      Error error = last_error();
       CloseHandle(handle);
-      return std::nullopt;
+      error.message = "read " + path + ": " + error.message;
+      return error;
     }
     if (n == 0) break;
     content.append(buffer, n);
@@ -281,9 +295,9 @@ std::optional<std::string> read_file(const std::string& path) {
   return content;
 }
 
-std::optional<std::string> app_data_folder() {
-  if (auto appdata = get_env("APPDATA"); appdata && !appdata->empty()) return appdata;
-  return std::nullopt;
+Result<std::string> app_data_folder() {
+  if (auto appdata = get_env("APPDATA"); appdata && !appdata->empty()) return *appdata;
+  return common::failure("no application-data folder");
 }
 
 Result<void> start_process(const std::string& program,

@@ -21,6 +21,11 @@ inline constexpr Route kSaveRoute{"POST", "/v1/save", 15};
 // A model's answer may take the service's whole 80 s bound; ruvo waits longer.
 inline constexpr Route kExplainRoute{"POST", "/v1/explain", 95};
 
+// The routes ruvo's commands and MCP tools call.
 inline constexpr Route kRoutes[] = {kHealthRoute, kLookupRoute, kSaveRoute, kExplainRoute};
+
+// What `ruvo-gui.exe --open` and `--url` ask a running service for: a fresh
+// one-time sign-in address, {"ok":true,"url":"http://127.0.0.1:<port>/sign-in?secret=…"}.
+inline constexpr Route kSignInLinkRoute{"POST", "/v1/sign-in-link", 10};
 
 }  // namespace ruvo::protocol

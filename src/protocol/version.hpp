@@ -1,6 +1,6 @@
 // The one version of both programs, set by the build (CMake's project
 // version) and reported by help, `ruvo version`, the MCP handshake and the
-// local service's health reply.
+// local service's health reply; and the version of the service's replies.
 #pragma once
 
 #include <string_view>
@@ -12,5 +12,9 @@
 namespace ruvo::protocol {
 
 inline constexpr std::string_view kVersion = RUVO_VERSION;
+
+// The local service's protocol, which health reports as "protocol": raised
+// when a reply changes in a way a client must know about.
+inline constexpr int kProtocolVersion = 1;
 
 }  // namespace ruvo::protocol

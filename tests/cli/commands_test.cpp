@@ -271,7 +271,7 @@ TEST(SaveCommand, FailuresBeforeAndOfTheExchange) {
     const Outcome outcome = run_save(words, client);
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "--fields 不是合法的 JSON：" + common::parse_json(text).error().message + "\n");
+    EXPECT_EQ(outcome.err, "--fields 不是合法的 JSON：" + common::parse_json(text).error().text() + "\n");
     EXPECT_EQ(outcome.err.rfind("--fields 不是合法的 JSON：parse error at line 1, column ", 0), 0u);
     EXPECT_EQ(client.ensure_calls, 0);
   }

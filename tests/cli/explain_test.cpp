@@ -93,7 +93,7 @@ TEST(RenderExplainReply, Table) {
     SCOPED_TRACE(c.reply);
     const Rendered rendered = render_explain_reply(JsonValue::parse(c.reply));
     EXPECT_EQ(rendered.ok(), c.ok);
-    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().message, c.text);
+    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().text(), c.text);
   }
 }
 

@@ -85,7 +85,7 @@ TEST(RenderLookupReply, Table) {
     SCOPED_TRACE(c.reply);
     const Rendered rendered = render_lookup_reply(JsonValue::parse(c.reply), c.query);
     EXPECT_EQ(rendered.ok(), c.ok);
-    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().message, c.out);
+    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().text(), c.out);
   }
 }
 

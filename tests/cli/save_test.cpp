@@ -88,7 +88,7 @@ TEST(RenderSaveReply, Table) {
     SCOPED_TRACE(c.reply);
     const Rendered rendered = render_save_reply(JsonValue::parse(c.reply), c.term);
     EXPECT_EQ(rendered.ok(), c.ok);
-    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().message, c.text);
+    EXPECT_EQ(rendered.ok() ? *rendered : rendered.error().text(), c.text);
   }
 }
 

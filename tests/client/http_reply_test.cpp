@@ -46,31 +46,33 @@ TEST(ServiceReplyParsing, StatusWordRules) {
   };
   for (const auto& c : cases) {
     const ServiceReply r = parse_reply(c.head + "\r\n\r\n{\"ok\":true}");
-    EXPECT_EQ(r.ok(), c.ok) << c.head << " -> " << r.error().message;
+    EXPECT_EQ(r.ok(), c.ok) << c.head << " -> " << r.error().text();
     if (!c.ok) {
-      EXPECT_EQ(r.error().message, "响应状态行不合法") << c.head;
+      EXPECT_EQ(r.error().text(), "响应状态行不合法") << c.head;
     }
   }
 }
 
 TEST(ServiceReplyParsing, HeadBodySeparation) {
-  EXPECT_EQ(parse_reply("").error().message, "响应没有头体分隔");
-  EXPECT_EQ(parse_reply("\r\n\r").error().message, "响应没有头体分隔");
-  EXPECT_EQ(parse_reply("HTTP/1.1 200 OK\r\n{\"ok\":true}").error().message, "响应没有头体分隔");
+  EXPECT_EQ(parse_reply("").error().text(), "响应没有头体分隔");
+  EXPECT_EQ(parse_reply("\r\n\r").error().text(), "响应没有头体分隔");
+  EXPECT_EQ(parse_reply("HTTP/1.1 200 OK\r\n{\"ok\":true}").error().text(), "响应没有头体分隔");
   // Only the first separator counts; the body may contain another.
   const auto r = parse_reply("HTTP/1.1 200 OK\r\n\r\n\"a\r\n\r\nb\"");
-  EXPECT_EQ(r.error().message, "响应不是 JSON：parse error at line 1, column 3: syntax error while parsing value - "
-                     "invalid string: control character U+000D (CR) must be escaped to \\u000D or \\r; "
-                     "last read: '\"a<U+000D>'");
+  EXPECT_EQ(r.error().text(),
+            "响应不是 JSON：parse error at line 1, column 3: syntax error while parsing value - "
+            "invalid string: control character U+000D (CR) must be escaped to \\u000D or \\r; "
+            "last read: '\"a<U+000D>'");
 }
 
 TEST(ServiceReplyParsing, BodyMustBeOneJsonValue) {
   const auto empty = parse_reply("HTTP/1.1 200 OK\r\n\r\n");
-  EXPECT_EQ(empty.error().message.rfind("响应不是 JSON：parse error at line 1, column 1: ", 0), 0u) << empty.error().message;
-  EXPECT_NE(empty.error().message.find("unexpected end of input"), std::string::npos);
+  EXPECT_EQ(empty.error().text().rfind("响应不是 JSON：parse error at line 1, column 1: ", 0), 0u)
+      << empty.error().text();
+  EXPECT_NE(empty.error().text().find("unexpected end of input"), std::string::npos);
 
   const auto chunked = parse_reply(reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked", "b\r\n{\"ok\":true}\r\n0\r\n\r\n"));
-  EXPECT_EQ(chunked.error().message.rfind("响应不是 JSON：", 0), 0u);
+  EXPECT_EQ(chunked.error().text().rfind("响应不是 JSON：", 0), 0u);
 
   const auto ok = parse_reply(reply("HTTP/1.1 200 OK", " [1, 2] \n"));
   ASSERT_TRUE(ok.ok());
@@ -83,7 +85,7 @@ TEST(ServiceReplyParsing, UnauthorisedBecomesTheBadTokenObject) {
   EXPECT_EQ(ruvo::common::to_compact(*r),
             "{\"kind\":\"auth\",\"message\":\"token 不对（Ruvo 可能刚重启），重试一次\",\"ok\":false}");
   // The body is parsed first: a 401 without a JSON body is a parse failure.
-  EXPECT_EQ(parse_reply(reply("HTTP/1.1 401 Unauthorized", "denied")).error().message.rfind("响应不是 JSON：", 0), 0u);
+  EXPECT_EQ(parse_reply(reply("HTTP/1.1 401 Unauthorized", "denied")).error().text().rfind("响应不是 JSON：", 0), 0u);
 }
 
 TEST(ServiceReplyParsing, OtherStatusesPassTheBodyThrough) {

@@ -41,7 +41,7 @@ TEST(ServiceClient, SendsExactBytesAndParsesTheBody) {
   service.on("POST /v1/lookup", {Reply::json(200, R"({"hit":true,"ok":true,"term":"RAG"})")});
   JsonValue body = {{"text", "RAG"}};
   const auto reply = service_request(info_for(service), Route{"POST", "/v1/lookup", 10}, &body);
-  ASSERT_TRUE(reply.ok()) << reply.error().message;
+  ASSERT_TRUE(reply.ok()) << reply.error().text();
   EXPECT_EQ((*reply)["term"], "RAG");
   const auto requests = service.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -73,7 +73,7 @@ TEST(ServiceClient, ReplyFaults) {
     service.on("GET /v1/health", {c.reply});
     const auto reply = service_request(info_for(service), Route{"GET", "/v1/health", 10}, nullptr);
     EXPECT_FALSE(reply.ok()) << c.name;
-    EXPECT_EQ(reply.error().message.rfind(c.error_prefix, 0), 0u) << c.name << ": " << reply.error().message;
+    EXPECT_EQ(reply.error().text().rfind(c.error_prefix, 0), 0u) << c.name << ": " << reply.error().text();
   }
 }
 
@@ -81,7 +81,7 @@ TEST(ServiceClient, ReplyAtTheCapAndStatusesThatPassThrough) {
   FakeService service;
   service.on("GET /v1/health", {Reply::raw(reply_of_size(ruvo::client::kMaxReplyBytes))});
   const auto at_cap = service_request(info_for(service), Route{"GET", "/v1/health", 10}, nullptr);
-  ASSERT_TRUE(at_cap.ok()) << at_cap.error().message;
+  ASSERT_TRUE(at_cap.ok()) << at_cap.error().text();
   EXPECT_TRUE(at_cap->is_string());
 
   service.on("GET /v1/health", {Reply::json(401, R"({"ok":true})"), Reply::json(500, R"({"ok":false,"message":"boom"})")});
@@ -101,8 +101,8 @@ TEST(ServiceClient, ReadTimeOutAfterACompleteReplyOnAnOpenConnection) {
   service.on("GET /v1/health", {stalled});
   const auto reply = service_request(info_for(service), Route{"GET", "/v1/health", 1}, nullptr);
   EXPECT_FALSE(reply.ok());
-  EXPECT_EQ(reply.error().message.rfind("read: ", 0), 0u) << reply.error().message;
-  EXPECT_NE(reply.error().message.find(" (os error "), std::string::npos) << reply.error().message;
+  EXPECT_EQ(reply.error().text().rfind("read: ", 0), 0u) << reply.error().text();
+  EXPECT_NE(reply.error().text().find(" (os error "), std::string::npos) << reply.error().text();
 }
 
 TEST(ServiceClient, TheReadTimeOutBoundsTheWholeReply) {
@@ -114,14 +114,14 @@ TEST(ServiceClient, TheReadTimeOutBoundsTheWholeReply) {
   dripping.drip_ms = 100;
   service.on("GET /v1/health", {dripping});
   const auto reply = service_request(info_for(service), Route{"GET", "/v1/health", 1}, nullptr);
-  EXPECT_EQ(reply.error().message, "read: Resource temporarily unavailable (os error 11)");
+  EXPECT_EQ(reply.error().text(), "read: Resource temporarily unavailable (os error 11)");
 
   // A reply that comes slowly but whole within the time-out is read as ever.
   Reply slow = Reply::json(200, R"({"ok":true})");
   slow.drip_ms = 5;
   service.on("GET /v1/health", {slow});
   const auto whole = service_request(info_for(service), Route{"GET", "/v1/health", 30}, nullptr);
-  ASSERT_TRUE(whole.ok()) << whole.error().message;
+  ASSERT_TRUE(whole.ok()) << whole.error().text();
   EXPECT_EQ((*whole)["ok"], true);
 }
 
@@ -133,7 +133,8 @@ TEST(ServiceClient, ResetByThePeerIsAReadError) {
   const auto reply = service_request(info_for(service), Route{"GET", "/v1/health", 10}, nullptr);
   EXPECT_FALSE(reply.ok());
   // The reset may arrive before or after the partial head has been read.
-  EXPECT_TRUE(reply.error().message.rfind("read: ", 0) == 0 || reply.error().message == "响应没有头体分隔") << reply.error().message;
+  EXPECT_TRUE(reply.error().text().rfind("read: ", 0) == 0 || reply.error().text() == "响应没有头体分隔")
+      << reply.error().text();
 }
 
 TEST(ServiceClient, ConnectionRefused) {
@@ -148,7 +149,7 @@ TEST(ServiceClient, ConnectionRefused) {
   ::close(fd);
   const ServiceInfo info{ntohs(addr.sin_port), "0123456789abcdef", ""};
   const auto reply = service_request(info, Route{"GET", "/v1/health", 3}, nullptr);
-  EXPECT_EQ(reply.error().message, "连不上 Ruvo 服务：Connection refused (os error 111)");
+  EXPECT_EQ(reply.error().text(), "连不上 Ruvo 服务：Connection refused (os error 111)");
 }
 
 TEST(ServiceClient, WriteFailsWhenThePeerGoesAwayWithoutReading) {
@@ -175,6 +176,6 @@ TEST(ServiceClient, WriteFailsWhenThePeerGoesAwayWithoutReading) {
   const auto reply = service_request(info, Route{"POST", "/v1/lookup", 3}, &body);
   closer.join();
   ::close(listener);
-  EXPECT_EQ(reply.error().message.rfind("write: ", 0), 0u) << reply.error().message;
-  EXPECT_NE(reply.error().message.find(" (os error "), std::string::npos) << reply.error().message;
+  EXPECT_EQ(reply.error().text().rfind("write: ", 0), 0u) << reply.error().text();
+  EXPECT_NE(reply.error().text().find(" (os error "), std::string::npos) << reply.error().text();
 }

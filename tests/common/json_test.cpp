@@ -17,7 +17,7 @@ std::string nested_arrays(int depth) { return std::string(depth, '[') + std::str
 
 TEST(JsonParse, AcceptsOneValueWithSurroundingWhiteSpace) {
   const auto result = parse_json(" \t\r\n{\"a\":[1,2]} \n");
-  ASSERT_TRUE(result) << result.error().message;
+  ASSERT_TRUE(result) << result.error().text();
   EXPECT_EQ((*result)["a"][1], 2);
 }
 
@@ -38,8 +38,8 @@ TEST(JsonParse, RejectsWithMessageNamingLineAndColumn) {
   for (const auto& c : cases) {
     const auto result = parse_json(c.text);
     EXPECT_FALSE(result) << c.text;
-    EXPECT_EQ(result.error().message.rfind(c.message_start, 0), 0u) << c.text << " -> " << result.error().message;
-    EXPECT_EQ(result.error().message.find("[json.exception"), std::string::npos);
+    EXPECT_EQ(result.error().text().rfind(c.message_start, 0), 0u) << c.text << " -> " << result.error().text();
+    EXPECT_EQ(result.error().text().find("[json.exception"), std::string::npos);
   }
 }
 
@@ -47,7 +47,7 @@ TEST(JsonParse, NestingLimit) {
   EXPECT_TRUE(parse_json(nested_arrays(127)));
   const auto too_deep = parse_json(nested_arrays(128));
   EXPECT_FALSE(too_deep);
-  EXPECT_EQ(too_deep.error().message.rfind("parse error at line 1, column 128: ", 0), 0u) << too_deep.error().message;
+  EXPECT_EQ(too_deep.error().text().rfind("parse error at line 1, column 128: ", 0), 0u) << too_deep.error().text();
 
   // Brackets inside strings do not nest, and objects count like arrays.
   EXPECT_TRUE(parse_json("[\"" + std::string(300, '[') + "\"]"));

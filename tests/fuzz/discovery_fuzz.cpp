@@ -1,5 +1,5 @@
 // Any discovery-file content: either a usable ServiceInfo within its bounds or nothing.
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 
 #include <cstdint>
 #include <string_view>

@@ -23,7 +23,7 @@ int depth_of(const ruvo::common::JsonValue& value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parsed = ruvo::common::parse_json(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!parsed) {
-    if (parsed.error().message.rfind("parse error at line ", 0) != 0) __builtin_trap();
+    if (parsed.error().text().rfind("parse error at line ", 0) != 0) __builtin_trap();
     return 0;
   }
   // What the reader accepts stays under the nesting limit.

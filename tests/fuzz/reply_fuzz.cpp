@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto reply = ruvo::client::parse_reply(std::string_view(reinterpret_cast<const char*>(data), size));
   if (reply.ok()) {
     (void)ruvo::common::to_compact(*reply);
-  } else if (reply.error().message.empty() || reply.error().message.find('\n') != std::string::npos) {
+  } else if (reply.error().text().empty() || reply.error().text().find('\n') != std::string::npos) {
     __builtin_trap();  // an error is always one non-empty line
   }
   return 0;

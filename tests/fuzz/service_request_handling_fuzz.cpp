@@ -5,9 +5,11 @@
 // is a JSON object with a boolean "ok" and a status the server can send; a
 // request without the right token, or one that is refused, changes nothing
 // in the store.
+#include "answers/context.hpp"
 #include "common/json.hpp"
 #include "common/utf8.hpp"
-#include "http/routes.hpp"
+#include "http/handlers.hpp"
+#include "http/token.hpp"
 #include "store/store.hpp"
 
 #include <cctype>
@@ -22,7 +24,7 @@
 namespace {
 
 using ruvo::common::JsonValue;
-using ruvo::desktop::TermStore;
+using ruvo::desktop::store::TermStore;
 
 constexpr std::string_view kToken = "fuzz-token-0123456789abcdef0123456789";
 // The store is replaced after this many inputs, so a long run neither fills
@@ -45,7 +47,7 @@ void open_store(Fixture& fixture) {
   fixture.store.reset();
   remove_store(fixture);
   // One seeded entry, so lookups and explains can also hit.
-  ruvo::desktop::TermDraft seed{"RAG", "zh", "term", JsonValue{{"definition", "检索增强生成"}}};
+  ruvo::desktop::store::TermDraft seed{"RAG", "zh", "term", JsonValue{{"definition", "检索增强生成"}}};
   auto opened = TermStore::open(store_path(fixture), {seed});
   if (!opened.ok()) __builtin_trap();
   fixture.store = std::move(opened.value());
@@ -113,7 +115,7 @@ std::int64_t count_terms(TermStore& store) {
   return count.value();
 }
 
-void check_reply(const ruvo::desktop::Reply& reply) {
+void check_reply(const ruvo::desktop::http::Reply& reply) {
   if (reply.status < 200 || reply.status > 599) __builtin_trap();
   if (!reply.body.is_object()) __builtin_trap();
   const auto ok = reply.body.find("ok");
@@ -133,9 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (++fx.used > kInputsPerStore) open_store(fx);
   const Parsed request = parse_input(std::string_view(reinterpret_cast<const char*>(data), size));
 
-  ruvo::desktop::ServiceContext ctx{*fx.store, std::string(kToken), "fuzz", ruvo::desktop::ExplainModel()};
+  ruvo::desktop::answers::Context answers{*fx.store, "fuzz", {}};
+  ruvo::desktop::http::HandlerContext ctx{answers, std::string(kToken)};
   const std::int64_t before = count_terms(*fx.store);
-  const auto reply = ruvo::desktop::handle_request(ctx, request.method, request.path, request.token, request.body);
+  const auto reply =
+      ruvo::desktop::http::handle_request(ctx, request.method, request.path, request.token, request.body);
   check_reply(reply);
   const std::int64_t after = count_terms(*fx.store);
 
@@ -145,9 +149,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool saved = reply.status == 200 && request.method == "POST" && request.path == "/v1/save";
   if (after != before && !(saved && after == before + 1)) __builtin_trap();
 
+  // The token check the gate makes agrees with plain equality.
+  const bool token_ok = request.token && ruvo::desktop::http::tokens_equal(*request.token, kToken);
+  if (token_ok != authorised) __builtin_trap();
+
   // The refusals the HTTP layer asks for, with the status taken from the input.
   const int status = size == 0 ? 400 : 400 + data[size - 1] % 32;
-  const auto refusal = ruvo::desktop::refusal_reply(ctx, status, request.token);
+  const auto refusal = ruvo::desktop::http::refusal_reply(status, authorised, ruvo::desktop::http::kMaxBodyBytes);
   check_reply(refusal);
   if (refusal.status != (authorised ? status : 401)) __builtin_trap();
   if (count_terms(*fx.store) != after) __builtin_trap();

@@ -121,14 +121,14 @@ void check_renderers(std::string_view input) {
   if (!parsed) return;
   const JsonValue& reply = *parsed;
   const auto looked_up = ruvo::cli::render_lookup_reply(reply, "查询");
-  const std::string lookup = looked_up ? *looked_up : looked_up.error().message;
+  const std::string lookup = looked_up ? *looked_up : looked_up.error().text();
   if (lookup.empty() || (looked_up && lookup.back() != '\n')) __builtin_trap();
   const auto explain = ruvo::cli::render_explain_reply(reply);
   const auto save = ruvo::cli::render_save_reply(reply, "词");
   // A failure is a message for fail_and_exit; a success is output that ends
   // its last line.
-  const std::string explain_text = explain ? *explain : explain.error().message;
-  const std::string save_text = save ? *save : save.error().message;
+  const std::string explain_text = explain ? *explain : explain.error().text();
+  const std::string save_text = save ? *save : save.error().text();
   if (explain && (explain_text.empty() || explain_text.back() != '\n')) __builtin_trap();
   if (save && save_text.back() != '\n') __builtin_trap();
   if (!ruvo::common::is_valid_utf8(lookup + explain_text + save_text)) __builtin_trap();

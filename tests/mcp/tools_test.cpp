@@ -17,7 +17,7 @@ using test::ScriptedClient;
 
 JsonValue json(std::string_view text) {
   auto parsed = parse_json(text);
-  EXPECT_TRUE(parsed.ok()) << text << ": " << parsed.error().message;
+  EXPECT_TRUE(parsed.ok()) << text << ": " << parsed.error().text();
   return parsed ? *parsed : JsonValue();
 }
 

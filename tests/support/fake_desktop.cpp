@@ -113,7 +113,7 @@ void detach_standard_streams() {
 bool write_discovery(uint16_t port) {
   const auto folder = ruvo::client::data_folder();
   if (!folder) return false;
-  ruvo::platform::create_folders(*folder);
+  (void)ruvo::platform::create_folders(*folder);
   const auto path = ruvo::client::discovery_file_path();
   if (!path) return false;
   const std::string& target = *path;

@@ -3,7 +3,7 @@
 // ruvo beside which it lies, as on a person's machine.
 #pragma once
 
-#include "protocol/discovery.hpp"
+#include "protocol/service_info.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 

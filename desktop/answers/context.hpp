@@ -1,0 +1,41 @@
+// What every answer needs: the store, the model (if any) and what the
+// service says of itself. The answers are what the HTTP handlers and the
+// commands share; each is an operation that returns a Result (a reply body
+// on success), never an HTTP reply.
+#pragma once
+
+#include "common/json.hpp"
+#include "common/result.hpp"
+#include "model/model_answer.hpp"
+#include "model/model_config.hpp"
+#include "store/store.hpp"
+
+#include <functional>
+#include <map>
+#include <string>
+
+namespace ruvo::desktop::answers {
+
+using common::JsonValue;
+using common::Result;
+// Where a layer logs: one line at a time (service/ hands it the service's log).
+using model::LogSink;
+
+// A language-model call for text the store cannot answer: the answer, or an
+// error of the kind kModel or kModelTimeout. An empty function means that no
+// model is configured.
+using ExplainModel = std::function<Result<model::ModelAnswer>(const model::ModelRequest&)>;
+
+// A request's query string, by parameter name (the last one of a name given
+// twice).
+using QueryParameters = std::map<std::string, std::string, std::less<>>;
+
+// It lives as long as the service.
+struct Context {
+  store::TermStore& store;
+  std::string version;                                        // the program's version, reported by health
+  ExplainModel model;                                         // empty: no model configured
+  JsonValue model_status = JsonValue{{"configured", false}};  // what health says of the model
+};
+
+}  // namespace ruvo::desktop::answers

@@ -1,0 +1,223 @@
+#include "answers/explanations.hpp"
+
+#include "answers/entry_json.hpp"
+#include "answers/lookups.hpp"
+#include "answers/store_errors.hpp"
+#include "common/utf8.hpp"
+#include "store/entry_rules.hpp"
+
+namespace ruvo::desktop::answers {
+
+namespace {
+
+using store::has_line_break;
+using store::kMaxTermChars;
+using store::within_term_length;
+
+common::Error bad_input(std::string message) {
+  return common::failure(common::ErrorKind::kBadInput, std::move(message));
+}
+
+template <std::size_t N>
+bool is_one_of(std::string_view value, const std::string_view (&accepted)[N]) {
+  for (auto candidate : accepted) {
+    if (value == candidate) return true;
+  }
+  return false;
+}
+
+template <std::size_t N>
+std::string accepted_list(const std::string_view (&accepted)[N]) {
+  std::string out;
+  for (auto candidate : accepted) {
+    if (!out.empty()) out += "、";
+    out += candidate;
+  }
+  return out;
+}
+
+// Reads an optional string member into `out`; false when it is present but
+// not a string.
+bool read_string(const JsonValue& body, std::string_view key, std::string& out) {
+  auto it = body.find(std::string(key));
+  if (it == body.end()) return true;
+  if (!it->is_string()) return false;
+  out = it->get<std::string>();
+  return true;
+}
+
+// The text as a message quotes it: cut after kMaxTermChars characters.
+std::string corner_quoted(std::string_view text) {
+  std::string_view head = common::first_scalars(text, kMaxTermChars);
+  std::string out = "「" + std::string(head);
+  if (head.size() < text.size()) out += "…";
+  return out + "」";
+}
+
+// What a miss answers: no entry, and no model that may be asked.
+JsonValue miss(const ExplainRequest& request, bool as_term) {
+  std::string what;
+  if (as_term) {
+    what = "词库里没有" + corner_quoted(request.text) + (request.lang == "en" ? "的英文解释" : "");
+  } else {
+    what = "本地词库只能解释单个词条，这段文字要靠模型解释";
+  }
+  JsonValue reply = JsonValue::object();
+  reply["ok"] = false;
+  reply["kind"] = "miss";
+  if (!request.allow_cloud) {
+    reply["message"] = what + "，而这次不允许调用模型";
+    reply["reason"] = "cloud_not_allowed";
+  } else {
+    reply["message"] = what + "，可还没有配置模型";
+    reply["reason"] = "no_model";
+  }
+  return reply;
+}
+
+}  // namespace
+
+common::Result<ExplainRequest> parse_explain_request(const JsonValue& body) {
+  ExplainRequest request;
+  auto text = body.find(std::string(protocol::kTextKey));
+  if (text == body.end() || !text->is_string()) return bad_input("text 必须是字符串：要解释的文字");
+  request.text = std::string(common::trim_unicode_space(text->get_ref<const std::string&>()));
+  if (request.text.empty()) return bad_input("要解释的文字是空的");
+
+  if (!read_string(body, protocol::kModeKey, request.mode)) return bad_input("mode 必须是字符串");
+  if (!is_one_of(request.mode, kExplainModes)) {
+    return bad_input("不认识的 mode「" + request.mode + "」，可选：" + accepted_list(kExplainModes));
+  }
+  if (!read_string(body, protocol::kLangKey, request.lang)) return bad_input("lang 必须是字符串");
+  if (!is_one_of(request.lang, store::kTermLangs)) {
+    return bad_input("不认识的 lang「" + request.lang + "」，可选：" + accepted_list(store::kTermLangs));
+  }
+  auto allow = body.find(std::string(protocol::kAllowCloudKey));
+  if (allow != body.end()) {
+    if (!allow->is_boolean()) return bad_input("allowCloud 必须是 true 或 false");
+    request.allow_cloud = allow->get<bool>();
+  }
+  if (!read_string(body, protocol::kContextKey, request.context)) return bad_input("context 必须是字符串");
+  return request;
+}
+
+bool reads_as_term(std::string_view text) {
+  static constexpr std::string_view kSentenceMarks[] = {"。", "？", "！", "，", "；", "?"};
+  for (auto mark : kSentenceMarks) {
+    if (text.find(mark) != std::string_view::npos) return false;
+  }
+  return !has_line_break(text) && within_term_length(text);
+}
+
+bool explains_as_term(const ExplainRequest& request) {
+  return request.mode == "term" || (request.mode == "auto" && reads_as_term(request.text));
+}
+
+bool remembers_answer(const ExplainRequest& request) {
+  return explains_as_term(request) && !has_line_break(request.text) && within_term_length(request.text);
+}
+
+namespace {
+
+// The header a passage's explanation is shown under: the model's short
+// subject when it gave one that fits a term, else the passage's beginning.
+std::string passage_title(const ExplainRequest& request, const std::string& subject) {
+  if (!subject.empty() && !has_line_break(subject) && within_term_length(subject)) return subject;
+  std::string_view first_line = request.text;
+  for (std::size_t i = 0; i < first_line.size(); ++i) {
+    if (first_line[i] == '\n' || first_line[i] == '\r') {
+      first_line = first_line.substr(0, i);
+      break;
+    }
+  }
+  std::string_view head = common::first_scalars(first_line, kMaxTermChars);
+  std::string out(common::trim_unicode_space(head));
+  if (head.size() < request.text.size()) out += "…";
+  return out;
+}
+
+// The answer a model's explanation makes.
+JsonValue model_reply(const ExplainRequest& request, const model::ModelAnswer& answer) {
+  JsonValue reply = JsonValue::object();
+  reply["ok"] = true;
+  reply["source"] = "model";
+  reply["term"] = explains_as_term(request) ? request.text : passage_title(request, answer.subject);
+  reply["lang"] = request.lang;
+  for (const auto& field : protocol::FIELD_LABELS) {
+    std::string key(field.key);
+    if (answer.fields.contains(key)) reply[key] = answer.fields[key];
+  }
+  reply["fields"] = answer.fields;
+  reply["tokens"] = answer.tokens;
+  reply["model"] = answer.model;
+  return reply;
+}
+
+// Keeps a model's answer about a term, so the next request for it is a
+// local hit that costs nothing.
+void remember(store::TermStore& store, const ExplainRequest& request, JsonValue& reply) {
+  store::TermDraft draft{request.text, request.lang, std::string(protocol::kTermCategory), JsonValue::object(),
+                         std::string(store::kSourceModel)};
+  if (auto fields = reply.find("fields"); fields != reply.end() && fields->is_object()) {
+    for (const auto& [key, value] : fields->items()) {
+      if (value.is_string() && !common::is_blank(value.get_ref<const std::string&>())) draft.fields[key] = value;
+    }
+  }
+  reply["remembered"] = false;
+  // An entry without a single field would make every later request a hit
+  // that explains nothing.
+  if (draft.fields.empty()) return;
+  auto saved = store.save_if_absent(draft);
+  if (!saved) {
+    reply["warning"] = "没能把这次的解释存进词库：" + saved.error().text();
+  } else if (const auto& entry = *saved) {
+    reply["remembered"] = true;
+    reply["id"] = entry->id;
+  }
+}
+
+}  // namespace
+
+model::ModelRequest model_request(const ExplainRequest& request) {
+  return model::ModelRequest{request.text, request.lang, explains_as_term(request), request.context};
+}
+
+Result<JsonValue> explain(store::TermStore& store, const ExplainModel& ask, const ExplainRequest& request) {
+  // In mode "auto" any single line that could be a stored term is looked
+  // up: a hit costs nothing even for "RAG 是什么？"-like text. Whether the
+  // text reads as a term only decides how a miss is worded.
+  bool auto_candidate = request.mode == "auto" && !has_line_break(request.text) && within_term_length(request.text);
+  if (request.mode == "term" || auto_candidate) {
+    // One in the language asked for first; else one in another language
+    // rather than none (the reply says its own "lang").
+    auto found = store.find_any(request.text, request.lang);
+    if (!found) return store_failure(found.error());
+    if (const auto& entry = *found) {
+      JsonValue reply = JsonValue::object();
+      reply["ok"] = true;
+      reply["source"] = "local";
+      reply["tokens"] = 0;
+      put_entry(reply, *entry);
+      return reply;
+    }
+  }
+  if (request.allow_cloud && ask) {
+    auto answer = ask(model_request(request));
+    if (!answer) return answer.error();
+    JsonValue reply = model_reply(request, *answer);
+    if (remembers_answer(request)) remember(store, request, reply);
+    return reply;
+  }
+  const bool as_term = explains_as_term(request);
+  JsonValue reply = miss(request, as_term);
+  if (as_term) answer_miss(store, reply, request.text);
+  return reply;
+}
+
+Result<JsonValue> explain(Context& ctx, const JsonValue& body) {
+  auto request = parse_explain_request(body);
+  if (!request) return request.error();
+  return explain(ctx.store, ctx.model, *request);
+}
+
+}  // namespace ruvo::desktop::answers

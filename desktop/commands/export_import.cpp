@@ -1,0 +1,112 @@
+// --export and --import on the store of the application-data folder.
+#include "commands/export_import.hpp"
+
+#include "answers/import_export.hpp"
+#include "client/discovery.hpp"
+#include "platform/files.hpp"
+#include "platform/platform.hpp"
+#include "store/glossary.hpp"
+#include "store/store.hpp"
+#include "store/term_file.hpp"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace ruvo::desktop::commands {
+
+namespace {
+
+int fail(const std::string& message) {
+  platform::write_stderr("ruvo-gui.exe：" + message + "\n");
+  return 1;
+}
+
+// The store of the application-data folder, made as the service would make
+// it (with the starter glossary) when there is none yet.
+common::Result<std::unique_ptr<store::TermStore>> open_folder_store() {
+  auto folder = client::data_folder();
+  if (!folder) return common::failure("找不到应用数据目录（APPDATA、XDG_CONFIG_HOME 和 HOME 都没有设置）");
+  if (!platform::create_folders(*folder)) return common::failure("无法创建目录 " + *folder);
+  auto seed = store::parse_glossary(store::embedded_glossary());
+  return store::TermStore::open(platform::join_path(*folder, store::kStoreFileName),
+                                seed ? std::move(seed).value() : std::vector<store::TermDraft>{});
+}
+
+// Writes every piece of the export to `write`; how many entries went.
+common::Result<std::size_t> write_pieces(store::TermStore& store,
+                                         const std::function<common::Result<void>(std::string_view)>& write) {
+  auto cursor = store.open_export();
+  if (!cursor) return cursor.error();
+  answers::ExportPieces pieces(std::move(cursor).value());
+  for (;;) {
+    auto piece = pieces.next();
+    if (!piece) return piece.error();
+    if (piece->empty()) return pieces.entries();
+    if (auto written = write(*piece); !written) return written.error();
+  }
+}
+
+}  // namespace
+
+int run_export(const std::string& target) {
+  auto opened = open_folder_store();
+  if (!opened) return fail("打不开词库：" + opened.error().text());
+  const bool to_stdout = target == "-";
+  const std::string temp = target + ".part";
+  std::optional<platform::AppendFile> file;
+  if (!to_stdout) {
+    // A part left by an export that was cut off must not be appended to.
+    auto removed = platform::remove_file(temp);
+    auto made = platform::AppendFile::open(temp);
+    if (!made) return fail("无法写 " + temp + "：" + made.error().text());
+    if (!removed) return fail("无法写 " + temp + "：" + removed.error().text());
+    file = std::move(made).value();
+  }
+  auto exported = write_pieces(**opened, [&](std::string_view piece) -> common::Result<void> {
+    if (to_stdout ? platform::write_stdout(piece) : file->append(piece)) return {};
+    return common::failure(to_stdout ? std::string("无法写标准输出") : "无法写 " + temp);
+  });
+  if (!exported) {
+    // What is left is no export; one that cannot be removed changes nothing
+    // in what is reported.
+    if (!to_stdout) (void)platform::remove_file(temp);
+    return fail("导出失败：" + exported.error().text());
+  }
+  if (!to_stdout) {
+    file.reset();
+    if (!platform::rename_file(temp, target)) {
+      (void)platform::remove_file(temp);
+      return fail("无法把 " + temp + " 改名为 " + target);
+    }
+    platform::write_stdout("导出 " + std::to_string(*exported) + " 条到 " + target + "\n");
+  }
+  return 0;
+}
+
+int run_import(const std::string& path, const std::string& format_name) {
+  store::TermFileFormat format = store::format_of_path(path);
+  if (!format_name.empty()) {
+    auto named = answers::file_format(format_name);
+    if (!named) return fail(named.error().text());
+    format = *named;
+  }
+  auto text = platform::read_file(path);
+  if (!text) return fail("读不了 " + path);
+  auto opened = open_folder_store();
+  if (!opened) return fail("打不开词库：" + opened.error().text());
+  // Each record goes into the transaction as it is read, so a file of a
+  // million lines is never held twice; a malformed line rolls it all back.
+  auto imported = (*opened)->import_file(*text, format);
+  if (!imported && imported.error().kind == common::ErrorKind::kBadImport) {
+    return fail(path + " " + imported.error().text() + "；什么都没有导入");
+  }
+  if (!imported) return fail("导入失败，什么都没有改：" + imported.error().text());
+  const std::size_t records = imported->added + imported->updated + imported->kept;
+  platform::write_stdout("导入 " + std::to_string(records) + " 条：新增 " + std::to_string(imported->added) +
+                         "，更新 " + std::to_string(imported->updated) + "，保留 " + std::to_string(imported->kept) +
+                         "\n");
+  return 0;
+}
+
+}  // namespace ruvo::desktop::commands

@@ -1,0 +1,255 @@
+// Explaining a text: the request read, whether it reads as a term, an
+// answer from the store, a miss, and a model's answer kept or not.
+#include "answers/explanations.hpp"
+
+#include "store/entry_rules.hpp"
+#include "support/damaged_store.hpp"
+#include "support/service_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace ruvo::desktop::answers {
+namespace {
+
+using model::ModelAnswer;
+using model::ModelRequest;
+using store::kMaxTermChars;
+using store::TermDraft;
+using store::TermStore;
+
+// An answer's body, or an object naming its error, so that a failure shows
+// in the assertion that meets it.
+JsonValue body_of(const Result<JsonValue>& answer) {
+  if (answer) return *answer;
+  return JsonValue{{"error", answer.error().text()}};
+}
+
+// A model that answers with these fields and 7 tokens.
+ExplainModel answering(const JsonValue& fields) {
+  return [fields](const ModelRequest& r) -> Result<ModelAnswer> { return ModelAnswer{r.text, fields, 7, "m"}; };
+}
+
+TEST(ParseExplainRequestTest, ReadsMembersAndAppliesDefaults) {
+  auto full = parse_explain_request(
+      JsonValue::parse(R"({"allowCloud":true,"context":"c","lang":"en","mode":"passage","text":"  Hello\u3000"})"));
+  ASSERT_TRUE(full.ok());
+  const auto& r = full.value();
+  EXPECT_EQ(r.text, "Hello");
+  EXPECT_EQ(r.mode, "passage");
+  EXPECT_EQ(r.lang, "en");
+  EXPECT_TRUE(r.allow_cloud);
+  EXPECT_EQ(r.context, "c");
+
+  auto bare = parse_explain_request(JsonValue::parse(R"({"text":"RAG"})"));
+  ASSERT_TRUE(bare.ok());
+  EXPECT_EQ(bare.value().mode, "auto");
+  EXPECT_EQ(bare.value().lang, "zh");
+  EXPECT_FALSE(bare.value().allow_cloud);
+}
+
+TEST(ParseExplainRequestTest, RefusalsNameTheProblemAndTheAcceptedValues) {
+  struct Case {
+    const char* body;
+    const char* message;
+  };
+  const Case cases[] = {
+      {R"({"text":"x","mode":"word"})", "不认识的 mode「word」，可选：auto、term、passage"},
+      {R"({"text":"x","lang":"fr"})", "不认识的 lang「fr」，可选：zh、en"},
+      {R"({"text":"x","lang":"ZH"})", "不认识的 lang「ZH」，可选：zh、en"},
+      {R"({"text":"x","mode":1})", "mode 必须是字符串"},
+      {R"({"text":"x","allowCloud":"true"})", "allowCloud 必须是 true 或 false"},
+      {R"({"text":"x","context":null})", "context 必须是字符串"},
+      {R"({"text":7})", "text 必须是字符串：要解释的文字"},
+      {R"({})", "text 必须是字符串：要解释的文字"},
+      {R"({"text":" \n\u3000"})", "要解释的文字是空的"},
+  };
+  for (const auto& c : cases) {
+    auto result = parse_explain_request(JsonValue::parse(c.body));
+    ASSERT_FALSE(result.ok()) << c.body;
+    EXPECT_EQ(result.error().text(), c.message) << c.body;
+  }
+}
+
+TEST(ReadsAsTermTest, OneShortLineIsATerm) {
+  const std::string sixty_four(kMaxTermChars, 'a');
+  std::string sixty_four_chinese;
+  for (std::size_t i = 0; i < kMaxTermChars; ++i) sixty_four_chinese += "词";
+  const std::pair<std::string, bool> cases[] = {
+      {"RAG", true},
+      {"Function Calling", true},
+      {sixty_four, true},
+      {sixty_four + "a", false},
+      {sixty_four_chinese, true},  // characters are counted, not bytes
+      {sixty_four_chinese + "词", false},
+      {"line one\nline two", false},
+      {"a\rb", false},
+      {"a\xe2\x80\xa8"
+       "b",
+       false},                  // LINE SEPARATOR
+      {"RAG 是什么？", false},  // a question reads as a sentence
+      {"what is RAG?", false},
+      {"先检索，再生成", false},
+      {"CI/CD", true},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(reads_as_term(text), expected) << text;
+}
+
+class ExplainTest : public test::ServiceTest {
+ protected:
+  void SetUp() override {
+    ServiceTest::SetUp();
+    auto saved = store_->save(TermDraft{"RAG", "zh", "term", {{"definition", "检索增强生成"}, {"plain", "先查再答"}}});
+    ASSERT_TRUE(saved.ok());
+  }
+
+  ExplainRequest request(std::string text, std::string mode, bool allow_cloud, std::string lang = "zh") {
+    ExplainRequest r;
+    r.text = std::move(text);
+    r.mode = std::move(mode);
+    r.lang = std::move(lang);
+    r.allow_cloud = allow_cloud;
+    return r;
+  }
+};
+
+TEST_F(ExplainTest, StoredTermIsAnsweredLocallyForFreeInTermAndAutoMode) {
+  for (const char* mode : {"term", "auto"}) {
+    auto answer = explain(*store_, {}, request("rag", mode, false));
+    EXPECT_TRUE(answer.ok());
+    JsonValue reply = body_of(answer);
+    EXPECT_EQ(reply["ok"], true) << mode;
+    EXPECT_EQ(reply["source"], "local");
+    EXPECT_EQ(reply["term"], "RAG");
+    EXPECT_EQ(reply["definition"], "检索增强生成");
+    EXPECT_EQ(reply["plain"], "先查再答");
+    EXPECT_FALSE(reply.contains("example"));
+    EXPECT_EQ(reply["tokens"], 0);
+  }
+}
+
+TEST_F(ExplainTest, AutoModeFindsAStoredTermEvenWhenItReadsAsASentence) {
+  ASSERT_TRUE(store_->save(TermDraft{"为什么？", "zh", "term", {{"plain", "p"}}}).ok());
+  JsonValue reply = body_of(explain(*store_, {}, request("为什么？", "auto", false)));
+  EXPECT_EQ(reply["ok"], true);
+  EXPECT_EQ(reply["source"], "local");
+  EXPECT_FALSE(reply.contains("kind")) << reply.dump();
+}
+
+TEST_F(ExplainTest, ATermStoredInAnotherLanguageIsAnsweredInItsOwn) {
+  JsonValue reply = body_of(explain(*store_, {}, request("RAG", "auto", false, "en")));
+  EXPECT_EQ(reply["ok"], true);
+  EXPECT_EQ(reply["source"], "local");
+  EXPECT_EQ(reply["lang"], "zh");
+  EXPECT_EQ(reply["term"], "RAG");
+}
+
+TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
+  struct Case {
+    std::string text;
+    std::string mode;
+    bool allow_cloud;
+    std::string lang;
+    std::string reason;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"LLM", "auto", false, "zh", "cloud_not_allowed", "词库里没有「LLM」，而这次不允许调用模型"},
+      {"LLM", "term", true, "zh", "no_model", "词库里没有「LLM」，可还没有配置模型"},
+      {"LLM", "auto", false, "en", "cloud_not_allowed", "词库里没有「LLM」的英文解释，而这次不允许调用模型"},
+      // A passage is never answered from the store, even when it is a stored term.
+      {"RAG", "passage", false, "zh", "cloud_not_allowed",
+       "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型"},
+      {"第一行\n第二行", "auto", true, "zh", "no_model",
+       "本地词库只能解释单个词条，这段文字要靠模型解释，可还没有配置模型"},
+      {"RAG 是什么？", "auto", false, "zh", "cloud_not_allowed",
+       "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型"},
+  };
+  for (const auto& c : cases) {
+    JsonValue reply = body_of(explain(*store_, {}, request(c.text, c.mode, c.allow_cloud, c.lang)));
+    EXPECT_EQ(reply["ok"], false) << c.text;
+    EXPECT_EQ(reply.contains("suggestions"),
+              c.mode != "passage" && c.text.find('\n') == std::string::npos && c.text.find(' ') == std::string::npos)
+        << c.text;
+    EXPECT_EQ(reply["kind"], "miss") << c.text;
+    EXPECT_EQ(reply["reason"], c.reason) << c.text;
+    EXPECT_EQ(reply["message"], c.message) << c.text;
+  }
+}
+
+TEST_F(ExplainTest, ModelIsAskedOnlyWhenAllowedAndTheStoreCannotAnswer) {
+  std::vector<std::string> asked;
+  ExplainModel model = [&asked](const ModelRequest& r) -> Result<ModelAnswer> {
+    asked.push_back(r.text);
+    return ModelAnswer{r.text, JsonValue::object(), 42, "m"};
+  };
+  EXPECT_EQ(body_of(explain(*store_, model, request("RAG", "auto", true)))["source"], "local");
+  EXPECT_EQ(body_of(explain(*store_, model, request("LLM", "auto", false)))["kind"], "miss");
+  JsonValue answered = body_of(explain(*store_, model, request("LLM", "auto", true)));
+  EXPECT_EQ(answered["source"], "model");
+  EXPECT_EQ(answered["tokens"], 42);
+  EXPECT_EQ(asked, std::vector<std::string>{"LLM"});
+}
+
+TEST_F(ExplainTest, ModelAnswersAboutTermsWithFieldsAreRememberedOthersAreNot) {
+  JsonValue fields = {{"definition", "大语言模型"}};
+  ExplainModel model = [&fields](const ModelRequest& r) -> Result<ModelAnswer> {
+    return ModelAnswer{r.text, fields, 7, "m"};
+  };
+  struct Case {
+    std::string text;
+    std::string mode;
+    JsonValue fields;
+    bool remembered;
+    bool has_key;  // the reply says "remembered" only about terms
+  };
+  const Case cases[] = {
+      {"LLM", "auto", {{"definition", "大语言模型"}}, true, true},
+      {"Agent", "term", {{"plain", "p"}, {"example", " "}}, true, true},
+      {"空答案", "auto", JsonValue::object(), false, true},
+      {"只有空白", "term", {{"definition", "  "}}, false, true},
+      {"段落", "passage", {{"definition", "d"}}, false, false},
+      {"这是一句话。", "auto", {{"definition", "d"}}, false, false},
+  };
+  for (const auto& c : cases) {
+    fields = c.fields;
+    JsonValue reply = body_of(explain(*store_, model, request(c.text, c.mode, true)));
+    EXPECT_EQ(reply["ok"], true) << c.text;
+    EXPECT_EQ(reply.contains("remembered"), c.has_key) << c.text;
+    if (c.has_key) {
+      EXPECT_EQ(reply["remembered"], c.remembered) << c.text;
+    }
+    auto stored = store_->find(c.text, "zh");
+    ASSERT_TRUE(stored.ok());
+    const auto& entry = stored.value();
+    EXPECT_EQ(entry.has_value(), c.remembered) << c.text;
+    if (entry) {
+      EXPECT_EQ(entry->source, store::kSourceModel) << c.text;
+      EXPECT_FALSE(entry->fields.contains("example")) << "blank fields are not stored";
+      JsonValue again = body_of(explain(*store_, {}, request(c.text, c.mode, false)));
+      EXPECT_EQ(again["source"], "local") << c.text;
+      EXPECT_EQ(again["tokens"], 0) << c.text;
+    }
+  }
+}
+
+TEST_F(ExplainTest, ADamagedStoreKeepsTheModelsAnswerButDoesNotRememberIt) {
+  const std::string path = dir_.file("damaged.sqlite3");
+  auto page = test::make_damaged_store(path, "RAG");
+  ASSERT_NE(page.number, 0) << page.problem;
+  auto damaged = TermStore::open(path, {});
+  ASSERT_TRUE(damaged.ok()) << damaged.error().text();
+  auto answer = explain(**damaged, answering({{"definition", "d"}}), request("LLM", "auto", true));
+  EXPECT_TRUE(answer.ok());
+  JsonValue reply = body_of(answer);
+  EXPECT_EQ(reply["ok"], true);
+  EXPECT_EQ(reply["fields"], JsonValue({{"definition", "d"}}));  // the answer is kept
+  EXPECT_EQ(reply["remembered"], false);
+  ASSERT_TRUE(reply["warning"].is_string());
+  EXPECT_NE(reply["warning"].get<std::string>().find(std::string(store::kStoreDamagedRefusal)), std::string::npos);
+  auto stored = (*damaged)->find("LLM", "zh");
+  ASSERT_TRUE(stored.ok());
+  EXPECT_FALSE(stored.value().has_value());
+}
+
+}  // namespace
+}  // namespace ruvo::desktop::answers
