@@ -228,6 +228,18 @@ class TermStore {
   // when an entry was already there (it is left untouched).
   Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
 
+  // SQLite's PRAGMA data_version on this connection: it moves when another
+  // connection (another process, an import on a connection of its own)
+  // has written the file since it was last read, never for this
+  // connection's own writes. Memory kept in step with those writes uses it to
+  // know when to read the store again.
+  Result<std::int64_t> data_version();
+
+  // Hands `each` the match key of every name (the term and every alias) of
+  // the entries that count when terms are found in a text, from one
+  // snapshot, in no particular order; a key may come more than once.
+  Result<void> each_name_key(const std::function<void(std::string_view key)>& each);
+
   // True once SQLite has said the file is damaged: PRAGMA quick_check at
   // open, or SQLITE_CORRUPT or SQLITE_NOTADB from any statement since. It
   // stays true for the store's life. Reads still run and answer where
