@@ -9,7 +9,8 @@ namespace ruvo::desktop::answers {
 
 // {"ok": true, "version", "protocol" (protocol::kProtocolVersion), "terms"
 // (the number stored, null when a damaged store cannot count) and "model"
-// (the context's model_status)}; for a damaged store it adds "store"
+// (the status of the model in use: model::model_status with "file", the
+// path of model.json)}; for a damaged store it adds "store"
 // (damaged_store_status) and still says "ok" true, as the service answers.
 // The store's failure when a sound store cannot count.
 Result<JsonValue> health(Context& ctx);

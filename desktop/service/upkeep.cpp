@@ -17,6 +17,7 @@ bool Upkeep::check() {
   if (!keep_lock()) return false;
   keep_discovery_file();
   report_store_damage();
+  if (setup_.also) setup_.also();
   return true;
 }
 
