@@ -438,12 +438,14 @@ async function exchangeView() {
 }
 
 async function statusView() {
-  const root = show('view-status', '状态');
+  // Taken before any answer arrives: if another view replaces this one
+  // meanwhile, the answers fill this page's own (now hidden) elements.
+  const root = show('view-status', '状态').querySelector('section');
   let health;
   try {
     health = await api('GET', '/v1/health');
   } catch (error) {
-    failure(root.querySelector('section'), error);
+    failure(root, error);
     return;
   }
   slot(root, 'terms').textContent = health.terms === null ? '数不出来（词库文件损坏）' : String(health.terms);

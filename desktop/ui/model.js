@@ -1,7 +1,7 @@
 // The 状态 page's model form: the settings shown from GET /v1/model, saved
 // through PUT /v1/model (in use at once), and tried through POST
 // /v1/model/try. Loaded before app.js, whose helpers (api, slot) it calls
-// once the page runs.
+// once the page runs. `root` is the page's own section element.
 'use strict';
 
 // What the model form asks for: the settings as PUT /v1/model and the try
