@@ -44,9 +44,7 @@ NameIndex::~NameIndex() {
 Result<std::shared_ptr<NameTable>> NameIndex::read_names() {
   auto table = std::make_shared<NameTable>();
   auto add = [&table](std::string_view key) { table->add(chars_of(key)); };
-  auto own = store_.open_another();
-  Result<void> read = own ? (*own)->each_name_key(add) : store_.each_name_key(add);
-  if (!read) return read.error();
+  if (auto read = store_.each_name_key(add); !read) return read.error();
   return table;
 }
 
@@ -55,8 +53,10 @@ void NameIndex::build(std::unique_lock<std::mutex>& lock) {
   const std::uint64_t first_unread_note = next_note_;
   lock.unlock();
   const auto started = std::chrono::steady_clock::now();
-  auto version = store_.data_version();
-  auto table = version ? read_names() : Result<std::shared_ptr<NameTable>>(version.error());
+  // Taken before the names are read: a change while they are read moves it
+  // again, and the next look builds once more.
+  const std::uint64_t generation = store_.names_generation();
+  auto table = read_names();
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
   if (log_) {
@@ -67,7 +67,7 @@ void NameIndex::build(std::unique_lock<std::mutex>& lock) {
   if (table) {
     failure_.reset();
     built_ = std::move(table).value();
-    built_version_ = *version;
+    built_generation_ = generation;
     // Notes made before the build began are in what it read.
     std::vector<Note> kept;
     for (auto& note : notes_) {
@@ -79,7 +79,7 @@ void NameIndex::build(std::unique_lock<std::mutex>& lock) {
     noted_ = table_of(names);
   } else {
     failure_ = table.error();
-    if (version) failed_version_ = *version;  // not tried again until the store changes
+    failed_generation_ = generation;  // not tried again until the store changes
   }
   building_ = false;
   built_cv_.notify_all();
@@ -104,22 +104,13 @@ Result<NameIndex::Tables> NameIndex::tables() {
     return Tables{built_, noted_};
   }
   Tables tables{built_, noted_};
-  if (!building_) {
-    lock.unlock();
-    auto version = store_.data_version();
-    lock.lock();
-    if (version && !building_ && stale(*version)) start_background_build();
-  }
+  if (!building_ && stale(store_.names_generation())) start_background_build();
   return tables;
 }
 
 void NameIndex::refresh() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!built_ || building_) return;
-  lock.unlock();
-  auto version = store_.data_version();
-  lock.lock();
-  if (version && built_ && !building_ && stale(*version)) start_background_build();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (built_ && !building_ && stale(store_.names_generation())) start_background_build();
 }
 
 void NameIndex::note_saved(const TermEntry& entry) {

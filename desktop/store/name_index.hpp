@@ -1,7 +1,8 @@
 // The stored names in memory (name_table.hpp), for finding the terms of a
 // text: built from the store's key columns on first use, built again in the
-// background when another connection has written the store, and kept in step
-// with the service's own saves, which are added as they happen.
+// background when the store's names_generation() moves (another program
+// wrote, or an import of ours), and kept in step with the service's own
+// saves, which are added as they happen.
 #pragma once
 
 #include "common/result.hpp"
@@ -25,9 +26,8 @@ class NameIndex {
  public:
   using Log = std::function<void(std::string_view line)>;
 
-  // `store` outlives the index. Builds read a connection of their own
-  // (TermStore::open_another), so the store stays free meanwhile; a store
-  // that gives none (a damaged one) is read on its own connection.
+  // `store` outlives the index. Builds read the names on one of the
+  // store's readers, so no request waits for them but the first.
   explicit NameIndex(TermStore& store, Log log = {});
   ~NameIndex();  // waits for a build under way
   NameIndex(const NameIndex&) = delete;
@@ -42,13 +42,13 @@ class NameIndex {
 
   // The tables. The first call builds them, and every caller meanwhile
   // waits for that build; later calls answer at once, starting a build in
-  // the background when another connection has written the store since the
+  // the background when the store's names_generation() has moved since the
   // last one. A failed first build is the error.
   Result<Tables> tables();
 
   // The same check without a caller waiting: nothing before the first
-  // build. For the service's upkeep, so a change made elsewhere is in
-  // memory before the next request asks.
+  // build. For the service's upkeep, after TermStore::refresh, so a change
+  // made elsewhere is in memory before the next request asks.
   void refresh();
 
   // Adds the names of an entry this service has just saved.
@@ -72,7 +72,9 @@ class NameIndex {
   // Runs a build with mutex_ released; takes it again to put the result in.
   void build(std::unique_lock<std::mutex>& lock);
   void start_background_build();
-  bool stale(std::int64_t version) const { return version != built_version_ && version != failed_version_; }
+  bool stale(std::uint64_t generation) const {
+    return generation != built_generation_ && generation != failed_generation_;
+  }
 
   TermStore& store_;
   Log log_;
@@ -82,8 +84,10 @@ class NameIndex {
   std::shared_ptr<const NameTable> noted_;
   std::vector<Note> notes_;
   std::uint64_t next_note_ = 0;
-  std::int64_t built_version_ = -1;
-  std::int64_t failed_version_ = -1;
+  // The store's names_generation() each build read at, or kNone.
+  static constexpr std::uint64_t kNone = ~std::uint64_t{0};
+  std::uint64_t built_generation_ = kNone;
+  std::uint64_t failed_generation_ = kNone;
   std::optional<common::Error> failure_;  // of the last build, when it failed
   bool building_ = false;
   std::thread background_;

@@ -1,5 +1,6 @@
 // The names of the stored entries as the in-memory name index reads them,
 // and the moment it must read them again.
+#include "store/connection_pool.hpp"
 #include "store/sql.hpp"
 #include "store/store.hpp"
 
@@ -26,23 +27,16 @@ const std::string& name_keys_sql() {
 
 }  // namespace
 
-Result<std::int64_t> TermStore::data_version() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return noted([&]() -> Result<std::int64_t> {
-    Statement version(kept_statement("PRAGMA data_version"));
-    if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(db_, "PRAGMA data_version");
-    return version.integer(0);
-  }());
-}
-
 Result<void> TermStore::each_name_key(const std::function<void(std::string_view key)>& each) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  sqlite3* db = (*reader)->db();
   return noted([&]() -> Result<void> {
     // One statement is one read transaction: the names of one snapshot.
     sqlite3_stmt* names = nullptr;
-    if (sqlite3_prepare_v2(db_, name_keys_sql().c_str(), -1, &names, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, name_keys_sql().c_str(), -1, &names, nullptr) != SQLITE_OK) {
       sqlite3_finalize(names);
-      return sqlite_error(db_, "prepare names");
+      return sqlite_error(db, "prepare names");
     }
     int rc;
     while ((rc = sqlite3_step(names)) == SQLITE_ROW) {
@@ -50,7 +44,7 @@ Result<void> TermStore::each_name_key(const std::function<void(std::string_view 
       each(std::string_view(key ? key : "", static_cast<std::size_t>(sqlite3_column_bytes(names, 0))));
     }
     if (rc != SQLITE_DONE) {
-      Error error = sqlite_error(db_, "names");
+      Error error = sqlite_error(db, "names");
       sqlite3_finalize(names);
       return error;
     }

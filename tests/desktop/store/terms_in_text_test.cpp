@@ -5,6 +5,7 @@
 #include "store/match_key.hpp"
 #include "store/name_index.hpp"
 #include "store/name_table.hpp"
+#include "store/term_file.hpp"
 #include "store/text_folding.hpp"
 #include "support/temp_dir.hpp"
 
@@ -210,15 +211,29 @@ TEST_F(TermsInTextTest, SavesDeletionsAndAnotherConnectionsWritesAreFollowed) {
   ASSERT_TRUE(rag.ok() && rag.value().has_value());
   ASSERT_TRUE(store_->remove(std::stoll(rag.value()->id)).ok());
   EXPECT_EQ(found("RAG 和 LLM"), std::vector<std::string>{"LLM@6-9=LLM"});
-  // Written by another connection (an import, another process): read again
-  // in the background once the store says so.
-  auto other = store_->open_another();
+  // Written by another program: read again in the background once the
+  // store's refresh has seen it.
+  auto other = TermStore::open(dir_.file("terms.sqlite3"), {});
   ASSERT_TRUE(other.ok()) << other.error().text();
   ASSERT_TRUE((*other)->save(TermDraft{"Agent", "zh", "term", {{"definition", "智能体"}}}).ok());
   names_->refresh();
   names_->wait_for_builds();
+  EXPECT_EQ(found("LLM Agent"), std::vector<std::string>{"LLM@0-3=LLM"}) << "not before the store looked";
+  ASSERT_TRUE(store_->refresh().ok());
+  names_->refresh();
+  names_->wait_for_builds();
   EXPECT_EQ(found("LLM Agent"), (std::vector<std::string>{"LLM@0-3=LLM", "Agent@4-9=Agent"}));
   EXPECT_EQ(names_->built_names(), 2u);  // llm, agent: the deleted name went with the rebuild
+
+  // An import of ours: read again at the next look, without a refresh.
+  auto imported =
+      store_->import_file(R"({"term":"Prompt","lang":"zh","fields":{"definition":"提示词"},"aliases":["提示语"]})"
+                          "\n",
+                          TermFileFormat::kJsonLines);
+  ASSERT_TRUE(imported.ok()) << imported.error().text();
+  names_->refresh();
+  names_->wait_for_builds();
+  EXPECT_EQ(found("写好提示语"), std::vector<std::string>{"Prompt@2-5=提示语"});
 }
 
 }  // namespace
