@@ -214,7 +214,7 @@ constexpr Route kTable[] = {
      "接口 /v1/model 只接受 GET 和 PUT 请求",
      Body::kNone,
      kMaxBodyBytes,
-     Pool::kEvent,
+     Pool::kWorkers,  // a PUT writes model.json and waits for the disk
      false,
      Access::kToken,
      model_settings},
