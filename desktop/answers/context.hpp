@@ -4,10 +4,12 @@
 // on success), never an HTTP reply.
 #pragma once
 
+#include "answers/model_in_use.hpp"
 #include "common/json.hpp"
 #include "common/result.hpp"
 #include "model/model_answer.hpp"
 #include "model/model_config.hpp"
+#include "store/name_index.hpp"
 #include "store/store.hpp"
 
 #include <functional>
@@ -21,21 +23,16 @@ using common::Result;
 // Where a layer logs: one line at a time (service/ hands it the service's log).
 using model::LogSink;
 
-// A language-model call for text the store cannot answer: the answer, or an
-// error of the kind kModel or kModelTimeout. An empty function means that no
-// model is configured.
-using ExplainModel = std::function<Result<model::ModelAnswer>(const model::ModelRequest&)>;
-
 // A request's query string, by parameter name (the last one of a name given
 // twice).
 using QueryParameters = std::map<std::string, std::string, std::less<>>;
 
-// It lives as long as the service.
+// It lives as long as the service, and so do the parts it names.
 struct Context {
   store::TermStore& store;
-  std::string version;                                        // the program's version, reported by health
-  ExplainModel model;                                         // empty: no model configured
-  JsonValue model_status = JsonValue{{"configured", false}};  // what health says of the model
+  std::string version;      // the program's version, reported by health
+  Models& models;           // the model in use, and where its configuration is
+  store::NameIndex& names;  // the stored names in memory, over `store`
 };
 
 }  // namespace ruvo::desktop::answers

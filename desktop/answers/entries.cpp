@@ -79,6 +79,8 @@ Result<JsonValue> save(Context& ctx, const JsonValue& body) {
   if (!draft) return draft.error();
   auto saved = ctx.store.save(*draft);
   if (!saved) return ctx.store.damaged() ? damaged_store_refusal() : store_failure(saved.error());
+  // Found in texts from now on, without the names being read again.
+  ctx.names.note_saved(*saved);
   JsonValue reply = JsonValue::object();
   reply["ok"] = true;
   put_entry(reply, *saved);

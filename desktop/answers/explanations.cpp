@@ -2,9 +2,11 @@
 
 #include "answers/entry_json.hpp"
 #include "answers/lookups.hpp"
+#include "answers/passages.hpp"
 #include "answers/store_errors.hpp"
 #include "common/utf8.hpp"
 #include "store/entry_rules.hpp"
+#include "store/terms_in_text.hpp"
 
 namespace ruvo::desktop::answers {
 
@@ -54,13 +56,14 @@ std::string corner_quoted(std::string_view text) {
   return out + "」";
 }
 
-// What a miss answers: no entry, and no model that may be asked.
-JsonValue miss(const ExplainRequest& request, bool as_term) {
+// What a miss answers: no entry, and no model that may be asked. Without a
+// model, it says where one is set up.
+JsonValue miss(const ExplainRequest& request, bool as_term, const std::string& model_file) {
   std::string what;
   if (as_term) {
     what = "词库里没有" + corner_quoted(request.text) + (request.lang == "en" ? "的英文解释" : "");
   } else {
-    what = "本地词库只能解释单个词条，这段文字要靠模型解释";
+    what = "这段文字里没有词库收录的词条，要靠模型解释";
   }
   JsonValue reply = JsonValue::object();
   reply["ok"] = false;
@@ -69,7 +72,9 @@ JsonValue miss(const ExplainRequest& request, bool as_term) {
     reply["message"] = what + "，而这次不允许调用模型";
     reply["reason"] = "cloud_not_allowed";
   } else {
-    reply["message"] = what + "，可还没有配置模型";
+    reply["message"] = what + "，可还没有配置模型（" +
+                       (model_file.empty() ? std::string() : "在 " + model_file + " 里配置，或") +
+                       "运行 ruvo-gui.exe 在状态页设置）";
     reply["reason"] = "no_model";
   }
   return reply;
@@ -153,10 +158,23 @@ JsonValue model_reply(const ExplainRequest& request, const model::ModelAnswer& a
   return reply;
 }
 
+// A stored entry as the answer: free, from the store. One that a model
+// wrote from an entry in another language says which ("basedOn").
+JsonValue local_reply(const store::TermEntry& entry) {
+  JsonValue reply = JsonValue::object();
+  reply["ok"] = true;
+  reply["source"] = "local";
+  reply["tokens"] = 0;
+  put_entry(reply, entry);
+  if (auto based_on = based_on_of(entry)) reply[std::string(kBasedOnField)] = *based_on;
+  return reply;
+}
+
 // Keeps a model's answer about a term, so the next request for it is a
-// local hit that costs nothing.
-void remember(store::TermStore& store, const ExplainRequest& request, JsonValue& reply) {
-  store::TermDraft draft{request.text, request.lang, std::string(protocol::kTermCategory), JsonValue::object(),
+// local hit that costs nothing. `extra` fields are stored with the answer's.
+void remember(Context& ctx, const std::string& term, const std::string& lang, JsonValue& reply,
+              const JsonValue& extra = JsonValue::object()) {
+  store::TermDraft draft{term, lang, std::string(protocol::kTermCategory), JsonValue::object(),
                          std::string(store::kSourceModel)};
   if (auto fields = reply.find("fields"); fields != reply.end() && fields->is_object()) {
     for (const auto& [key, value] : fields->items()) {
@@ -167,13 +185,41 @@ void remember(store::TermStore& store, const ExplainRequest& request, JsonValue&
   // An entry without a single field would make every later request a hit
   // that explains nothing.
   if (draft.fields.empty()) return;
-  auto saved = store.save_if_absent(draft);
+  for (const auto& [key, value] : extra.items()) draft.fields[key] = value;
+  auto saved = ctx.store.save_if_absent(draft);
   if (!saved) {
     reply["warning"] = "没能把这次的解释存进词库：" + saved.error().text();
   } else if (const auto& entry = *saved) {
+    ctx.names.note_saved(*entry);
     reply["remembered"] = true;
     reply["id"] = entry->id;
   }
+}
+
+// A term whose best entry is written in another language, with a model
+// that may be asked: the model explains it in the language asked, keeping
+// to that entry, and the answer is remembered with what it was based on.
+// When the model fails, the entry answers as it is, with a "warning".
+JsonValue across_languages(Context& ctx, const ExplainModel& ask, const ExplainRequest& request,
+                           const store::TermEntry& entry) {
+  model::ModelRequest asked = model_request(request);
+  asked.as_term = true;
+  asked.entries = {grounding_entry(entry)};
+  auto answer = ask(asked);
+  if (!answer) {
+    JsonValue reply = local_reply(entry);
+    reply["warning"] = "模型没能换成所要的语言解释（" + answer.error().text() + "），先给出词库里" +
+                       (entry.lang == "en" ? "英文" : "中文") + "的词条";
+    return reply;
+  }
+  JsonValue reply = model_reply(request, *answer);
+  const JsonValue based_on = based_on_json(entry);
+  reply[std::string(kBasedOnField)] = based_on;
+  // Under the entry's own spelling when that is what was asked; under the
+  // text asked when it named the entry otherwise (an alias).
+  const std::string& term = store::term_key(entry.term) == store::term_key(request.text) ? entry.term : request.text;
+  remember(ctx, term, request.lang, reply, JsonValue{{std::string(kBasedOnField), common::to_compact(based_on)}});
+  return reply;
 }
 
 }  // namespace
@@ -182,42 +228,71 @@ model::ModelRequest model_request(const ExplainRequest& request) {
   return model::ModelRequest{request.text, request.lang, explains_as_term(request), request.context};
 }
 
-Result<JsonValue> explain(store::TermStore& store, const ExplainModel& ask, const ExplainRequest& request) {
+Result<JsonValue> explain(Context& ctx, const ExplainModel& ask, const ExplainRequest& request) {
+  const bool may_ask = request.allow_cloud && static_cast<bool>(ask);
   // In mode "auto" any single line that could be a stored term is looked
   // up: a hit costs nothing even for "RAG 是什么？"-like text. Whether the
   // text reads as a term only decides how a miss is worded.
   bool auto_candidate = request.mode == "auto" && !has_line_break(request.text) && within_term_length(request.text);
   if (request.mode == "term" || auto_candidate) {
-    // One in the language asked for first; else one in another language
-    // rather than none (the reply says its own "lang").
-    auto found = store.find_any(request.text, request.lang);
+    // One in the language asked for first; else one in another language:
+    // told in the language asked by a model that may be asked, else given
+    // as it is (the reply says its own "lang").
+    auto found = ctx.store.find_any(request.text, request.lang);
     if (!found) return store_failure(found.error());
     if (const auto& entry = *found) {
-      JsonValue reply = JsonValue::object();
-      reply["ok"] = true;
-      reply["source"] = "local";
-      reply["tokens"] = 0;
-      put_entry(reply, *entry);
-      return reply;
+      if (entry->lang != request.lang && may_ask) return across_languages(ctx, ask, request, *entry);
+      return local_reply(*entry);
     }
   }
-  if (request.allow_cloud && ask) {
-    auto answer = ask(model_request(request));
+  const bool as_term = explains_as_term(request);
+  // Anything but a term asked for as one is read for the stored terms in it.
+  std::vector<store::TermInText> terms;
+  if (request.mode != "term") {
+    auto read = store::terms_in_text(ctx.store, ctx.names, request.text, request.lang);
+    if (!read) return store_failure(read.error());
+    terms = std::move(read).value();
+  }
+  if (may_ask) {
+    model::ModelRequest asked = model_request(request);
+    asked.entries = grounding(terms);
+    auto answer = ask(asked);
     if (!answer) return answer.error();
     JsonValue reply = model_reply(request, *answer);
-    if (remembers_answer(request)) remember(store, request, reply);
+    if (!terms.empty()) reply["terms"] = terms_json(terms);
+    if (remembers_answer(request)) remember(ctx, request.text, request.lang, reply);
     return reply;
   }
-  const bool as_term = explains_as_term(request);
-  JsonValue reply = miss(request, as_term);
-  if (as_term) answer_miss(store, reply, request.text);
+  if (!terms.empty()) {
+    // The text itself was not found: it still counts among the misses when
+    // it could be a term.
+    if (as_term) {
+      [[maybe_unused]] const auto counted = ctx.store.record_miss(request.text);
+    }
+    return answer_from_terms(terms, passage_title(request, ""), request.lang);
+  }
+  JsonValue reply = miss(request, as_term, ctx.models.file());
+  if (as_term) answer_miss(ctx.store, reply, request.text);
   return reply;
 }
 
 Result<JsonValue> explain(Context& ctx, const JsonValue& body) {
   auto request = parse_explain_request(body);
   if (!request) return request.error();
-  return explain(ctx.store, ctx.model, *request);
+  auto in_use = ctx.models.current();
+  return explain(ctx, in_use->ask, *request);
+}
+
+std::optional<JsonValue> based_on_of(const store::TermEntry& entry) {
+  auto it = entry.fields.find(std::string(kBasedOnField));
+  if (it == entry.fields.end() || !it->is_string()) return std::nullopt;
+  auto parsed = common::parse_json(it->get_ref<const std::string&>());
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  return std::move(parsed).value();
+}
+
+JsonValue based_on_json(const store::TermEntry& entry) {
+  return JsonValue{{"id", entry.id}, {"term", entry.term}, {"lang", entry.lang}, {"dictionary", nullptr}};
 }
 
 }  // namespace ruvo::desktop::answers

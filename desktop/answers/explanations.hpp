@@ -5,6 +5,7 @@
 #include "answers/context.hpp"
 #include "protocol/fields.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,30 +46,59 @@ bool remembers_answer(const ExplainRequest& request);
 // and whether it is explained as a term.
 model::ModelRequest model_request(const ExplainRequest& request);
 
-// Answers the request. Text in mode "term", or a single line within the
-// term length in mode "auto", is looked up in the requested language; a hit
-// is answered from the store: "ok" true, "source" "local", the entry,
-// "tokens" 0. Anything else goes to the model when "allowCloud" is true and
-// a model is configured: "ok" true, "source" "model", "term" (the requested
-// text for a term; for a passage the model's short subject, else the
-// passage's first characters), "lang", those of "definition", "plain" and
-// "example" the model gave, "fields" with them, "tokens" and "model"; a
-// model's failure is its error (the kind kModel or kModelTimeout). Failing
-// both, the answer is "ok" false, "kind" "miss", a "reason"
-// ("cloud_not_allowed" or "no_model") and a Chinese "message" saying which,
-// worded for a term when the text reads as one and for a passage otherwise;
-// a term's miss adds answer_miss's part. Mode "passage" never answers from
-// the store. A model's answer to a request that remembers_answer is stored
-// under the requested text and language with the source "model" (its
-// "fields" that hold text; an answer with none is not stored), unless an
-// entry appeared meanwhile (what a person saved is never replaced); the
-// answer then also says "remembered" (true or false) and, when stored, the
-// entry's "id". A store failure at that point, a damaged store's refusal
-// included, keeps the answer and adds a "warning".
-Result<JsonValue> explain(store::TermStore& store, const ExplainModel& ask, const ExplainRequest& request);
+// The field of a model's remembered answer that says which entry, written in
+// another language, it was based on: {"id","term","lang","dictionary"} as
+// compact JSON text.
+inline constexpr std::string_view kBasedOnField = "basedOn";
+
+// What an entry was based on (its kBasedOnField read), or nothing.
+std::optional<JsonValue> based_on_of(const store::TermEntry& entry);
+// {"id","term","lang","dictionary"} of an entry (dictionary null while the
+// entry is not a dictionary's).
+JsonValue based_on_json(const store::TermEntry& entry);
+
+// Answers the request.
+//
+// Text in mode "term", or a single line within the term length in mode
+// "auto", is looked up (store::find_any, the language asked first). A hit in
+// that language is answered from the store: "ok" true, "source" "local", the
+// entry (put_entry), "tokens" 0, and "basedOn" for a model's answer that was
+// based on an entry in another language. A hit only in another language is
+// answered so too when no model may be asked; when one may, the model
+// explains the term in the language asked given that entry
+// (ModelRequest::entries), and the answer says "basedOn" and is remembered
+// with it, so the next request is a local hit (if the model fails, the entry
+// answers as it is, with a "warning").
+//
+// Anything else but mode "term" is read for the stored terms in it
+// (store::terms_in_text). When "allowCloud" is true and a model is
+// configured, the model is asked, given those entries to keep to
+// (grounding): "ok" true, "source" "model", "term" (the requested text for a
+// term; for a passage the model's short subject, else the passage's first
+// characters), "lang", those of "definition", "plain" and "example" the model
+// gave, "fields" with them, "tokens", "model", and "terms" when there are
+// any; a model's failure is its error (the kind kModel or kModelTimeout).
+// Otherwise, with stored terms in the text, the answer is made from them
+// (answer_from_terms: "source" "local", "tokens" 0, a line per term);
+// without any, it is "ok" false, "kind" "miss", a "reason"
+// ("cloud_not_allowed" or "no_model") and a Chinese "message" saying which
+// (with no model, where model.json is, or the interface's 状态 page), worded
+// for a term when the text reads as one and for a passage otherwise; a
+// term's miss adds answer_miss's part, and a text that reads as a term is
+// counted among the misses whenever it was not found itself.
+//
+// A model's answer to a request that remembers_answer is stored under the
+// requested text and language with the source "model" (its "fields" that
+// hold text; an answer with none is not stored), unless an entry appeared
+// meanwhile (what a person saved is never replaced); the answer then also
+// says "remembered" (true or false) and, when stored, the entry's "id". A
+// store failure at that point, a damaged store's refusal included, keeps the
+// answer and adds a "warning".
+Result<JsonValue> explain(Context& ctx, const ExplainModel& ask, const ExplainRequest& request);
 
 // POST /v1/explain: the body read by parse_explain_request (its error is of
-// the kind kBadInput), then explained with the context's store and model.
+// the kind kBadInput), then explained with the context's store and the
+// model in use.
 Result<JsonValue> explain(Context& ctx, const JsonValue& body);
 
 }  // namespace ruvo::desktop::answers

@@ -1,22 +1,21 @@
 #include "answers/model_setup.hpp"
 
 #include "model/model.hpp"
-#include "model/model_http.hpp"
 
 #include <utility>
 
 namespace ruvo::desktop::answers {
 
-ModelChoice set_up_model(const std::string& folder, const model::LogSink& log) {
-  model::ModelSetup setup = model::load_model_setup(folder, log);
-  ModelChoice choice;
-  choice.status = model::model_status(setup);
-  if (!setup.config) return choice;
-  if (auto ready = model::init_model_http(); !ready) {
-    log("cannot set up the HTTP client library: " + ready.error().text() + "; model calls will fail");
+ModelInUse model_in_use(model::ModelSetup setup, const std::string& file, const model::LogSink& log) {
+  ModelInUse in_use;
+  in_use.status = model::model_status(setup);
+  if (!file.empty()) in_use.status["file"] = file;
+  if (setup.config) {
+    in_use.config = setup.config;
+    in_use.ask = chat_model(*setup.config, log);
   }
-  choice.model = chat_model(*setup.config, log);
-  return choice;
+  in_use.setup = std::move(setup);
+  return in_use;
 }
 
 ExplainModel chat_model(model::ModelConfig config, model::LogSink log) {

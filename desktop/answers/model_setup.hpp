@@ -1,26 +1,18 @@
-// The model the service explains with: model.json and the environment read
-// at start, the HTTP client set up, and the calls that ask it.
+// The model the service explains with: a configuration as read
+// (model::load_model_setup) turned into the calls that ask it.
 #pragma once
 
-#include "answers/context.hpp"
+#include "answers/model_in_use.hpp"
 #include "model/model_config.hpp"
 
 #include <string>
 
 namespace ruvo::desktop::answers {
 
-// What start-up made of the model's configuration.
-struct ModelChoice {
-  ExplainModel model;                                   // empty: none configured
-  JsonValue status = JsonValue{{"configured", false}};  // what health says of it (model::model_status)
-};
-
-// Reads model.json in `folder` and the environment (model::load_model_setup),
-// logging what it found, never the key. With a model configured it sets up
-// the HTTP client library for the process, before any thread asks a model (a
-// failure is logged, and the calls then fail saying so), and gives the
-// chat_model that asks it.
-ModelChoice set_up_model(const std::string& folder, const model::LogSink& log);
+// What a configuration puts in use: with a model configured, the chat_model
+// that asks it; the status health shows (model::model_status) with "file",
+// the path of model.json.
+ModelInUse model_in_use(model::ModelSetup setup, const std::string& file, const model::LogSink& log);
 
 // The ExplainModel that asks the configured endpoint (model::ask), each call
 // logged by outcome, time taken and tokens.

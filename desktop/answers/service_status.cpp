@@ -16,7 +16,7 @@ Result<JsonValue> health(Context& ctx) {
   reply["version"] = ctx.version;
   reply["protocol"] = protocol::kProtocolVersion;
   reply["terms"] = count >= 0 ? JsonValue(count) : JsonValue(nullptr);
-  reply["model"] = ctx.model_status;
+  reply["model"] = ctx.models.current()->status;
   if (ctx.store.damaged()) reply["store"] = damaged_store_status(ctx.store.damage_detail());
   return reply;
 }

@@ -33,10 +33,11 @@ const std::string_view kGuiHelpText =
     "3 已有实例在运行（日志里记一行，带锁文件路径）。\n"
     "\n"
     "模型（词库里没有、且调用方允许时才会调用）：OpenAI 兼容的 chat completions 接口。\n"
-    "启动时读取同一目录下的 model.json（仅本人可读），例如\n"
+    "读取同一目录下的 model.json（仅本人可读；改动后一两秒内生效，不用重启），例如\n"
     "  {\"baseUrl\": \"http://127.0.0.1:11434/v1\", \"model\": \"qwen2.5:7b\", \"apiKey\": \"…\"}\n"
     "环境变量 RUVO_MODEL_BASE_URL、RUVO_MODEL、RUVO_MODEL_API_KEY 逐项覆盖它；\n"
     "RUVO_MODEL_TIMEOUT_S 可把整次回答的时限（默认 80 秒）调短，供测试和调优。\n"
+    "也可以在界面的状态页填写并“试一试”（PUT /v1/model 写入 model.json）。\n"
     "模型对单个词条的解释会存进词库，下次直接本地命中。\n";
 
 std::string gui_version_line() { return "ruvo-gui " + std::string(protocol::kVersion) + "\n"; }

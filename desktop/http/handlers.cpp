@@ -4,7 +4,9 @@
 #include "answers/explanations.hpp"
 #include "answers/import_export.hpp"
 #include "answers/lookups.hpp"
+#include "answers/model_settings.hpp"
 #include "answers/service_status.hpp"
+#include "common/utf8.hpp"
 #include "http/browser.hpp"
 #include "http/token.hpp"
 #include "protocol/routes.hpp"
@@ -64,6 +66,34 @@ Reply import(const Call& call) {
     return reply_for(answers::import_terms_file(call.ctx.answers, call.query, std::string(call.body_file)));
   }
   return reply_for(answers::import_terms(call.ctx.answers, call.query, call.body));
+}
+
+// A body that is a JSON object, or none at all (an empty object), for the
+// routes whose methods differ in whether they carry one.
+Result<JsonValue> object_body(std::string_view body) {
+  if (common::is_blank(body)) return JsonValue::object();
+  if (body.find('\0') != std::string_view::npos) {
+    return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：含有 NUL 字节");
+  }
+  auto parsed = common::parse_json(body);
+  if (!parsed) return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：" + parsed.error().text());
+  if (!parsed->is_object()) return common::failure(common::ErrorKind::kBadInput, "请求体必须是 JSON 对象");
+  return parsed;
+}
+
+// GET or PUT /v1/model.
+Reply model_settings(const Call& call) {
+  if (call.method == "GET") return reply_for(answers::model_settings(call.ctx.answers));
+  auto body = object_body(call.body);
+  if (!body) return error_reply(body.error());
+  return reply_for(answers::change_model_settings(call.ctx.answers, *body));
+}
+
+// POST /v1/model/try.
+Reply try_model(const Call& call) {
+  auto body = object_body(call.body);
+  if (!body) return error_reply(body.error());
+  return reply_for(answers::try_model(call.ctx.answers, *body));
 }
 
 constexpr std::string_view kTermsPath = "/v1/terms";
@@ -178,6 +208,26 @@ constexpr Route kTable[] = {
      false,
      Access::kToken,
      export_all},
+    {"/v1/model",
+     Match::kExact,
+     {"GET", "PUT"},
+     "接口 /v1/model 只接受 GET 和 PUT 请求",
+     Body::kNone,
+     kMaxBodyBytes,
+     Pool::kWorkers,  // a PUT writes model.json and waits for the disk
+     false,
+     Access::kToken,
+     model_settings},
+    {"/v1/model/try",
+     Match::kExact,
+     {"POST"},
+     "接口 /v1/model/try 只接受 POST 请求",
+     Body::kNone,
+     kMaxBodyBytes,
+     Pool::kWorkers,
+     false,
+     Access::kToken,
+     try_model},
     // The browser's, answered from the head.
     {kSignInLinkRoute.path,
      Match::kExact,

@@ -46,12 +46,23 @@ std::string system_prompt(const ModelRequest& request) {
         "\"example\": one concrete example that makes it easier to understand. ";
   }
   out += "Write every value in " + std::string(language_name(request.lang)) + ".";
+  if (!request.entries.empty()) {
+    out +=
+        " The reader keeps a dictionary of their own, and its entries for terms in the text follow the text. "
+        "Take each entry as the meaning of its term: keep to it, never contradict it, and add nothing it would "
+        "not support. An entry written in another language is still the meaning: explain it in " +
+        std::string(language_name(request.lang)) + ".";
+  }
   return out;
 }
 
 std::string user_prompt(const ModelRequest& request) {
   std::string out = request.as_term ? "Term: " + request.text : "Passage:\n" + request.text;
   if (!common::is_blank(request.context)) out += "\n\nContext:\n" + request.context;
+  if (!request.entries.empty()) {
+    out += "\n\nDictionary entries:";
+    for (const auto& entry : request.entries) out += "\n- " + entry.term + " (" + entry.lang + "): " + entry.text;
+  }
   return out;
 }
 

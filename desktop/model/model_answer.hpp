@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ruvo::desktop::model {
 
@@ -17,12 +18,22 @@ using common::JsonValue;
 
 inline constexpr double kModelTemperature = 0.2;
 
+// An entry of the reader's own dictionary that the answer is to keep to.
+struct GroundingEntry {
+  std::string term;  // as stored
+  std::string lang;  // the language it is written in
+  std::string text;  // what it says (its definition, its plain explanation), already cut to size
+};
+
 // What the model is asked to explain.
 struct ModelRequest {
   std::string text;         // trimmed, not blank
   std::string lang = "zh";  // the language of the answer: "zh" or "en"
   bool as_term = true;      // a term, else a sentence or a passage
   std::string context;      // what the text was found in; may be empty
+  // Stored entries of the terms in the text (or of the term itself, written
+  // in another language): the answer uses them as those terms' meaning.
+  std::vector<GroundingEntry> entries;
 };
 
 // What a model explained.
@@ -36,10 +47,11 @@ struct ModelAnswer {
 // The chat-completions request body: "model", "messages" (a system message
 // asking for one JSON object with "term", "definition", "plain" and
 // "example" in the requested language, written for a reader who meets the
-// term for the first time, or explaining a passage in plain words; then a
-// user message with the text and any context), "temperature", "stream"
-// false, and "response_format" {"type":"json_object"} when the
-// configuration's json_mode is on.
+// term for the first time, or explaining a passage in plain words; with
+// entries, telling it to keep to them and never contradict them; then a
+// user message with the text, any context and the entries, one a line),
+// "temperature", "stream" false, and "response_format"
+// {"type":"json_object"} when the configuration's json_mode is on.
 JsonValue chat_request(const ModelConfig& config, const ModelRequest& request);
 
 // The parts of a chat-completions reply that matter here.

@@ -1,7 +1,7 @@
 #include "service/service.hpp"
 
 #include "answers/context.hpp"
-#include "answers/model_setup.hpp"
+#include "answers/model_in_use.hpp"
 #include "http/handlers.hpp"
 #include "http/http_server.hpp"
 #include "http/token.hpp"
@@ -15,6 +15,7 @@
 #include "service/log.hpp"
 #include "service/upkeep.hpp"
 #include "store/glossary.hpp"
+#include "store/name_index.hpp"
 #include "store/store.hpp"
 
 #include <limits>
@@ -38,14 +39,15 @@ std::vector<store::TermDraft> starter_glossary(Log& log) {
 
 // Serves until a stop signal, or until another instance holds the lock;
 // the store, lock and log are already open.
-int serve(store::TermStore& store, Log& log, const std::string& folder, answers::ModelChoice model,
+int serve(store::TermStore& store, Log& log, const std::string& folder, answers::Models& models,
           platform::InstanceLock& lock, const std::string& lock_path) {
   const std::string discovery_path = platform::join_path(folder, protocol::kDiscoveryFileName);
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
   platform::block_stop_signals();
 
-  answers::Context answers{store, std::string(kVersion), std::move(model.model), std::move(model.status)};
+  store::NameIndex names(store, [&log](std::string_view line) { log.write(line); });
+  answers::Context answers{store, std::string(kVersion), models, names};
   http::HandlerContext ctx{answers, std::string(), platform::join_path(folder, kImportFileName)};
   http::HttpService http(ctx, [&log](std::string_view line) { log.write(line); });
   auto port = http.bind();
@@ -72,7 +74,15 @@ int serve(store::TermStore& store, Log& log, const std::string& folder, answers:
   } else {
     log.write("serving on 127.0.0.1:" + std::to_string(*port) + ", at most " + std::to_string(http.max_connections()) +
               " connections");
-    Upkeep upkeep(UpkeepSetup{discovery_path, lock_path, *port, ctx.token, std::string(kVersion)}, lock, log, &store);
+    // Each round also looks for a changed model.json and for another
+    // connection's writes to the store, so both are in effect by the next
+    // request.
+    Upkeep upkeep(UpkeepSetup{discovery_path, lock_path, *port, ctx.token, std::string(kVersion),
+                              [&models, &names] {
+                                models.reload_if_changed();
+                                names.refresh();
+                              }},
+                  lock, log, &store);
     int signal_number = 0;
     while (signal_number == 0) {
       if (!upkeep.check()) {
@@ -158,8 +168,10 @@ int run_service(const common::Result<std::string>& data_folder) {
     }
   }
 
-  answers::ModelChoice model = answers::set_up_model(folder, [&log](std::string_view line) { log.write(line); });
-  int code = serve(store, log, folder, std::move(model), lock.lock, lock_path);
+  // Before any thread starts: it sets the HTTP client library up.
+  answers::Models models(folder, [&log](std::string_view line) { log.write(line); });
+  models.reload();
+  int code = serve(store, log, folder, models, lock.lock, lock_path);
   log.write(code == 0                      ? "stopped"
             : code == kExitAnotherInstance ? "stopped: another instance serves this folder"
                                            : "stopped after a failure");

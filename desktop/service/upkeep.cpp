@@ -18,6 +18,7 @@ bool Upkeep::check() {
   keep_discovery_file();
   refresh_store();
   report_store_damage();
+  if (setup_.also) setup_.also();
   return true;
 }
 

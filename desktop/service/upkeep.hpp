@@ -10,6 +10,7 @@
 #include "store/store.hpp"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace ruvo::desktop::service {
@@ -25,6 +26,9 @@ struct UpkeepSetup {
   int port = 0;                // what the discovery file must name
   std::string token;
   std::string version;
+  // Run at the end of every round: the service's other upkeep (a changed
+  // model.json read again, the names in memory kept current). May be empty.
+  std::function<void()> also;
 };
 
 class Upkeep {
@@ -43,7 +47,8 @@ class Upkeep {
   // - the store: what it keeps in memory is brought up to date
   //   (TermStore::refresh: the count after another program wrote, the
   //   names for suggestions), and the first time it reports damage, one
-  //   line says so.
+  //   line says so;
+  // - then whatever setup.also does.
   // A failure to put a file back is logged once (until it changes or
   // heals) and tried again next round. Returns false only when another
   // process holds the lock on the file now at the lock path: another

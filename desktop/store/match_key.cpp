@@ -147,7 +147,8 @@ std::string collapsed_space(std::string_view text) {
   return out;
 }
 
-// Han, kana and Hangul: scripts written without spaces between words.
+}  // namespace
+
 bool is_cjk(char32_t c) {
   return (c >= 0x3040 && c <= 0x30FF) ||    // Hiragana, Katakana
          (c >= 0x3400 && c <= 0x4DBF) ||    // Han extension A
@@ -156,8 +157,6 @@ bool is_cjk(char32_t c) {
          (c >= 0xF900 && c <= 0xFAFF) ||    // Han compatibility
          (c >= 0x20000 && c <= 0x3FFFF);    // Han extensions B and on
 }
-
-}  // namespace
 
 std::string match_key(std::string_view text) {
   if (is_ascii(text)) return collapsed_space(common::ascii_lower(text));
@@ -188,5 +187,15 @@ std::string index_text(std::string_view text) {
 }
 
 bool chinese_folding_available() { return ChineseFolding::instance().available(); }
+
+std::string fold_piece(std::string_view piece) {
+  if (is_ascii(piece)) return common::ascii_lower(piece);
+  return folded(piece);
+}
+
+std::string simplified_chinese(const std::string& folded_text) {
+  if (is_ascii(folded_text)) return folded_text;
+  return ChineseFolding::instance().simplified(folded_text);
+}
 
 }  // namespace ruvo::desktop::store

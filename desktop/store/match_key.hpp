@@ -25,4 +25,17 @@ std::string index_text(std::string_view text);
 // folded in every other way.
 bool chinese_folding_available();
 
+// The parts of match_key that fold a text piece by piece (text_folding.hpp),
+// so that every folded character can say where it came from:
+// NFKC with case folding of a short piece of valid UTF-8, default-ignorable
+// characters dropped (an empty result for a piece made only of them)...
+std::string fold_piece(std::string_view piece);
+// ...and Traditional Chinese written as Simplified, as match_key converts a
+// key that is folded in every other way already.
+std::string simplified_chinese(const std::string& folded);
+
+// True for Han, kana and Hangul: the scripts written without spaces between
+// words.
+bool is_cjk(char32_t c);
+
 }  // namespace ruvo::desktop::store

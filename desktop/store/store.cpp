@@ -121,6 +121,7 @@ Result<void> TermStore::refresh() {
       if (auto counted = recount(); !counted) return counted;
       writer_data_version_ = *now;
       latin_->drop();
+      ++names_generation_;
     }
   }
   auto reader = readers_->lease();

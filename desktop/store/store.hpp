@@ -294,6 +294,19 @@ class TermStore {
   // when an entry was already there (it is left untouched).
   Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
 
+  // Moves whenever the stored names may have changed other than by a save,
+  // save_if_absent or remove of this store's: when refresh() sees that
+  // another program has written, and when an import of ours commits. Memory
+  // kept in step with our saves (the name index) reads the names again when
+  // it moves.
+  std::uint64_t names_generation() const { return names_generation_.load(); }
+
+  // Hands `each` the match key of every name (the term and every alias) of
+  // the entries that count when terms are found in a text, from one
+  // snapshot on a reader, in no particular order; a key may come more than
+  // once.
+  Result<void> each_name_key(const std::function<void(std::string_view key)>& each);
+
   // True once SQLite has said the file is damaged: PRAGMA quick_check at
   // open, or SQLITE_CORRUPT or SQLITE_NOTADB from any statement since. It
   // stays true for the store's life. Reads still run and answer where
@@ -352,6 +365,8 @@ class TermStore {
   std::int64_t writer_data_version_ = -1;
   // The short Latin names, for suggestions, shared by every reader.
   std::unique_ptr<LatinCache> latin_;
+  // See names_generation().
+  std::atomic<std::uint64_t> names_generation_{0};
   // Exports open now, shared with each export so it can count itself out.
   std::shared_ptr<std::atomic<int>> exports_open_;
   std::atomic<bool> damaged_{false};

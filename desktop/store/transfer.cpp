@@ -306,6 +306,7 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
     counted_by(static_cast<std::int64_t>(imported->added));
     // The names in memory are read again at the next suggestion.
     latin_->drop();
+    ++names_generation_;
   }
   return imported;
 }

@@ -102,11 +102,14 @@ function splitAliases(text) {
     .filter((alias) => alias !== '');
 }
 
+// Draws a view and returns its own element: what a view fills in once an
+// answer arrives stays its own even if another view has replaced it meanwhile.
 function show(templateId, title) {
   const view = document.getElementById(templateId).content.cloneNode(true);
+  const own = view.firstElementChild;
   main.replaceChildren(view);
   document.title = `${title} · Ruvo 词库`;
-  return main;
+  return own;
 }
 
 function failure(root, error) {
@@ -220,6 +223,7 @@ async function termView(id) {
   try {
     reply = await api('GET', `/v1/terms/${encodeURIComponent(id)}`);
   } catch (error) {
+    if (!root.isConnected) return;
     main.replaceChildren(el('h1', { text: '没有这个词条' }));
     failure(main, error);
     return;
@@ -385,7 +389,7 @@ async function missesView() {
   try {
     reply = await api('GET', '/v1/misses');
   } catch (error) {
-    failure(root.querySelector('section'), error);
+    failure(root, error);
     return;
   }
   const table = slot(root, 'table');
@@ -443,7 +447,7 @@ async function statusView() {
   try {
     health = await api('GET', '/v1/health');
   } catch (error) {
-    failure(root.querySelector('section'), error);
+    failure(root, error);
     return;
   }
   slot(root, 'terms').textContent = health.terms === null ? '数不出来（词库文件损坏）' : String(health.terms);
@@ -453,6 +457,7 @@ async function statusView() {
     ? `已配置：${model.name || ''}${model.baseUrl ? `（${model.baseUrl}）` : ''}`
     : `未配置${model.problem ? `：${model.problem}` : '（只用本地词库）'}`;
   slot(root, 'store').textContent = health.store ? health.store.message : '正常';
+  await modelForm(root);
 }
 
 // ---- the address after "#" ----

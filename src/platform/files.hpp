@@ -110,4 +110,14 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 // Permission bits of the file (0600, say), links followed, or nothing.
 std::optional<unsigned> file_mode(const std::string& path);
 
+// What tells one version of a file from the next without reading it: its
+// size, modification time and inode, links followed; nothing when it does
+// not exist.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::uint64_t inode = 0;
+};
+std::optional<FileStamp> file_stamp(const std::string& path);
+
 }  // namespace ruvo::platform

@@ -237,4 +237,12 @@ std::optional<unsigned> file_mode(const std::string& path) {
   return static_cast<unsigned>(st.st_mode & 07777);
 }
 
+std::optional<FileStamp> file_stamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                   static_cast<std::uint64_t>(st.st_ino)};
+}
+
 }  // namespace ruvo::platform

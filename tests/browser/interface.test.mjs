@@ -10,7 +10,7 @@
 import { test, after, before } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -263,6 +263,92 @@ test('import and export', async () => {
   assert.ok(lines.some((entry) => entry.term === '导入测试词'));
   assert.ok(lines.some((entry) => entry.term === 'RAG'));
 
+  assert.deepEqual(requests.filter((url) => new URL(url).origin !== origin), [], 'a request to another origin');
+  assert.deepEqual(errors, [], 'console errors');
+  await context.close();
+});
+
+// A chat-completions endpoint on 127.0.0.1 that records what it is asked
+// and answers every request with one explanation.
+async function fakeModel(definition) {
+  const asked = [];
+  const server = createServer((request, response) => {
+    let body = '';
+    request.on('data', (chunk) => (body += chunk));
+    request.on('end', () => {
+      asked.push(JSON.parse(body));
+      const content = JSON.stringify({ term: 'API', definition, plain: '程序之间的约定', example: '例子' });
+      response.setHeader('Content-Type', 'application/json');
+      response.end(JSON.stringify({
+        model: 'fake-model',
+        choices: [{ message: { role: 'assistant', content } }],
+        usage: { total_tokens: 7 },
+      }));
+    });
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { server, asked, baseUrl: `http://127.0.0.1:${server.address().port}/v1` };
+}
+
+test('the model set up and tried from the status page, then grounded in the store', async () => {
+  const { context, page, requests, errors } = await signedInPage();
+  const model = await fakeModel('应用程序接口');
+  // A port where nothing listens: bound, then closed again.
+  const closed = createServer();
+  await new Promise((resolve) => closed.listen(0, '127.0.0.1', resolve));
+  const closedPort = closed.address().port;
+  await new Promise((resolve) => closed.close(resolve));
+
+  await page.getByRole('link', { name: '状态', exact: true }).click();
+  await page.getByText(join(dataFolder, 'model.json')).waitFor();
+  await page.getByLabel('服务地址').fill(`http://127.0.0.1:${closedPort}/v1`);
+  await page.getByLabel('模型名').fill('browser-model');
+  const before = errors.length;
+  await page.getByRole('button', { name: '试一试' }).click();
+  await page.getByText(/^试用失败：/).waitFor();
+  // The browser notes the model's failure (status 502) in the console; that
+  // one is expected, and nothing else.
+  const refused = errors.splice(before);
+  assert.ok(refused.every((text) => text.includes('502') && text.includes('/v1/model/try')), refused.join('\n'));
+  assert.equal(model.asked.length, 0);
+
+  await page.getByLabel('服务地址').fill(model.baseUrl);
+  await page.getByRole('button', { name: '试一试' }).click();
+  await page.getByText(/^模型回答了，用时 \d+ 毫秒：应用程序接口$/).waitFor();
+  assert.equal(model.asked.length, 1);
+  assert.equal(model.asked[0].model, 'browser-model');
+  // Tried, not saved.
+  assert.equal(JSON.parse(run(ruvo, ['health'])).model.configured, false);
+
+  await page.getByLabel('API key', { exact: true }).fill('sk-browser-secret');
+  await page.getByRole('button', { name: '保存' }).click();
+  await page.getByText(/^已保存：browser-model/).waitFor();
+  await page.getByText('已保存一个 key（不显示）；留空则保持不变').waitFor();
+  const health = JSON.parse(run(ruvo, ['health']));
+  assert.equal(health.model.configured, true);
+  assert.equal(health.model.name, 'browser-model');
+  assert.equal(health.model.file, join(dataFolder, 'model.json'));
+  assert.equal(statSync(join(dataFolder, 'model.json')).mode & 0o777, 0o600);
+  assert.equal(await page.getByLabel('API key', { exact: true }).inputValue(), '', 'the key is never shown again');
+
+  // The model now in use, without a restart, is given the stored entries of
+  // the terms a passage names.
+  await page.getByRole('link', { name: '解释', exact: true }).click();
+  await page.getByLabel('要解释的词、句子或段落').fill('RAG 和向量数据库是什么关系？');
+  await page.getByRole('button', { name: '解释', exact: true }).click();
+  await page.getByText(/来自模型 fake-model/).waitFor();
+  assert.equal(model.asked.length, 2);
+  const user = model.asked[1].messages[1].content;
+  assert.match(user, /\n- RAG \(zh\): 检索增强生成/);
+  assert.match(user, /\n- 向量数据库 \(zh\): /);
+  // Not allowed to ask it: the terms answer, one line each.
+  await page.getByLabel('词库里没有时允许调用模型').uncheck();
+  await page.getByRole('button', { name: '解释', exact: true }).click();
+  await page.getByText('来自词库（0 token）').waitFor();
+  await page.getByText(/^RAG：检索增强生成/m).first().waitFor();
+  assert.equal(model.asked.length, 2);
+
+  model.server.close();
   assert.deepEqual(requests.filter((url) => new URL(url).origin !== origin), [], 'a request to another origin');
   assert.deepEqual(errors, [], 'console errors');
   await context.close();

@@ -6,10 +6,12 @@
 // request without the right token, or one that is refused, changes nothing
 // in the store.
 #include "answers/context.hpp"
+#include "answers/model_in_use.hpp"
 #include "common/json.hpp"
 #include "common/utf8.hpp"
 #include "http/handlers.hpp"
 #include "http/token.hpp"
+#include "store/name_index.hpp"
 #include "store/store.hpp"
 
 #include <cctype>
@@ -34,6 +36,8 @@ constexpr int kInputsPerStore = 20000;
 struct Fixture {
   std::string folder;
   std::unique_ptr<TermStore> store;
+  std::unique_ptr<ruvo::desktop::store::NameIndex> names;  // over `store`
+  ruvo::desktop::answers::Models models;                   // none configured, no model.json
   int used = 0;
 };
 
@@ -44,6 +48,7 @@ void remove_store(const Fixture& fixture) {
 }
 
 void open_store(Fixture& fixture) {
+  fixture.names.reset();
   fixture.store.reset();
   remove_store(fixture);
   // One seeded entry, so lookups and explains can also hit.
@@ -51,6 +56,7 @@ void open_store(Fixture& fixture) {
   auto opened = TermStore::open(store_path(fixture), {seed});
   if (!opened.ok()) __builtin_trap();
   fixture.store = std::move(opened.value());
+  fixture.names = std::make_unique<ruvo::desktop::store::NameIndex>(*fixture.store);
   fixture.used = 0;
 }
 
@@ -64,6 +70,7 @@ Fixture& fixture() {
     made->folder = templ;
     open_store(*made);
     std::atexit([] {
+      fx->names.reset();
       fx->store.reset();
       remove_store(*fx);
       ::rmdir(fx->folder.c_str());
@@ -135,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (++fx.used > kInputsPerStore) open_store(fx);
   const Parsed request = parse_input(std::string_view(reinterpret_cast<const char*>(data), size));
 
-  ruvo::desktop::answers::Context answers{*fx.store, "fuzz", {}};
+  ruvo::desktop::answers::Context answers{*fx.store, "fuzz", fx.models, *fx.names};
   ruvo::desktop::http::HandlerContext ctx{answers, std::string(kToken)};
   const std::int64_t before = count_terms(*fx.store);
   const auto reply =

@@ -13,9 +13,12 @@ void ServiceTest::SetUp() {
   auto opened = desktop::store::TermStore::open(dir_.file("terms.sqlite3"), {});
   ASSERT_TRUE(opened.ok()) << opened.error().text();
   store_ = std::move(opened.value());
-  answers_ = std::make_unique<desktop::answers::Context>(desktop::answers::Context{*store_, version_, {}});
-  ctx_ = std::make_unique<desktop::http::HandlerContext>(desktop::http::HandlerContext{*answers_, token_});
   log_ = std::make_unique<desktop::service::Log>(dir_.file("gui.log"));
+  models_ = std::make_unique<desktop::answers::Models>(dir_.path(), log_sink());
+  names_ = std::make_unique<desktop::store::NameIndex>(*store_);
+  answers_ =
+      std::make_unique<desktop::answers::Context>(desktop::answers::Context{*store_, version_, *models_, *names_});
+  ctx_ = std::make_unique<desktop::http::HandlerContext>(desktop::http::HandlerContext{*answers_, token_});
 }
 
 desktop::answers::LogSink ServiceTest::log_sink() {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include "answers/context.hpp"
+#include "answers/model_in_use.hpp"
 #include "http/handlers.hpp"
 #include "service/log.hpp"
+#include "store/name_index.hpp"
 #include "store/store.hpp"
 #include "support/temp_dir.hpp"
 
@@ -32,10 +34,13 @@ class ServiceTest : public ::testing::Test {
   std::string log_text() const;
 
   TempDir dir_;
+  std::unique_ptr<desktop::service::Log> log_;  // before the parts that log to it, so it outlives them
   std::unique_ptr<desktop::store::TermStore> store_;
+  // model.json is looked for in the folder; none is there at first.
+  std::unique_ptr<desktop::answers::Models> models_;
+  std::unique_ptr<desktop::store::NameIndex> names_;
   std::unique_ptr<desktop::answers::Context> answers_;
   std::unique_ptr<desktop::http::HandlerContext> ctx_;
-  std::unique_ptr<desktop::service::Log> log_;
 
  private:
   std::string token_;

@@ -107,8 +107,8 @@ TEST_F(BrowserRulesTest, ASignInAddressGivesAStrictCookieOnceAndLeavesNoTrace) {
 
 TEST_F(BrowserRulesTest, EveryRouteNeedsTheCookieOrTheToken) {
   const std::string cookie = sign_in();
-  const char* paths[] = {"/",          "/app.js",   "/app.css",  "/favicon.svg", "/favicon.ico",
-                         "/v1/health", "/v1/terms", "/v1/misses"};
+  const char* paths[] = {"/",          "/app.js",   "/model.js",  "/app.css", "/favicon.svg", "/favicon.ico",
+                         "/v1/health", "/v1/terms", "/v1/misses", "/v1/model"};
   for (const char* path : paths) {
     EXPECT_EQ(browser("GET", path).status, 401) << path;
     EXPECT_EQ(
@@ -128,8 +128,11 @@ TEST_F(BrowserRulesTest, PagesCarryTheSecurityHeadersAndNeverTheToken) {
     const char* path;
     const char* type;
   };
-  const Case cases[] = {
-      {"/", "text/html"}, {"/app.js", "text/javascript"}, {"/app.css", "text/css"}, {"/favicon.svg", "image/svg+xml"}};
+  const Case cases[] = {{"/", "text/html"},
+                        {"/app.js", "text/javascript"},
+                        {"/model.js", "text/javascript"},
+                        {"/app.css", "text/css"},
+                        {"/favicon.svg", "image/svg+xml"}};
   for (const auto& c : cases) {
     auto reply = browser("GET", c.path, {{"Cookie", cookie}});
     ASSERT_EQ(reply.status, 200) << c.path;

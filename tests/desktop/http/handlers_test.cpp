@@ -346,7 +346,9 @@ TEST(HandlersDamagedStoreTest, HealthSaysSoSavesAre503AndLookupsStillAnswer) {
   ASSERT_NE(page.number, 0) << page.problem;
   auto opened = TermStore::open(path, {});
   ASSERT_TRUE(opened.ok()) << opened.error().text();
-  answers::Context answers{**opened, "9.9.9", {}};
+  answers::Models models;
+  store::NameIndex names(**opened);
+  answers::Context answers{**opened, "9.9.9", models, names};
   HandlerContext ctx{answers, kToken};
   auto call = [&](std::string_view method, std::string_view route, const JsonValue& body) {
     return handle_request(ctx, method, route, std::string(kToken), method == "GET" ? "" : body.dump());

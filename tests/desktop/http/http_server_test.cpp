@@ -381,12 +381,12 @@ TEST_F(HttpServerTest, AModelThatTakesItsTimeHoldsUpNoOtherRequest) {
   std::condition_variable wake;
   bool released = false;
   std::atomic<int> asked{0};
-  answers_->model = [&](const model::ModelRequest&) -> Result<model::ModelAnswer> {
+  models_->use([&](const model::ModelRequest&) -> Result<model::ModelAnswer> {
     ++asked;
     std::unique_lock<std::mutex> lock(mutex);
     wake.wait(lock, [&] { return released; });
     return common::failure(common::ErrorKind::kModel, "released", "status");
-  };
+  });
   serve(HttpLimits{});
   std::vector<std::thread> explains;
   std::vector<int> statuses(12, 0);

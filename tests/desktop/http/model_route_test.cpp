@@ -34,7 +34,7 @@ class ModelRouteTest : public test::ServiceTest {
     return ModelConfig{base_url, "test-model", std::move(key), true, {std::min(kDefaultConnectBound, answer), answer}};
   }
 
-  void use(const ModelConfig& config) { answers_->model = answers::chat_model(config, log_sink()); }
+  void use(const ModelConfig& config) { models_->use(answers::chat_model(config, log_sink())); }
 
   Reply explain(const std::string& text, const std::string& mode = "auto", bool allow_cloud = true) {
     JsonValue body = {{"allowCloud", allow_cloud}, {"context", ""}, {"lang", "zh"}, {"mode", mode}, {"text", text}};
@@ -274,11 +274,11 @@ TEST_F(ModelRouteTest, ASaveByHandDuringTheModelCallIsNeverOverwritten) {
   FakeModel fake({{200, completion_body(explanation_json("嵌入", "模型的定义", "模型的通俗解释", "模型的例子"))}});
   answers::ExplainModel chat = answers::chat_model(config_for(fake.base_url()), log_sink());
   // The person saves the term while the model is still answering.
-  answers_->model = [this, &chat](const model::ModelRequest& request) {
+  models_->use([this, &chat](const model::ModelRequest& request) {
     JsonValue save = {{"term", "嵌入"}, {"fields", {{"定义", "我自己的定义"}}}};
     EXPECT_EQ(handle_request(*ctx_, "POST", "/v1/save", std::string(kToken), save.dump()).body["ok"], true);
     return chat(request);
-  };
+  });
   Reply reply = explain("嵌入");
   EXPECT_EQ(reply.body["ok"], true);
   EXPECT_EQ(reply.body["source"], "model");
