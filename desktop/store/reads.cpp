@@ -25,11 +25,13 @@ Result<std::optional<TermEntry>> select_one(sqlite3* db, Statement st, std::stri
 
 Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::string_view lang) {
   std::lock_guard<std::mutex> guard(mutex_);
-  static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
+  static const std::string sql =
+      std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2 AND " + usable_term_sql() +
+      " ORDER BY dictionary_id IS NOT NULL, source = 'model', source = 'glossary', updated_at DESC, id DESC LIMIT 1";
   static const std::string by_alias =
       std::string(kSelectColumns) +
-      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND lang = ?2 "
-      "ORDER BY updated_at DESC, id DESC LIMIT 1";
+      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND lang = ?2 AND " + usable_term_sql() +
+      " ORDER BY dictionary_id IS NOT NULL, source = 'model', source = 'glossary', updated_at DESC, id DESC LIMIT 1";
   const std::string key = term_key(term);
   auto found = select_one(db_, Statement(kept_statement(sql.c_str())), key, lang);
   if (!found || *found) return noted(std::move(found));
@@ -38,11 +40,14 @@ Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::str
 
 Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std::string_view preferred_lang) {
   std::lock_guard<std::mutex> guard(mutex_);
-  static const std::string sql =
-      std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+  static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND " + usable_term_sql() +
+                                 " ORDER BY lang = ?2 DESC, dictionary_id IS NOT NULL, source = 'model', source = "
+                                 "'glossary', updated_at DESC, id DESC LIMIT 1";
   static const std::string by_alias = std::string(kSelectColumns) +
-                                      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) "
-                                      "ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+                                      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND " +
+                                      usable_term_sql() +
+                                      " ORDER BY lang = ?2 DESC, dictionary_id IS NOT NULL, source = 'model', source = "
+                                      "'glossary', updated_at DESC, id DESC LIMIT 1";
   const std::string key = term_key(term);
   auto found = select_one(db_, Statement(kept_statement(sql.c_str())), key, preferred_lang);
   if (!found || *found) return noted(std::move(found));
@@ -51,7 +56,7 @@ Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std:
 
 Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
   std::lock_guard<std::mutex> guard(mutex_);
-  static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1";
+  static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1 AND " + usable_term_sql();
   return noted([&]() -> Result<std::optional<TermEntry>> {
     Statement st(kept_statement(sql.c_str()));
     if (!st.ok()) return sqlite_error(db_, "prepare get");
@@ -59,7 +64,9 @@ Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
     int rc = st.step();
     if (rc == SQLITE_DONE) return std::optional<TermEntry>();
     if (rc != SQLITE_ROW) return sqlite_error(db_, "get");
-    return std::optional<TermEntry>(entry_from_row(st));
+    std::vector<TermEntry> one{entry_from_row(st)};
+    if (auto named = name_dictionaries(one); !named) return named.error();
+    return std::optional<TermEntry>(std::move(one.front()));
   }());
 }
 
@@ -84,7 +91,12 @@ Result<void> TermStore::load_latin_names() {
   const std::int64_t now = version.integer(0);
   if (latin_ && now == latin_data_version_) return {};
   auto names = std::make_unique<LatinNames>();
-  Statement all(db_, "SELECT id, term_key FROM terms UNION ALL SELECT term_id, alias_key FROM term_aliases");
+  static const std::string sql =
+      "SELECT id, term_key FROM terms WHERE " + usable_term_sql() +
+      " UNION ALL SELECT a.term_id, a.alias_key FROM term_aliases a JOIN terms t ON t.id = a.term_id"
+      " WHERE " +
+      usable_term_sql("t");
+  Statement all(db_, sql.c_str());
   if (!all.ok()) return sqlite_error(db_, "prepare names");
   int rc;
   while ((rc = all.step()) == SQLITE_ROW) names->add(all.integer(0), all.text(1));

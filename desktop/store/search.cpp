@@ -1,7 +1,8 @@
 // The search over terms, aliases and fields: the query made into an index
 // expression, the matches counted part by part (the entries the query
-// names, those it matches by name, those it matches only in their fields),
-// and one page of them read in that order.
+// names, those it matches by name, those it matches only in their fields,
+// the dictionaries' entries it matches by name), and one page of them read
+// in that order.
 #include "common/utf8.hpp"
 #include "store/match_key.hpp"
 #include "store/rows.hpp"
@@ -96,23 +97,40 @@ Result<std::string> search_expression(std::string_view text, const PrefixWords& 
 // two keys.
 constexpr std::int64_t kRankedAtMost = 2000;
 
-// The names the query is itself: entries whose term or alias has its key
-// (bound second, as it is in the statements that take it in).
-constexpr const char* kExactIds =
-    "SELECT id FROM terms WHERE term_key = ?2 UNION SELECT term_id FROM term_aliases WHERE alias_key = ?2";
+// The names the query is itself: usable entries whose term or alias has its
+// key (bound second, as it is in the statements that take it in).
+const std::string& exact_ids() {
+  static const std::string sql = "SELECT id FROM terms WHERE term_key = ?2 AND " + usable_term_sql() +
+                                 " UNION SELECT a.term_id FROM term_aliases a JOIN terms t ON t.id = a.term_id "
+                                 "WHERE a.alias_key = ?2 AND " +
+                                 usable_term_sql("t");
+  return sql;
+}
 
-// The two indexes a part is read from: the names alone, or everything.
-enum class Index { kNames, kAll };
+// The order of sources within a part: the person's, then the glossary's,
+// then the model's answers (the dictionaries' have a part of their own).
+constexpr const char* kOwnSourceOrder = "CASE t.source WHEN 'glossary' THEN 1 WHEN 'model' THEN 2 ELSE 0 END";
+
+// The indexes a part is read from: the names alone, or everything, of the
+// entries that are no dictionary's; the dictionaries' names.
+enum class Index { kNames, kAll, kDictionaryNames };
 
 // The parts of a search's results, in the order they are listed.
 struct Parts {
-  std::string key;                  // the query's match key
-  std::string in_names;             // the expression, for the index of names
-  std::string in_fields_only;       // the expression less what matched by name, for the whole index
-  std::vector<std::int64_t> exact;  // the entries the query names
-  std::int64_t names_size = 0;      // matching by name, the named ones aside
-  std::int64_t fields_size = 0;     // matching only in their fields, the named ones aside
+  std::string key;                   // the query's match key
+  std::string in_names;              // the expression, for the index of names
+  std::string in_fields_only;        // the expression less what matched by name, for the whole index
+  std::vector<std::int64_t> exact;   // the entries the query names
+  std::int64_t names_size = 0;       // matching by name, the named ones aside
+  std::int64_t fields_size = 0;      // matching only in their fields, the named ones aside
+  std::int64_t dictionary_size = 0;  // dictionaries' entries matching by name, the named ones aside
   bool total_exact = true;
+};
+
+// The SQL of a part's queries over one index.
+struct IndexSql {
+  const char* count;    // ?1 the expression, ?2 the bound
+  const char* matches;  // ?1 the expression, ?2 a row id
 };
 
 }  // namespace
@@ -130,7 +148,8 @@ class TermStore::Search {
     if (expression->empty()) return page;
     auto parts = parts_of(*expression, term_key(query));
     if (!parts) return parts.error();
-    page.total = static_cast<std::int64_t>(parts->exact.size()) + parts->names_size + parts->fields_size;
+    page.total = static_cast<std::int64_t>(parts->exact.size()) + parts->names_size + parts->fields_size +
+                 parts->dictionary_size;
     page.total_exact = parts->total_exact;
     auto ids = page_ids(*parts, limit, offset);
     if (!ids) return ids.error();
@@ -149,13 +168,17 @@ class TermStore::Search {
   // A blank query: every entry, the most recently updated first.
   Result<TermPage> recent(int limit, int offset) {
     TermPage page;
-    auto total = column("SELECT COUNT(*) FROM terms", [](Statement&) {});
+    // The person's own store: the dictionaries' entries are found by searching.
+    auto total = column("SELECT COUNT(*) FROM terms WHERE dictionary_id IS NULL", [](Statement&) {});
     if (!total) return total.error();
     page.total = total->empty() ? 0 : total->front();
-    auto ids = column("SELECT id FROM terms ORDER BY updated_at DESC, id DESC LIMIT ?1 OFFSET ?2", [&](Statement& st) {
-      st.bind(1, static_cast<std::int64_t>(limit));
-      st.bind(2, static_cast<std::int64_t>(offset));
-    });
+    auto ids = column(
+        "SELECT id FROM terms WHERE dictionary_id IS NULL ORDER BY updated_at DESC, id DESC "
+        "LIMIT ?1 OFFSET ?2",
+        [&](Statement& st) {
+          st.bind(1, static_cast<std::int64_t>(limit));
+          st.bind(2, static_cast<std::int64_t>(offset));
+        });
     if (!ids) return ids.error();
     if (auto added = add_entries(*ids, page); !added) return added.error();
     return page;
@@ -183,27 +206,48 @@ class TermStore::Search {
     return std::optional<std::vector<std::string>>(std::move(words).value());
   }
 
+  static const IndexSql& index_sql(Index index) {
+    static const IndexSql names{"SELECT COUNT(*) FROM (SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 LIMIT ?2)",
+                                "SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 AND rowid = ?2"};
+    static const IndexSql all{"SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)",
+                              "SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid = ?2"};
+    // Only the usable dictionaries' entries: one being added, or disabled, is in the index too.
+    static const std::string count_usable =
+        "SELECT COUNT(*) FROM (SELECT 1 FROM dictionary_names_fts JOIN terms t ON t.id = dictionary_names_fts.rowid "
+        "WHERE dictionary_names_fts MATCH ?1 AND " +
+        usable_term_sql("t") + " LIMIT ?2)";
+    static const std::string matches_usable =
+        "SELECT 1 FROM dictionary_names_fts JOIN terms t ON t.id = dictionary_names_fts.rowid "
+        "WHERE dictionary_names_fts MATCH ?1 AND dictionary_names_fts.rowid = ?2 AND " +
+        usable_term_sql("t");
+    static const IndexSql dictionaries{count_usable.c_str(), matches_usable.c_str()};
+    switch (index) {
+      case Index::kNames:
+        return names;
+      case Index::kAll:
+        return all;
+      case Index::kDictionaryNames:
+        break;
+    }
+    return dictionaries;
+  }
+
   // Matches of an index, up to one past the bound: reading the index stops
   // there.
   Result<std::int64_t> count(Index index, const std::string& match) {
-    auto counted = column(index == Index::kNames
-                              ? "SELECT COUNT(*) FROM (SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 LIMIT ?2)"
-                              : "SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)",
-                          [&](Statement& st) {
-                            st.bind(1, match);
-                            st.bind(2, kSearchCountedAtMost + 1);
-                          });
+    auto counted = column(index_sql(index).count, [&](Statement& st) {
+      st.bind(1, match);
+      st.bind(2, kSearchCountedAtMost + 1);
+    });
     if (!counted) return counted.error();
     return counted->empty() ? 0 : counted->front();
   }
 
   Result<bool> matches(Index index, const std::string& match, std::int64_t id) {
-    auto found = column(index == Index::kNames ? "SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 AND rowid = ?2"
-                                               : "SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid = ?2",
-                        [&](Statement& st) {
-                          st.bind(1, match);
-                          st.bind(2, id);
-                        });
+    auto found = column(index_sql(index).matches, [&](Statement& st) {
+      st.bind(1, match);
+      st.bind(2, id);
+    });
     if (!found) return found.error();
     return !found->empty();
   }
@@ -219,7 +263,12 @@ class TermStore::Search {
     parts.key = std::move(key);
     parts.in_names = expression;
     parts.in_fields_only = "(" + expression + ") NOT {term aliases} : (" + expression + ")";
-    static const std::string exact_sql = std::string(kExactIds) + " ORDER BY 1 LIMIT 64";
+    // The named entries in the order lookups give them: the person's, the
+    // glossary's, the dictionaries' in the person's order, the model's.
+    static const std::string exact_sql =
+        "SELECT t.id FROM terms t LEFT JOIN dictionaries d ON d.id = t.dictionary_id WHERE t.id IN (" + exact_ids() +
+        ") ORDER BY CASE t.source WHEN 'glossary' THEN 1 WHEN 'dictionary' THEN 2 WHEN 'model' THEN 3 ELSE 0 END,"
+        " d.position, t.id LIMIT 64";
     auto exact = column(exact_sql.c_str(), [&](Statement& st) { st.bind(2, parts.key); });
     if (!exact) return exact.error();
     parts.exact = std::move(exact).value();
@@ -227,8 +276,11 @@ class TermStore::Search {
     if (!names_total) return names_total.error();
     auto fields_total = count(Index::kAll, parts.in_fields_only);
     if (!fields_total) return fields_total.error();
+    auto dictionary_total = count(Index::kDictionaryNames, parts.in_names);
+    if (!dictionary_total) return dictionary_total.error();
     parts.names_size = *names_total;
     parts.fields_size = *fields_total;
+    parts.dictionary_size = *dictionary_total;
     // A named entry is listed once, first: it leaves the part it matches in.
     for (auto id : parts.exact) {
       auto in_name = matches(Index::kNames, parts.in_names, id);
@@ -239,15 +291,24 @@ class TermStore::Search {
       }
       auto in_fields = matches(Index::kAll, parts.in_fields_only, id);
       if (!in_fields) return in_fields.error();
-      if (*in_fields) --parts.fields_size;
+      if (*in_fields) {
+        --parts.fields_size;
+        continue;
+      }
+      auto in_dictionary = matches(Index::kDictionaryNames, parts.in_names, id);
+      if (!in_dictionary) return in_dictionary.error();
+      if (*in_dictionary) --parts.dictionary_size;
     }
     const std::int64_t named = static_cast<std::int64_t>(parts.exact.size());
     if (*names_total > kSearchCountedAtMost || *fields_total > kSearchCountedAtMost ||
-        named + parts.names_size + parts.fields_size > kSearchCountedAtMost) {
+        *dictionary_total > kSearchCountedAtMost ||
+        named + parts.names_size + parts.fields_size + parts.dictionary_size > kSearchCountedAtMost) {
       // Past the bound the list is cut there, each part keeping its place.
       parts.total_exact = false;
       parts.names_size = std::min(parts.names_size, kSearchCountedAtMost - named);
       parts.fields_size = std::min(parts.fields_size, kSearchCountedAtMost - named - parts.names_size);
+      parts.dictionary_size =
+          std::min(parts.dictionary_size, kSearchCountedAtMost - named - parts.names_size - parts.fields_size);
     }
     return parts;
   }
@@ -255,17 +316,31 @@ class TermStore::Search {
   // Up to `take` ids of a part from position `skip` on.
   Result<std::vector<std::int64_t>> part_ids(Index index, const std::string& match, const std::string& key,
                                              std::int64_t size, std::int64_t skip, std::int64_t take) {
-    auto sql = [](const char* table, const char* order) {
-      return std::string("SELECT rowid FROM ") + table + " WHERE " + table + " MATCH ?1 AND rowid NOT IN (" +
-             kExactIds + ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
+    // A ranked part is read whole and sorted, so it may join what its order
+    // needs; a large one only streams the index newest first.
+    // FTS5 takes no alias for MATCH and its ranking: "@" stands for the index's own name.
+    auto sql = [](const std::string& table, const std::string& join, const std::string& order) {
+      std::string text = "SELECT @.rowid FROM @ " + join + " WHERE @ MATCH ?1 AND @.rowid NOT IN (" + exact_ids() +
+                         ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
+      for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, table);
+      return text;
     };
-    static const std::string names_ranked = sql("names_fts", "bm25(names_fts, 10.0, 5.0), rowid");
-    static const std::string all_ranked = sql("terms_fts", "bm25(terms_fts, 10.0, 5.0, 1.0), rowid");
-    static const std::string names_newest = sql("names_fts", "rowid DESC");
-    static const std::string all_newest = sql("terms_fts", "rowid DESC");
+    const std::string own = "JOIN terms t ON t.id = @.rowid";
+    const std::string usable = "JOIN terms t ON t.id = @.rowid AND " + usable_term_sql("t");
+    static const std::string names_ranked =
+        sql("names_fts", own, std::string(kOwnSourceOrder) + ", bm25(@, 10.0, 5.0), @.rowid");
+    static const std::string all_ranked =
+        sql("terms_fts", own, std::string(kOwnSourceOrder) + ", bm25(@, 10.0, 5.0, 1.0), @.rowid");
+    static const std::string names_newest = sql("names_fts", "", "@.rowid DESC");
+    static const std::string all_newest = sql("terms_fts", "", "@.rowid DESC");
+    static const std::string dictionary_ranked =
+        sql("dictionary_names_fts", usable + " JOIN dictionaries d ON d.id = t.dictionary_id",
+            "d.position, bm25(@, 10.0, 5.0), @.rowid");
+    static const std::string dictionary_newest = sql("dictionary_names_fts", usable, "@.rowid DESC");
     const bool ranked = size <= kRankedAtMost;
-    const std::string& chosen =
-        index == Index::kNames ? (ranked ? names_ranked : names_newest) : (ranked ? all_ranked : all_newest);
+    const std::string& chosen = index == Index::kNames ? (ranked ? names_ranked : names_newest)
+                                : index == Index::kAll ? (ranked ? all_ranked : all_newest)
+                                                       : (ranked ? dictionary_ranked : dictionary_newest);
     return column(chosen.c_str(), [&](Statement& st) {
       st.bind(1, match);
       st.bind(2, key);
@@ -292,7 +367,8 @@ class TermStore::Search {
       const std::string* match;
       std::int64_t size;
     } listed[] = {{Index::kNames, &parts.in_names, parts.names_size},
-                  {Index::kAll, &parts.in_fields_only, parts.fields_size}};
+                  {Index::kAll, &parts.in_fields_only, parts.fields_size},
+                  {Index::kDictionaryNames, &parts.in_names, parts.dictionary_size}};
     for (const auto& [index, match, size] : listed) {
       if (wanted <= 0) break;
       if (skip >= size) {
@@ -318,7 +394,7 @@ class TermStore::Search {
       if (rc == SQLITE_ROW) page.terms.push_back(entry_from_row(st));
       if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(store_.db_, "search");
     }
-    return {};
+    return store_.name_dictionaries(page.terms);
   }
 
   TermStore& store_;

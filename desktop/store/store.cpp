@@ -22,8 +22,8 @@ std::string term_key(std::string_view term) { return match_key(term); }
 // WAL and synchronous=FULL.
 Result<std::unique_ptr<TermStore>> TermStore::connect(const std::string& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+      SQLITE_OK) {
     Error error = sqlite_error(db, "open " + path);
     sqlite3_close(db);
     return error;
@@ -78,6 +78,11 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
   if (current < kStoreSchemaVersion) {
     if (auto migrated = migrate(db, seed); !migrated) return migrated.error();
   }
+  // What an add or a removal cut off by a crash left is invisible already; it goes now. A store that
+  // cannot take it out today (its folder read-only, say) still answers, and tries again next time.
+  if (!store->damaged()) {
+    [[maybe_unused]] const auto cleared = store->clear_unfinished_dictionaries();
+  }
   return store;
 }
 
@@ -109,7 +114,8 @@ Result<std::int64_t> TermStore::count() {
     if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(db_, "PRAGMA data_version");
     const std::int64_t now = version.integer(0);
     if (counted_ >= 0 && counted_version_ == now) return counted_;
-    Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
+    // The person's, the glossary's and the model's: dictionaries are counted apart.
+    Statement st(kept_statement("SELECT COUNT(*) FROM terms WHERE dictionary_id IS NULL"));
     if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
     counted_ = st.integer(0);
     counted_version_ = now;

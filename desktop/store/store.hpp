@@ -6,6 +6,7 @@
 
 #include "common/json.hpp"
 #include "common/result.hpp"
+#include "store/dictionaries.hpp"
 #include "store/suggest.hpp"
 #include "store/term_file.hpp"
 
@@ -31,7 +32,7 @@ using common::Result;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 5;
+inline constexpr int kStoreSchemaVersion = 6;
 
 // Who wrote an entry: a person through a save request, the starter glossary,
 // or a language model whose answer was remembered. Entries of a store older
@@ -42,10 +43,10 @@ inline constexpr std::string_view kSourceModel = "model";
 
 // A term to store: what a save request or the starter glossary gives.
 struct TermDraft {
-  std::string term;         // trimmed, not blank
-  std::string lang;         // "zh" or "en"
-  std::string category_id;  // "term" from ruvo
-  JsonValue fields = JsonValue::object();  // string members; a blank one removes that field
+  std::string term;                               // trimmed, not blank
+  std::string lang;                               // "zh" or "en"
+  std::string category_id;                        // "term" from ruvo
+  JsonValue fields = JsonValue::object();         // string members; a blank one removes that field
   std::string source = std::string(kSourceUser);  // one of the kSource… values
   // Other names that find the entry; nothing keeps those stored.
   std::optional<std::vector<std::string>> aliases;
@@ -53,19 +54,38 @@ struct TermDraft {
 
 // A stored term.
 struct TermEntry {
-  std::string id;           // the row id in decimal, stable for the entry's life
-  std::string term;         // as most recently saved
+  std::string id;    // the row id in decimal, stable for the entry's life
+  std::string term;  // as most recently saved
   std::string lang;
   std::string category_id;
-  JsonValue fields = JsonValue::object();  // non-blank string members only
+  JsonValue fields = JsonValue::object();         // non-blank string members only
   std::string source = std::string(kSourceUser);  // who wrote it last
   std::vector<std::string> aliases;
   std::int64_t updated_at = 0;  // seconds since 1970
+  // A dictionary's entry (source kSourceDictionary): its dictionary, named when the read gives
+  // the name, and what its article holds besides the fields ("definition", "phonetic").
+  std::int64_t dictionary_id = 0;  // 0: the person's, the glossary's or a model's
+  std::string dictionary_name;
+  std::vector<std::string> see_also;
+  std::string html;
+};
+
+// The entries a text names, best first (TermStore::entries_named).
+struct NamedEntries {
+  std::vector<TermEntry> entries;
+  bool truncated = false;  // more entries name the text than were given
+};
+
+// An entry that a text's entries lead to through a gloss of a bilingual dictionary: 死锁 to
+// FOLDOC's deadlock, deadlock to 死锁.
+struct RelatedEntry {
+  TermEntry entry;  // its fields empty: what a list of related names needs is its name and source
+  std::string via;  // the gloss that links them, as the bilingual entry spells it
 };
 
 // A text looked up or explained that the store did not hold.
 struct Miss {
-  std::string text;     // as most recently typed
+  std::string text;  // as most recently typed
   std::int64_t count = 0;
   std::int64_t last_at = 0;  // seconds since 1970
 };
@@ -123,6 +143,42 @@ class TermExport {
   std::unique_ptr<Cursor> cursor_;
 };
 
+class TermStore;
+
+// A dictionary being added: its entries written in batches of kDictionaryBatch on a connection of
+// its own, its row invisible to every read until finish() makes it whole at once. Only one add
+// runs at a time for a store file, whichever program runs it.
+class DictionaryAdd {
+ public:
+  class Work;
+  explicit DictionaryAdd(std::unique_ptr<Work> work);
+  // An add neither finished nor abandoned is abandoned.
+  ~DictionaryAdd();
+  DictionaryAdd(const DictionaryAdd&) = delete;
+  DictionaryAdd& operator=(const DictionaryAdd&) = delete;
+
+  // Stores an article. One of the same headword, spelled exactly the same, already stored for
+  // this dictionary takes it in: the texts one after the other with a blank line between, the
+  // names, links and phonetics of both. Names are tidied (one line, at most kMaxTermChars: a
+  // longer headword is cut there, a longer alias dropped); the text is bounded_article_text.
+  Result<void> put(const DictionaryArticle& article);
+
+  // The dictionary's entries so far.
+  std::int64_t entries() const;
+
+  // Writes what is left, then in one transaction gives the dictionary the reader's details, its
+  // count, the last place in the order and makes it visible. Removes its path from the removed
+  // dictionaries. An error leaves the add to be abandoned.
+  Result<Dictionary> finish(const DictionaryDetails& details);
+
+  // Takes out what was written, in batches; with `tidy` false only stops, leaving the rows
+  // (invisible) to clear_unfinished_dictionaries.
+  Result<void> abandon(bool tidy = true);
+
+ private:
+  std::unique_ptr<Work> work_;
+};
+
 class TermStore {
  public:
   // Opens the store at `path`, creating it owner-only when missing, in WAL
@@ -147,7 +203,7 @@ class TermStore {
   TermStore(const TermStore&) = delete;
   TermStore& operator=(const TermStore&) = delete;
 
-  // Number of stored entries.
+  // Number of stored entries that are no dictionary's.
   Result<std::int64_t> count();
 
   // The entry whose term has the same key in exactly this language, else
@@ -159,21 +215,24 @@ class TermStore {
   // that, the same among entries that have it as an alias.
   Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
 
-  // Hands every entry to `each` in the order they were added, from one
+  // Hands every entry that is no dictionary's to `each` in the order they were added, from one
   // snapshot of the store (a save meanwhile is seen whole or not at all).
   Result<void> export_records(const std::function<Result<void>(const TermRecord&)>& each);
 
-  // The entries in the order they were added, read from a snapshot taken
+  // The entries that are no dictionary's in the order they were added, read from a snapshot taken
   // now on a connection of its own: the store stays free for every other
   // request while the export is read, however slowly. Safe to call from
   // any thread; the export itself is used by one thread at a time.
   Result<TermExport> open_export();
 
   // Stores the records in one transaction, all or nothing: an entry of the
-  // same term (by key) and language is updated (its term, fields, aliases
-  // and source replaced, its times taken from the record when it has them),
-  // any other is added; a record whose source is "model" never replaces an
-  // entry a person saved or the glossary gave.
+  // same term (by key), language and source is updated (its term, fields,
+  // aliases and source replaced, its times taken from the record when it has
+  // them), and so is a model's answer that a person's or the glossary's
+  // record meets; any other is added, so a person's record stands beside the
+  // glossary's entry of the same name rather than replacing it. A record
+  // whose source is "model" never replaces an entry a person saved or the
+  // glossary gave. Dictionaries' entries are never touched.
   Result<ImportSummary> import_records(const std::vector<TermRecord>& records);
 
   // The same for records as `produce` reads them, handing each to the sink
@@ -192,7 +251,8 @@ class TermStore {
   Result<std::optional<TermEntry>> get(std::int64_t id);
 
   // Deletes the entry with this id, its aliases and its place in the search
-  // index, in one transaction; false when there was none.
+  // index, in one transaction; false when there was none (a dictionary's
+  // entries are not deleted one by one: they go with their dictionary).
   Result<bool> remove(std::int64_t id);
 
   // Entries whose term, aliases or fields hold every word of `query` (a
@@ -214,19 +274,71 @@ class TermStore {
   // The misses, most frequent first, then the most recent.
   Result<std::vector<Miss>> misses(int limit);
 
-  // Stores the draft in one transaction: a new entry for a new (key, lang),
-  // else the given fields replace those of the same name, a blank one removes
-  // its field, the others stay, and the term takes the spelling just given.
+  // Stores the draft in one transaction: a new entry for a new (key, lang,
+  // source) among the entries that are no dictionary's (a person's save of a
+  // glossary term starts from the glossary entry's fields and aliases, and
+  // leaves that entry as it is); else — the entry of the draft's source, or a
+  // model's answer, which a person's save takes over — the given fields
+  // replace those of the same name, a blank one removes its field, the others
+  // stay, and the term takes the spelling just given.
   // Aliases given replace the stored ones. The entry takes the draft's
   // source, and the misses of its names are forgotten. Returns the entry as stored. Safe to
   // call from several threads.
   Result<TermEntry> save(const TermDraft& draft);
 
   // Stores the draft as a new entry only when no entry of the same (key,
-  // lang) exists, in one transaction, so an answer that arrives late never
+  // lang) exists but dictionaries', in one transaction, so an answer that arrives late never
   // replaces what someone saved meanwhile. Returns the new entry, or nothing
   // when an entry was already there (it is left untouched).
   Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
+
+  // ---- Dictionaries (dictionary_list.cpp, dictionary_add.cpp, dictionary_purge.cpp) ----
+
+  // The dictionaries added whole, in the person's order.
+  Result<std::vector<Dictionary>> dictionaries();
+  // One of them, or nothing (none by that id, or one being added or removed).
+  Result<std::optional<Dictionary>> dictionary(std::int64_t id);
+  // The enabled ones and their entries.
+  Result<DictionaryCounts> dictionary_counts();
+  // Applies the change in one transaction; a new position moves the dictionary there and the
+  // others around it, keeping the order dense. Nothing when there is no such dictionary; an
+  // error of the kind kBadInput for a blank name.
+  Result<std::optional<Dictionary>> change_dictionary(std::int64_t id, const DictionaryChange& change);
+  // Removes a dictionary: at once invisible to every read and out of the order, and its path among
+  // the removed ones (removed_dictionary_paths); then its entries are deleted in batches of
+  // kDictionaryBatch, each a transaction of its own, so saves get the writer between them. What a
+  // crash leaves is cleared by clear_unfinished_dictionaries. Nothing when there is no such
+  // dictionary.
+  Result<std::optional<Dictionary>> remove_dictionary(std::int64_t id);
+  // The paths of the dictionaries the person removed, which are never added again by themselves.
+  Result<std::vector<std::string>> removed_dictionary_paths();
+  // Whether the system's dictionaries are still to be offered to this store (kSystemDictionariesFact),
+  // and the mark that they were.
+  Result<bool> system_dictionaries_pending();
+  Result<void> mark_system_dictionaries_offered();
+
+  // Begins adding a dictionary, on a connection of its own: the row is made (invisible) and the
+  // add may put its articles. kBusy when another add of this store file is under way (in this
+  // process or another); a damaged store refuses.
+  Result<std::unique_ptr<DictionaryAdd>> begin_dictionary(const DictionarySource& source);
+  // Deletes what adds and removals cut off by a crash left behind (rows not "ready", entries of
+  // no dictionary), in batches. Does nothing while an add is under way.
+  Result<void> clear_unfinished_dictionaries();
+
+  // ---- Entries from every source (entries_named.cpp) ----
+
+  // Every usable entry whose term or alias has the key of `text`, best first: in
+  // `preferred_lang` first; then the person's, the glossary's, the dictionaries' in the person's
+  // order, model answers; within one source a name before an alias, the exact spelling of the
+  // text before other cases, the most recent first. At most `most` entries, and as many as fit in
+  // about `most_bytes` of fields (the first always); `truncated` when more were there.
+  Result<NamedEntries> entries_named(std::string_view text, std::string_view preferred_lang, std::size_t most,
+                                     std::size_t most_bytes);
+  // Up to `most` usable entries the given ones lead to through glosses (RelatedEntry), none of
+  // them among `entries`: the names a bilingual entry's glosses are, and the bilingual entries
+  // that have one of `entries`' names (the key of `text` among them) as a gloss.
+  Result<std::vector<RelatedEntry>> related_entries(std::string_view text, const std::vector<TermEntry>& entries,
+                                                    std::size_t most);
 
   // True once SQLite has said the file is damaged: PRAGMA quick_check at
   // open, or SQLITE_CORRUPT or SQLITE_NOTADB from any statement since. It
@@ -262,6 +374,14 @@ class TermStore {
   void mark_damaged(const std::string& detail);
   // The refusal of a write into a damaged store.
   static common::Error damaged_refusal();
+
+  friend class DictionaryAdd;
+  // remove_dictionary's first step: the dictionary made invisible and taken out of the order.
+  Result<std::optional<Dictionary>> hide_dictionary(std::int64_t id);
+  // The file this connection is on.
+  std::string file_path();
+  // Gives every entry of `entries` that is a dictionary's its dictionary's name. mutex_ held.
+  Result<void> name_dictionaries(std::vector<TermEntry>& entries);
 
   explicit TermStore(sqlite3* db) : db_(db) {}
   static Result<std::unique_ptr<TermStore>> connect(const std::string& path);

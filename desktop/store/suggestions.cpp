@@ -2,6 +2,7 @@
 // have meant, found through the key indexes, the short Latin names in memory
 // and the search index, ranked by suggest.hpp.
 #include "common/utf8.hpp"
+#include "store/dictionaries.hpp"
 #include "store/sql.hpp"
 #include "store/store.hpp"
 #include "store/suggest.hpp"
@@ -30,11 +31,15 @@ Result<std::vector<std::string>> TermStore::suggest_locked(std::string_view text
   // Names the text begins: a range of the key indexes. Past every UTF-8
   // sequence, so the range holds exactly the keys that start with `key`.
   const std::string past = key + "\xF4\x90\x80\x80";
-  for (const char* sql : {"SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 "
-                          "ORDER BY length(term_key) LIMIT 50",
-                          "SELECT term_id, alias_key FROM term_aliases WHERE alias_key > ?1 AND alias_key < ?2 "
-                          "ORDER BY length(alias_key) LIMIT 50"}) {
-    Statement prefix(kept_statement(sql));
+  // The usable entries only: a disabled dictionary's names are offered no more than its entries.
+  static const std::string by_term = "SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 AND " +
+                                     usable_term_sql() + " ORDER BY length(term_key) LIMIT 50";
+  static const std::string by_alias =
+      "SELECT a.term_id, a.alias_key FROM term_aliases a JOIN terms t ON t.id = a.term_id "
+      "WHERE a.alias_key > ?1 AND a.alias_key < ?2 AND " +
+      usable_term_sql("t") + " ORDER BY length(a.alias_key) LIMIT 50";
+  for (const std::string* sql : {&by_term, &by_alias}) {
+    Statement prefix(kept_statement(sql->c_str()));
     if (!prefix.ok()) return sqlite_error(db_, "prepare suggestions");
     prefix.bind(1, key);
     prefix.bind(2, past);
@@ -58,25 +63,38 @@ Result<std::vector<std::string>> TermStore::suggest_locked(std::string_view text
       }
       pos += step.length;
     }
+    // The dictionaries' names have an index of their own, which holds nothing but names.
+    static const std::string dictionary_sharing =
+        "SELECT t.id, t.term_key FROM terms t JOIN (SELECT rowid AS id FROM dictionary_names_fts "
+        "WHERE dictionary_names_fts MATCH ?1 LIMIT 200) f ON f.id = t.id WHERE " +
+        usable_term_sql("t");
+    const struct {
+      const char* sql;
+      bool names_only;
+    } indexes[] = {
+        {"SELECT t.id, t.term_key FROM terms t JOIN (SELECT rowid AS id FROM terms_fts WHERE terms_fts MATCH ?1 "
+         "LIMIT 200) f ON f.id = t.id",
+         false},
+        {dictionary_sharing.c_str(), true}};
     for (const auto& character : characters) {
-      Statement sharing(kept_statement(
-          "SELECT t.id, t.term_key FROM terms t JOIN (SELECT rowid AS id FROM terms_fts WHERE terms_fts MATCH ?1 "
-          "LIMIT 200) f ON f.id = t.id"));
-      Statement aliases(kept_statement("SELECT alias_key FROM term_aliases WHERE term_id = ?1"));
-      if (!sharing.ok() || !aliases.ok()) return sqlite_error(db_, "prepare suggestions");
-      std::string quoted = "\"" + character + "\"";
-      sharing.bind(1, "{term aliases} : " + quoted);
-      int rc;
-      while ((rc = sharing.step()) == SQLITE_ROW) {
-        const std::int64_t id = sharing.integer(0);
-        consider(id, sharing.text(1));
-        aliases.bind(1, id);
-        int arc;
-        while ((arc = aliases.step()) == SQLITE_ROW) consider(id, aliases.text(0));
-        if (arc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
-        aliases.reset();
+      for (const auto& index : indexes) {
+        Statement sharing(kept_statement(index.sql));
+        Statement aliases(kept_statement("SELECT alias_key FROM term_aliases WHERE term_id = ?1"));
+        if (!sharing.ok() || !aliases.ok()) return sqlite_error(db_, "prepare suggestions");
+        std::string quoted = "\"" + character + "\"";
+        sharing.bind(1, index.names_only ? quoted : "{term aliases} : " + quoted);
+        int rc;
+        while ((rc = sharing.step()) == SQLITE_ROW) {
+          const std::int64_t id = sharing.integer(0);
+          consider(id, sharing.text(1));
+          aliases.bind(1, id);
+          int arc;
+          while ((arc = aliases.step()) == SQLITE_ROW) consider(id, aliases.text(0));
+          if (arc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
+          aliases.reset();
+        }
+        if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
       }
-      if (rc != SQLITE_DONE) return sqlite_error(db_, "suggestions");
     }
   }
 

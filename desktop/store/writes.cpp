@@ -69,7 +69,8 @@ Result<bool> TermStore::remove(std::int64_t id) {
   counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return damaged_refusal();
   auto removed = noted(in_transaction(db_, [&]() -> Result<bool> {
-    Statement exists(db_, "SELECT 1 FROM terms WHERE id = ?1");
+    // A dictionary's entries go with their dictionary, never one by one.
+    Statement exists(db_, "SELECT 1 FROM terms WHERE id = ?1 AND dictionary_id IS NULL");
     if (!exists.ok()) return sqlite_error(db_, "prepare delete");
     exists.bind(1, id);
     int rc = exists.step();
