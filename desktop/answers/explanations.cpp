@@ -1,6 +1,7 @@
 #include "answers/explanations.hpp"
 
 #include "answers/entry_json.hpp"
+#include "answers/hits.hpp"
 #include "answers/lookups.hpp"
 #include "answers/store_errors.hpp"
 #include "common/utf8.hpp"
@@ -198,7 +199,7 @@ Result<JsonValue> explain(store::TermStore& store, const ExplainModel& ask, cons
       reply["ok"] = true;
       reply["source"] = "local";
       reply["tokens"] = 0;
-      put_entry(reply, *entry);
+      put_hit(store, reply, *entry, request.text, request.lang);
       return reply;
     }
   }

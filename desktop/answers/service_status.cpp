@@ -17,6 +17,10 @@ Result<JsonValue> health(Context& ctx) {
   reply["version"] = ctx.version;
   reply["protocol"] = protocol::kProtocolVersion;
   reply["terms"] = count ? JsonValue(*count) : JsonValue(nullptr);
+  // The dictionaries apart: "terms" counts the person's, the glossary's and the model's entries.
+  if (auto dictionaries = ctx.store.dictionary_counts()) {
+    reply["dictionaries"] = JsonValue{{"count", dictionaries->count}, {"entries", dictionaries->entries}};
+  }
   reply["model"] = ctx.model_status;
   if (ctx.store.damaged()) reply["store"] = damaged_store_status(ctx.store.damage_detail());
   return reply;

@@ -91,7 +91,8 @@ TEST_F(HandlersTest, UnknownPathIs404AndWrongMethodIs405) {
 TEST_F(HandlersTest, HealthReportsVersionProtocolAndTermCount) {
   Reply empty = call("GET", "/v1/health", "");
   EXPECT_EQ(empty.status, 200);
-  EXPECT_EQ(empty.body, JsonValue({{"model", {{"configured", false}}},
+  EXPECT_EQ(empty.body, JsonValue({{"dictionaries", {{"count", 0}, {"entries", 0}}},
+                                   {"model", {{"configured", false}}},
                                    {"ok", true},
                                    {"protocol", kProtocolVersion},
                                    {"terms", 0},
