@@ -104,6 +104,7 @@ Result<JsonValue> search(Context& ctx, const QueryParameters& query) {
   reply["ok"] = true;
   reply["total"] = page->total;
   reply["totalExact"] = page->total_exact;
+  if (page->partial) reply["partial"] = true;
   JsonValue terms = JsonValue::array();
   for (const auto& found : page->terms) terms.push_back(term_json(found, true));
   reply["terms"] = std::move(terms);

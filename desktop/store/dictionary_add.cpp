@@ -4,8 +4,10 @@
 #include "common/utf8.hpp"
 #include "platform/clock.hpp"
 #include "platform/instance_lock.hpp"
+#include "store/connection_pool.hpp"
 #include "store/dictionary_rows.hpp"
 #include "store/entry_rules.hpp"
+#include "store/latin_cache.hpp"
 #include "store/match_key.hpp"
 #include "store/packed.hpp"
 #include "store/rows.hpp"
@@ -14,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -65,27 +68,8 @@ std::string html_of(const std::string& html, const std::string& text) { return h
 
 class DictionaryAdd::Work {
  public:
-  Work(std::unique_ptr<TermStore> connection, platform::InstanceLock held, std::int64_t dictionary)
-      : store(std::move(connection)),
-        db(store->db_),
-        lock(std::move(held)),
-        id(dictionary),
-        cache(db),
-        same(db, "SELECT id, aliases, packed FROM terms WHERE term_key = ?1 AND dictionary_id = ?2 AND term = ?3"),
-        insert(db,
-               "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source, aliases,"
-               " dictionary_id, packed) VALUES (?1, ?2, ?3, 'term', '{}', ?4, ?4, 'dictionary', ?5, ?6, ?7)"),
-        update(db, "UPDATE terms SET aliases = ?1, packed = ?2 WHERE id = ?3"),
-        index(db, "INSERT INTO dictionary_names_fts (rowid, term, aliases) VALUES (?1, ?2, ?3)"),
-        unindex(db,
-                "INSERT INTO dictionary_names_fts (dictionary_names_fts, rowid, term, aliases) "
-                "VALUES ('delete', ?1, ?2, ?3)"),
-        alias(db, "INSERT OR IGNORE INTO term_aliases (alias_key, term_id) VALUES (?1, ?2)"),
-        gloss(db, "INSERT OR IGNORE INTO glosses (gloss_key, term_id) VALUES (?1, ?2)") {}
-
-  bool ok() const {
-    return same.ok() && insert.ok() && update.ok() && index.ok() && unindex.ok() && alias.ok() && gloss.ok();
-  }
+  Work(TermStore& owner, platform::InstanceLock held, std::int64_t dictionary)
+      : store(&owner), lock(std::move(held)), id(dictionary) {}
 
   Result<void> put(const DictionaryArticle& article) {
     const std::string headword = tidy_name(article.headword);
@@ -100,6 +84,8 @@ class DictionaryAdd::Work {
       if (spellings.insert(name).second) names.push_back(std::move(name));
     }
     if (auto begun = begin_batch(); !begun) return begun;
+    Statement same(kept(kSame));
+    if (!same.ok()) return sqlite_error(db, "prepare add dictionary");
     same.bind(1, key);
     same.bind(2, id);
     same.bind(3, headword);
@@ -125,7 +111,10 @@ class DictionaryAdd::Work {
 
   Result<Dictionary> finish(const DictionaryDetails& details) {
     if (auto ended = end_batch(); !ended) return ended.error();
-    return in_transaction(db, [&]() -> Result<Dictionary> {
+    auto writer = store->writer_->lease_within(kBatchWriterWait);
+    if (!writer) return writer.error();
+    db = (*writer)->db();
+    auto made = in_transaction(db, [&]() -> Result<Dictionary> {
       Statement done(
           db,
           "UPDATE dictionaries SET name = ?1, file_name = ?1, info = ?2, url = ?3, entries = ?4, state = 'ready',"
@@ -149,6 +138,9 @@ class DictionaryAdd::Work {
       if (row.step() != SQLITE_ROW) return sqlite_error(db, "add dictionary");
       return dictionary_from_row(row);
     });
+    db = nullptr;
+    if (made) store->latin_->drop();  // its names are suggested from now on
+    return made;
   }
 
   Result<void> abandon(bool tidy) {
@@ -156,21 +148,31 @@ class DictionaryAdd::Work {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       in_batch_open = false;
     }
+    release();
     if (!tidy) return {};
-    return purge_dictionary(db, id);
+    return purge_dictionary(*store->writer_, id);
   }
 
-  std::unique_ptr<TermStore> store;
-  sqlite3* db;
+  TermStore* store;
   platform::InstanceLock lock;
   std::int64_t id;
   std::int64_t entries = 0;
   bool settled = false;  // finished or abandoned
 
  private:
+  // A batch takes the one writer for itself; saves get it between two batches.
   Result<void> begin_batch() {
     if (in_batch_open) return {};
-    if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) return begun;
+    auto writer = store->writer_->lease_within(kBatchWriterWait);
+    if (!writer) return writer.error();
+    lease.emplace(std::move(writer).value());
+    connection = &**lease;
+    db = connection->db();
+    cache.emplace(db);
+    if (auto begun = exec(db, "BEGIN IMMEDIATE"); !begun) {
+      release();
+      return begun;
+    }
     in_batch_open = true;
     in_batch = 0;
     return {};
@@ -179,21 +181,42 @@ class DictionaryAdd::Work {
   Result<void> end_batch() {
     if (!in_batch_open) return {};
     in_batch_open = false;
-    if (auto committed = exec(db, "COMMIT"); !committed) {
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      return committed;
-    }
-    return {};
+    auto committed = exec(db, "COMMIT");
+    if (!committed) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    release();
+    return committed;
   }
 
+  void release() {
+    cache.reset();
+    lease.reset();
+    connection = nullptr;
+    db = nullptr;
+  }
+
+  sqlite3_stmt* kept(const char* sql) { return connection->kept(sql); }
+
+  static constexpr const char* kSame =
+      "SELECT id, aliases, packed FROM terms WHERE term_key = ?1 AND dictionary_id = ?2 AND term = ?3";
+  static constexpr const char* kInsert =
+      "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source, aliases,"
+      " dictionary_id, packed) VALUES (?1, ?2, ?3, 'term', '{}', ?4, ?4, 'dictionary', ?5, ?6, ?7)";
+  static constexpr const char* kUpdate = "UPDATE terms SET aliases = ?1, packed = ?2 WHERE id = ?3";
+  static constexpr const char* kIndex = "INSERT INTO dictionary_names_fts (rowid, term, aliases) VALUES (?1, ?2, ?3)";
+  static constexpr const char* kUnindex =
+      "INSERT INTO dictionary_names_fts (dictionary_names_fts, rowid, term, aliases) VALUES ('delete', ?1, ?2, ?3)";
+  static constexpr const char* kAlias = "INSERT OR IGNORE INTO term_aliases (alias_key, term_id) VALUES (?1, ?2)";
+  static constexpr const char* kGloss = "INSERT OR IGNORE INTO glosses (gloss_key, term_id) VALUES (?1, ?2)";
+
   Result<void> step(Statement& st) {
+    if (!st.ok()) return sqlite_error(db, "prepare add dictionary");
     const int rc = st.step();
     st.reset();
     if (rc != SQLITE_DONE) return sqlite_error(db, "add dictionary");
     return {};
   }
 
-  Result<void> index_names(Statement& st, std::int64_t row, const std::string& term, const std::string& aliases_json) {
+  Result<void> index_names(Statement&& st, std::int64_t row, const std::string& term, const std::string& aliases_json) {
     st.bind(1, row);
     st.bind(2, index_text(term));
     auto parsed = common::parse_json(aliases_json);
@@ -202,6 +225,7 @@ class DictionaryAdd::Work {
   }
 
   Result<void> add_aliases(std::int64_t row, const std::string& key, const std::vector<std::string>& names) {
+    Statement alias(kept(kAlias));
     for (const auto& name : names) {
       const std::string alias_key = term_key(name);
       if (alias_key == key || alias_key.empty()) continue;
@@ -220,6 +244,8 @@ class DictionaryAdd::Work {
     packed.see_also = article.see_also;
     packed.html = article.html;
     const std::string aliases_json = common::to_compact(JsonValue(names));
+    Statement insert(kept(kInsert));
+    if (!insert.ok()) return sqlite_error(db, "prepare add dictionary");
     insert.bind(1, headword);
     insert.bind(2, key);
     insert.bind(3, article.lang == "zh" ? std::string("zh") : std::string("en"));
@@ -230,7 +256,7 @@ class DictionaryAdd::Work {
     insert.bind_blob(7, bytes);
     if (auto done = step(insert); !done) return done;
     last_row = sqlite3_last_insert_rowid(db);
-    if (auto done = index_names(index, last_row, headword, aliases_json); !done) return done;
+    if (auto done = index_names(Statement(kept(kIndex)), last_row, headword, aliases_json); !done) return done;
     return add_aliases(last_row, key, names);
   }
 
@@ -243,7 +269,7 @@ class DictionaryAdd::Work {
     if (term.step() != SQLITE_ROW) return sqlite_error(db, "add dictionary");
     const std::string headword = term.text(0);
     const std::string old_aliases = common::to_compact(JsonValue(aliases));
-    if (auto out = index_names(unindex, row, headword, old_aliases); !out) return out;
+    if (auto out = index_names(Statement(kept(kUnindex)), row, headword, old_aliases); !out) return out;
 
     std::set<std::string> spellings(aliases.begin(), aliases.end());
     spellings.insert(headword);
@@ -274,18 +300,21 @@ class DictionaryAdd::Work {
       if (links.insert(link).second) stored.see_also.push_back(link);
     }
     const std::string new_aliases = common::to_compact(JsonValue(aliases));
+    Statement update(kept(kUpdate));
+    if (!update.ok()) return sqlite_error(db, "prepare add dictionary");
     update.bind(1, new_aliases);
     const std::string bytes = packer.pack(stored);
     update.bind_blob(2, bytes);
     update.bind(3, row);
     if (auto done = step(update); !done) return done;
     last_row = row;
-    if (auto done = index_names(index, row, headword, new_aliases); !done) return done;
+    if (auto done = index_names(Statement(kept(kIndex)), row, headword, new_aliases); !done) return done;
     return add_aliases(row, term_key(headword), aliases);
   }
 
   Result<void> add_glosses(const std::vector<std::string>& senses) {
     if (senses.empty()) return {};
+    Statement gloss(kept(kGloss));
     for (const auto& text : glosses_of(senses)) {
       const std::string key = term_key(text);
       if (key.empty()) continue;
@@ -296,9 +325,11 @@ class DictionaryAdd::Work {
     return {};
   }
 
-  LargerCache cache;
+  std::optional<Writer::Lease> lease;  // during a batch
+  Connection* connection = nullptr;    // the writer, during a batch
+  sqlite3* db = nullptr;
+  std::optional<LargerCache> cache;
   Packer packer;
-  Statement same, insert, update, index, unindex, alias, gloss;
   const std::int64_t now = platform::unix_seconds();
   std::int64_t last_row = 0;
   std::size_t in_batch = 0;
@@ -330,9 +361,12 @@ namespace {
 
 // Clears what crashed adds and removals left: the caller holds the adding lock, so no add of this
 // file is under way.
-Result<void> clear_unfinished(sqlite3* db) {
+Result<void> clear_unfinished(Writer& writer) {
   std::vector<std::int64_t> ids;
   {
+    auto lease = writer.lease_within(kBatchWriterWait);
+    if (!lease) return lease.error();
+    sqlite3* db = (*lease)->db();
     // A dictionary's row goes after its entries (purge_dictionary), so no entry outlives its row.
     Statement left(db, "SELECT id FROM dictionaries WHERE state != 'ready'");
     if (!left.ok()) return sqlite_error(db, "prepare unfinished dictionaries");
@@ -341,7 +375,7 @@ Result<void> clear_unfinished(sqlite3* db) {
     if (rc != SQLITE_DONE) return sqlite_error(db, "unfinished dictionaries");
   }
   for (auto id : ids) {
-    if (auto done = purge_dictionary(db, id); !done) return done;
+    if (auto done = purge_dictionary(writer, id); !done) return done;
   }
   return {};
 }
@@ -350,57 +384,40 @@ Result<void> clear_unfinished(sqlite3* db) {
 
 Result<std::unique_ptr<DictionaryAdd>> TermStore::begin_dictionary(const DictionarySource& source) {
   if (damaged()) return damaged_refusal();
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    path = file_path();
-  }
-  auto locked = platform::try_lock_instance(adding_lock_path(path));
+  auto locked = platform::try_lock_instance(adding_lock_path(path_));
   if (locked.outcome == platform::LockOutcome::kBusy) {
     return common::failure(common::ErrorKind::kBusy, "正在添加另一本词典，等它添加完再试");
   }
   if (locked.outcome != platform::LockOutcome::kAcquired) return locked.error;
-  auto other = open_another();
-  if (!other) return other.error();
-  sqlite3* db = (*other)->db_;
-  if (auto cleared = clear_unfinished(db); !cleared) return cleared.error();
-  auto made = in_transaction(db, [&]() -> Result<std::int64_t> {
-    Statement row(db,
-                  "INSERT INTO dictionaries (name, file_name, format, path, info, url, added_at, state) "
-                  "VALUES (?1, ?1, ?2, ?3, '', '', ?4, 'adding')");
-    if (!row.ok()) return sqlite_error(db, "prepare add dictionary");
-    row.bind(1, source.name);
-    row.bind(2, source.format);
-    row.bind(3, source.path);
-    row.bind(4, platform::unix_seconds());
-    if (row.step() != SQLITE_DONE) return sqlite_error(db, "add dictionary");
-    return static_cast<std::int64_t>(sqlite3_last_insert_rowid(db));
-  });
+  if (auto cleared = noted(clear_unfinished(*writer_)); !cleared) return cleared.error();
+  auto made = [&]() -> Result<std::int64_t> {
+    auto writer = writer_->lease();
+    if (!writer) return writer.error();
+    sqlite3* db = (*writer)->db();
+    return noted(in_transaction(db, [&]() -> Result<std::int64_t> {
+      Statement row(db,
+                    "INSERT INTO dictionaries (name, file_name, format, path, info, url, added_at, state) "
+                    "VALUES (?1, ?1, ?2, ?3, '', '', ?4, 'adding')");
+      if (!row.ok()) return sqlite_error(db, "prepare add dictionary");
+      row.bind(1, source.name);
+      row.bind(2, source.format);
+      row.bind(3, source.path);
+      row.bind(4, platform::unix_seconds());
+      if (row.step() != SQLITE_DONE) return sqlite_error(db, "add dictionary");
+      return static_cast<std::int64_t>(sqlite3_last_insert_rowid(db));
+    }));
+  }();
   if (!made) return made.error();
-  auto work = std::make_unique<DictionaryAdd::Work>(std::move(other).value(), std::move(locked.lock), *made);
-  if (!work->ok()) {
-    Error error = sqlite_error(db, "prepare add dictionary");
-    (void)work->abandon(true);
-    work->settled = true;
-    return error;
-  }
+  auto work = std::make_unique<DictionaryAdd::Work>(*this, std::move(locked.lock), *made);
   return std::make_unique<DictionaryAdd>(std::move(work));
 }
 
 Result<void> TermStore::clear_unfinished_dictionaries() {
   if (damaged()) return {};
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    path = file_path();
-  }
-  auto locked = platform::try_lock_instance(adding_lock_path(path));
+  auto locked = platform::try_lock_instance(adding_lock_path(path_));
   if (locked.outcome == platform::LockOutcome::kBusy) return {};
   if (locked.outcome != platform::LockOutcome::kAcquired) return locked.error;
-  // On a connection of its own: the batches must not hold this one's lock.
-  auto other = open_another();
-  if (!other) return other.error();
-  return clear_unfinished((*other)->db_);
+  return noted(clear_unfinished(*writer_));
 }
 
 }  // namespace ruvo::desktop::store

@@ -19,7 +19,10 @@ struct Row {
 };
 
 // One batch: false when there was nothing left to delete.
-Result<bool> purge_batch(sqlite3* db, std::int64_t dictionary, bool glossed) {
+Result<bool> purge_batch(Writer& writer, std::int64_t dictionary, bool glossed) {
+  auto lease = writer.lease_within(kBatchWriterWait);
+  if (!lease) return lease.error();
+  sqlite3* db = (*lease)->db();
   return in_transaction(db, [&]() -> Result<bool> {
     std::vector<Row> rows;
     {
@@ -74,10 +77,13 @@ Result<bool> purge_batch(sqlite3* db, std::int64_t dictionary, bool glossed) {
 
 }  // namespace
 
-Result<void> purge_dictionary(sqlite3* db, std::int64_t id) {
+Result<void> purge_dictionary(Writer& writer, std::int64_t id) {
   // Only a bilingual dictionary's entries have glosses; one whose row is gone may have had them.
   bool glossed = true;
   {
+    auto lease = writer.lease_within(kBatchWriterWait);
+    if (!lease) return lease.error();
+    sqlite3* db = (*lease)->db();
     Statement format(db, "SELECT format FROM dictionaries WHERE id = ?1");
     if (!format.ok()) return sqlite_error(db, "prepare remove dictionary");
     format.bind(1, id);
@@ -86,10 +92,13 @@ Result<void> purge_dictionary(sqlite3* db, std::int64_t id) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db, "remove dictionary");
   }
   for (;;) {
-    auto more = purge_batch(db, id, glossed);
+    auto more = purge_batch(writer, id, glossed);
     if (!more) return more.error();
     if (!*more) break;
   }
+  auto lease = writer.lease_within(kBatchWriterWait);
+  if (!lease) return lease.error();
+  sqlite3* db = (*lease)->db();
   return in_transaction(db, [&]() -> Result<void> {
     return run_for_id(db, "DELETE FROM dictionaries WHERE id = ?1", id, "remove dictionary");
   });

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "common/result.hpp"
+#include "store/connection_pool.hpp"
 #include "store/dictionaries.hpp"
 #include "store/sql.hpp"
+#include "store/store.hpp"
 
 #include <sqlite3.h>
 
@@ -24,9 +26,17 @@ Dictionary dictionary_from_row(const Statement& st);
 std::string adding_lock_path(const std::string& store_path);
 
 // Deletes the entries of dictionary `id` with their names in the indexes, their aliases and
-// glosses, kDictionaryBatch at a time, each batch a transaction of its own; then its row. The
-// dictionary must be invisible already (its state not "ready").
-Result<void> purge_dictionary(sqlite3* db, std::int64_t id);
+// glosses, kDictionaryBatch at a time, each batch a transaction of its own on the writer, taken
+// for that batch alone; then its row. The dictionary must be invisible already (its state not
+// "ready").
+Result<void> purge_dictionary(Writer& writer, std::int64_t id);
+
+// How long a batch of an add or a removal waits for the writer: longer than a request does, as
+// nobody waits for the answer.
+inline constexpr std::chrono::milliseconds kBatchWriterWait{30000};
+
+// Gives every entry of `entries` that is a dictionary's its dictionary's name.
+Result<void> name_dictionaries(Connection& reader, std::vector<TermEntry>& entries);
 
 // Renumbers the ready dictionaries' positions 0, 1, … in their present order. Inside a transaction.
 Result<void> renumber_dictionaries(sqlite3* db);

@@ -1,6 +1,7 @@
 // The entries a text names, from every usable source, in the order answers give them; and the
 // entries they lead to across languages through a bilingual dictionary's glosses.
 #include "common/utf8.hpp"
+#include "store/connection_pool.hpp"
 #include "store/dictionary_rows.hpp"
 #include "store/match_key.hpp"
 #include "store/packed.hpp"
@@ -135,12 +136,13 @@ std::vector<std::string> definition_lines(const TermEntry& entry) {
 
 Result<NamedEntries> TermStore::entries_named(std::string_view text, std::string_view preferred_lang, std::size_t most,
                                               std::size_t most_bytes) {
-  std::lock_guard<std::mutex> guard(mutex_);
   NamedEntries named;
   const std::string key = term_key(text);
   if (key.empty() || most == 0) return named;
-  auto found =
-      noted(candidates(db_, kept_statement(by_name_sql().c_str()), kept_statement(by_alias_sql().c_str()), key));
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  Connection& db = **reader;
+  auto found = noted(candidates(db.db(), db.kept(by_name_sql().c_str()), db.kept(by_alias_sql().c_str()), key));
   if (!found) return found.error();
   std::vector<Candidate>& all = *found;
   const std::string exact(common::trim_unicode_space(text));
@@ -166,15 +168,17 @@ Result<NamedEntries> TermStore::entries_named(std::string_view text, std::string
     bytes += size;
     named.entries.push_back(std::move(entry));
   }
-  if (auto named_ok = noted(name_dictionaries(named.entries)); !named_ok) return named_ok.error();
+  if (auto named_ok = noted(name_dictionaries(db, named.entries)); !named_ok) return named_ok.error();
   return named;
 }
 
 Result<std::vector<RelatedEntry>> TermStore::related_entries(std::string_view text,
                                                              const std::vector<TermEntry>& entries, std::size_t most) {
-  std::lock_guard<std::mutex> guard(mutex_);
   std::vector<RelatedEntry> related;
   if (most == 0) return related;
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  Connection& db = **reader;
   std::set<std::int64_t> taken;
   for (const auto& entry : entries) taken.insert(std::stoll(entry.id));
 
@@ -182,11 +186,11 @@ Result<std::vector<RelatedEntry>> TermStore::related_entries(std::string_view te
     // Which dictionaries are bilingual: only their entries have glosses.
     std::set<std::int64_t> glossed;
     {
-      Statement st(kept_statement("SELECT id FROM dictionaries WHERE format = 'cedict' AND state = 'ready'"));
-      if (!st.ok()) return sqlite_error(db_, "prepare related");
+      Statement st(db.kept("SELECT id FROM dictionaries WHERE format = 'cedict' AND state = 'ready'"));
+      if (!st.ok()) return sqlite_error(db.db(), "prepare related");
       int rc;
       while ((rc = st.step()) == SQLITE_ROW) glossed.insert(st.integer(0));
-      if (rc != SQLITE_DONE) return sqlite_error(db_, "related");
+      if (rc != SQLITE_DONE) return sqlite_error(db.db(), "related");
     }
     if (glossed.empty()) return related;
     auto take = [&](std::vector<Candidate> found, const std::string& via) {
@@ -210,8 +214,8 @@ Result<std::vector<RelatedEntry>> TermStore::related_entries(std::string_view te
       if (entry.dictionary_id == 0 || glossed.count(entry.dictionary_id) == 0) continue;
       for (const auto& gloss : glosses_of(definition_lines(entry))) {
         if (related.size() == most) break;
-        auto found = candidates(db_, kept_statement(by_name_sql().c_str()), kept_statement(by_alias_sql().c_str()),
-                                term_key(gloss));
+        auto found =
+            candidates(db.db(), db.kept(by_name_sql().c_str()), db.kept(by_alias_sql().c_str()), term_key(gloss));
         if (!found) return found.error();
         take(std::move(found).value(), gloss);
       }
@@ -231,13 +235,13 @@ Result<std::vector<RelatedEntry>> TermStore::related_entries(std::string_view te
       if (related.size() == most) break;
       std::vector<Candidate> found;
       {
-        Statement st(kept_statement(sql.c_str()));
-        if (!st.ok()) return sqlite_error(db_, "prepare related");
+        Statement st(db.kept(sql.c_str()));
+        if (!st.ok()) return sqlite_error(db.db(), "prepare related");
         st.bind(1, key);
         st.bind(2, static_cast<std::int64_t>(most * 4));
         int rc;
         while ((rc = st.step()) == SQLITE_ROW) found.push_back(candidate_from_row(st, false));
-        if (rc != SQLITE_DONE) return sqlite_error(db_, "related");
+        if (rc != SQLITE_DONE) return sqlite_error(db.db(), "related");
       }
       for (auto& c : found) {
         if (related.size() == most) break;
@@ -256,7 +260,7 @@ Result<std::vector<RelatedEntry>> TermStore::related_entries(std::string_view te
     }
     std::vector<TermEntry> named;
     for (auto& r : related) named.push_back(r.entry);
-    if (auto done = name_dictionaries(named); !done) return done.error();
+    if (auto done = name_dictionaries(db, named); !done) return done.error();
     for (std::size_t i = 0; i < related.size(); ++i) related[i].entry.dictionary_name = named[i].dictionary_name;
     return related;
   }());

@@ -1,7 +1,9 @@
 // The term store: one SQLite file in the application-data folder. The store
 // is split by what it does: its schema (schema.cpp), its files (file_safety),
-// opening and counting (store.cpp), damage (damage.cpp), reads, writes,
-// search, suggestions, and export and import (transfer.cpp).
+// its connections (sqlite_connection, connection_pool), opening and counting
+// (store.cpp), damage (damage.cpp), reads, writes, search, suggestions and
+// the names they keep in memory (latin_cache), and export and import
+// (transfer.cpp).
 #pragma once
 
 #include "common/json.hpp"
@@ -11,6 +13,7 @@
 #include "store/term_file.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -21,10 +24,12 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace ruvo::desktop::store {
+
+class Connection;
+class LatinCache;
+class ReaderPool;
+class Writer;
 
 using common::JsonValue;
 using common::Result;
@@ -95,8 +100,44 @@ struct TermPage {
   std::int64_t total = 0;
   // False when the search matched more than kSearchCountedAtMost entries:
   // `total` is then that bound, and only the first that many are listed.
+  // False too for a partial search: `total` is then what it had counted.
   bool total_exact = true;
+  // The search ran out of its time budget: `terms` are the matches it had
+  // found by then, not necessarily the best.
+  bool partial = false;
   std::vector<TermEntry> terms;
+};
+
+// The most distinct words of a query a search looks for (each Chinese
+// character counts as one); the rest are ignored. Every word is another
+// list of the index to read, and no one types more than this to find an
+// entry.
+inline constexpr std::size_t kMaxSearchWords = 16;
+
+// The most distinct characters of a Chinese text suggestions look up in the
+// index, each a list of names to read. A name near the text shares two
+// thirds of its characters, so it holds some of the first this many unless
+// the text has three times as many.
+inline constexpr std::size_t kMaxSuggestCharacters = 32;
+
+// What a write says when it cannot have the store soon (an import, another
+// program's or ours, or another save holds it): of the kind kBusy.
+inline constexpr std::string_view kStoreBusyMessage = "词库正忙（正在导入或另一次保存），请稍后再试";
+
+// The most exports open at once; another is refused as busy. Each holds a
+// connection and a snapshot of the store while its reader reads.
+inline constexpr int kMaxExportsInFlight = 4;
+
+// How long the store's work may take before it gives up or cuts it short.
+struct StoreBounds {
+  // A write waits at most this for the writer (another save or an import of
+  // ours) and, through SQLite's busy time-out, for another program writing;
+  // then it fails as busy (kStoreBusyMessage).
+  std::chrono::milliseconds writer_wait{2000};
+  // A search's budget: past it, it answers with what it found (partial).
+  std::chrono::milliseconds search_budget{1500};
+  // Suggestions' budget: past it, they give what they found.
+  std::chrono::milliseconds suggest_budget{150};
 };
 
 // The most matches a search counts and lists. Counting every match of a
@@ -127,7 +168,8 @@ inline constexpr std::string_view kStoreDamagedRefusal = "词库文件已损坏�
 // what failed and SQLite's own text; its kind is kStoreDamaged when SQLite
 // said the file is damaged, else kStoreFailure.
 
-// An export in progress: the entries of one snapshot, one at a time.
+// An export in progress: the entries of one snapshot, one at a time, read
+// row by row on a connection of its own with a small page cache.
 class TermExport {
  public:
   class Cursor;
@@ -145,9 +187,10 @@ class TermExport {
 
 class TermStore;
 
-// A dictionary being added: its entries written in batches of kDictionaryBatch on a connection of
-// its own, its row invisible to every read until finish() makes it whole at once. Only one add
-// runs at a time for a store file, whichever program runs it.
+// A dictionary being added: its entries written in batches of kDictionaryBatch, each batch a
+// transaction on the one writer, which saves get between two batches; its row invisible to every
+// read until finish() makes it whole at once. Only one add runs at a time for a store file,
+// whichever program runs it. Used by one thread.
 class DictionaryAdd {
  public:
   class Work;
@@ -191,23 +234,40 @@ class TermStore {
   // An existing file is checked with PRAGMA quick_check: one that fails it
   // opens damaged (see damaged()), unless it would need migrating, which is
   // refused rather than written into a damaged file.
-  static Result<std::unique_ptr<TermStore>> open(const std::string& path, const std::vector<TermDraft>& seed);
-  // A second connection to the same file, for work long enough that it
-  // should not hold this store's lock (an import through the service): it
-  // reads and writes beside this one as SQLite in WAL mode allows. The file
-  // was checked and migrated when this store opened it; a damaged store
-  // gives none.
-  Result<std::unique_ptr<TermStore>> open_another();
+  //
+  // Every method is safe from any thread. Reads (find, find_any, get,
+  // search, suggest, misses, count, exports) run on reader connections of
+  // their own, lent to one call at a time, and never wait for a write or
+  // for each other. Writes (save, save_if_absent, remove, the imports)
+  // take the one writer connection, waiting at most bounds.writer_wait,
+  // else fail as busy (kBusy, kStoreBusyMessage).
+  static Result<std::unique_ptr<TermStore>> open(const std::string& path, const std::vector<TermDraft>& seed,
+                                                 StoreBounds bounds = {});
 
   ~TermStore();
   TermStore(const TermStore&) = delete;
   TermStore& operator=(const TermStore&) = delete;
 
-  // Number of stored entries that are no dictionary's.
+  // The number of stored entries as last known, from memory alone: counted
+  // when the store opened, kept by this store's own writes, and counted
+  // again by refresh() once another program has written; -1 while SQLite
+  // could not count them (a damaged file).
+  std::int64_t known_count() const { return count_.load(); }
+
+  // The number of stored entries, counted now on a reader.
   Result<std::int64_t> count();
 
+  // Brings what the store keeps in memory up to date with the file: when
+  // another program has written since (PRAGMA data_version of the writer),
+  // the count is taken again and the names suggestions keep in memory are
+  // read again; names not loaded yet are loaded. Skipped for now, without
+  // waiting, while the writer is in use, and for a damaged store. For a
+  // thread that looks every so often (the service's upkeep).
+  Result<void> refresh();
+
   // The entry whose term has the same key in exactly this language, else
-  // one that has it among its aliases.
+  // one that has it among its aliases. A text longer than any stored name
+  // (kMaxTermChars characters once trimmed) names none.
   Result<std::optional<TermEntry>> find(std::string_view term, std::string_view lang);
 
   // The entry whose term has the same key in any language, one in
@@ -215,24 +275,22 @@ class TermStore {
   // that, the same among entries that have it as an alias.
   Result<std::optional<TermEntry>> find_any(std::string_view term, std::string_view preferred_lang);
 
-  // Hands every entry that is no dictionary's to `each` in the order they were added, from one
+  // Hands every entry to `each` in the order they were added, from one
   // snapshot of the store (a save meanwhile is seen whole or not at all).
   Result<void> export_records(const std::function<Result<void>(const TermRecord&)>& each);
 
-  // The entries that are no dictionary's in the order they were added, read from a snapshot taken
+  // The entries in the order they were added, read from a snapshot taken
   // now on a connection of its own: the store stays free for every other
   // request while the export is read, however slowly. Safe to call from
-  // any thread; the export itself is used by one thread at a time.
+  // any thread; the export itself is used by one thread at a time. With
+  // kMaxExportsInFlight exports open, fails as busy (kBusy).
   Result<TermExport> open_export();
 
   // Stores the records in one transaction, all or nothing: an entry of the
-  // same term (by key), language and source is updated (its term, fields,
-  // aliases and source replaced, its times taken from the record when it has
-  // them), and so is a model's answer that a person's or the glossary's
-  // record meets; any other is added, so a person's record stands beside the
-  // glossary's entry of the same name rather than replacing it. A record
-  // whose source is "model" never replaces an entry a person saved or the
-  // glossary gave. Dictionaries' entries are never touched.
+  // same term (by key) and language is updated (its term, fields, aliases
+  // and source replaced, its times taken from the record when it has them),
+  // any other is added; a record whose source is "model" never replaces an
+  // entry a person saved or the glossary gave.
   Result<ImportSummary> import_records(const std::vector<TermRecord>& records);
 
   // The same for records as `produce` reads them, handing each to the sink
@@ -251,43 +309,44 @@ class TermStore {
   Result<std::optional<TermEntry>> get(std::int64_t id);
 
   // Deletes the entry with this id, its aliases and its place in the search
-  // index, in one transaction; false when there was none (a dictionary's
-  // entries are not deleted one by one: they go with their dictionary).
+  // index, in one transaction; false when there was none.
   Result<bool> remove(std::int64_t id);
 
   // Entries whose term, aliases or fields hold every word of `query` (a
-  // Latin word as the start of one, Chinese characters as a run), the
-  // entry named by the query itself first, then the best matches; with a
-  // blank query every entry, the most recently updated first.
+  // Latin word as the start of one, Chinese characters as a run; its first
+  // kMaxSearchWords distinct words), the entry named by the query itself
+  // first, then the best matches; with a blank query every entry, the most
+  // recently updated first. Held to bounds.search_budget: a search that runs
+  // out lists what it had found and says `partial`.
   Result<TermPage> search(std::string_view query, int limit, int offset);
 
   // Up to `limit` stored terms a missed text may have meant, best first:
   // names (terms and aliases) the text begins, then short Latin names a
-  // few edits away, then names sharing most of a Chinese text's characters.
-  // Empty when nothing is near.
+  // few edits away, then names sharing most of a Chinese text's characters
+  // (its first kMaxSuggestCharacters distinct ones). Only the text's first
+  // kMaxTermChars characters count. Empty when nothing is near. Held to
+  // bounds.suggest_budget: suggestions that run out give what they found.
   Result<std::vector<std::string>> suggest(std::string_view text, std::size_t limit = 5);
 
   // Counts a text the store did not hold (by its key; the spelling kept is
-  // the latest), keeping the kMaxMisses most recent texts.
+  // the latest), keeping the kMaxMisses most recent texts. Only when the
+  // writer is free at once: a miss is not worth a wait, so while the writer
+  // is in use it is not counted and this fails as busy.
   Result<void> record_miss(std::string_view text);
 
   // The misses, most frequent first, then the most recent.
   Result<std::vector<Miss>> misses(int limit);
 
-  // Stores the draft in one transaction: a new entry for a new (key, lang,
-  // source) among the entries that are no dictionary's (a person's save of a
-  // glossary term starts from the glossary entry's fields and aliases, and
-  // leaves that entry as it is); else — the entry of the draft's source, or a
-  // model's answer, which a person's save takes over — the given fields
-  // replace those of the same name, a blank one removes its field, the others
-  // stay, and the term takes the spelling just given.
+  // Stores the draft in one transaction: a new entry for a new (key, lang),
+  // else the given fields replace those of the same name, a blank one removes
+  // its field, the others stay, and the term takes the spelling just given.
   // Aliases given replace the stored ones. The entry takes the draft's
   // source, and the misses of its names are forgotten. Returns the entry as stored. Safe to
   // call from several threads.
   Result<TermEntry> save(const TermDraft& draft);
 
   // Stores the draft as a new entry only when no entry of the same (key,
-  // lang) exists but dictionaries', in one transaction, so an answer that arrives late never
+  // lang) exists, in one transaction, so an answer that arrives late never
   // replaces what someone saved meanwhile. Returns the new entry, or nothing
   // when an entry was already there (it is left untouched).
   Result<std::optional<TermEntry>> save_if_absent(const TermDraft& draft);
@@ -306,8 +365,8 @@ class TermStore {
   Result<std::optional<Dictionary>> change_dictionary(std::int64_t id, const DictionaryChange& change);
   // Removes a dictionary: at once invisible to every read and out of the order, and its path among
   // the removed ones (removed_dictionary_paths); then its entries are deleted in batches of
-  // kDictionaryBatch, each a transaction of its own, so saves get the writer between them. What a
-  // crash leaves is cleared by clear_unfinished_dictionaries. Nothing when there is no such
+  // kDictionaryBatch, each a transaction of its own on the writer, so saves get it between them.
+  // What a crash leaves is cleared by clear_unfinished_dictionaries. Nothing when there is no such
   // dictionary.
   Result<std::optional<Dictionary>> remove_dictionary(std::int64_t id);
   // The paths of the dictionaries the person removed, which are never added again by themselves.
@@ -317,12 +376,12 @@ class TermStore {
   Result<bool> system_dictionaries_pending();
   Result<void> mark_system_dictionaries_offered();
 
-  // Begins adding a dictionary, on a connection of its own: the row is made (invisible) and the
-  // add may put its articles. kBusy when another add of this store file is under way (in this
-  // process or another); a damaged store refuses.
+  // Begins adding a dictionary: the row is made (invisible) and the add may put its articles.
+  // kBusy when another add of this store file is under way (in this process or another); a
+  // damaged store refuses.
   Result<std::unique_ptr<DictionaryAdd>> begin_dictionary(const DictionarySource& source);
-  // Deletes what adds and removals cut off by a crash left behind (rows not "ready", entries of
-  // no dictionary), in batches. Does nothing while an add is under way.
+  // Deletes what adds and removals cut off by a crash left behind (rows not "ready"), in batches.
+  // Does nothing while an add is under way.
   Result<void> clear_unfinished_dictionaries();
 
   // ---- Entries from every source (entries_named.cpp) ----
@@ -354,13 +413,16 @@ class TermStore {
  private:
   // The steps of a search (search.cpp).
   class Search;
-  // suggest() with mutex_ held.
-  Result<std::vector<std::string>> suggest_locked(std::string_view text, std::size_t limit);
+  friend class DictionaryAdd;
+  // remove_dictionary's first step: the dictionary made invisible and taken out of the order.
+  Result<std::optional<Dictionary>> hide_dictionary(std::int64_t id);
+
+  TermStore(std::string path, StoreBounds bounds, std::unique_ptr<Connection> writer);
 
   // Passes a method's result on, marking the store damaged first when its
   // statements met a damaged file (an error of the kind kStoreDamaged, with
   // SQLite's words as its reason). Every method that runs statements returns
-  // through it, with mutex_ held.
+  // through it.
   template <typename T>
   Result<T> noted(Result<T> result) {
     if (!result.ok() && result.error().kind == common::ErrorKind::kStoreDamaged) mark_damaged(result.error().reason);
@@ -368,47 +430,41 @@ class TermStore {
   }
 
   // Runs PRAGMA quick_check and marks the store damaged when it fails.
-  void quick_check();
-  // Sets damaged_, keeping `detail` if it is the first damage seen. Call
-  // with mutex_ held (or before the store is shared).
+  void quick_check(Connection& connection);
+  // Sets damaged_, keeping `detail` if it is the first damage seen.
   void mark_damaged(const std::string& detail);
   // The refusal of a write into a damaged store.
   static common::Error damaged_refusal();
 
-  friend class DictionaryAdd;
-  // remove_dictionary's first step: the dictionary made invisible and taken out of the order.
-  Result<std::optional<Dictionary>> hide_dictionary(std::int64_t id);
-  // The file this connection is on.
-  std::string file_path();
-  // Gives every entry of `entries` that is a dictionary's its dictionary's name. mutex_ held.
-  Result<void> name_dictionaries(std::vector<TermEntry>& entries);
-
-  explicit TermStore(sqlite3* db) : db_(db) {}
-  static Result<std::unique_ptr<TermStore>> connect(const std::string& path);
-  // Keeps the in-memory names in step with a save of ours. mutex_ held.
+  // suggest() on a reader.
+  Result<std::vector<std::string>> suggest_on(Connection& reader, std::string_view text, std::size_t limit);
+  // The short Latin names in memory, read on the reader first unless they
+  // are there; null while another thread is reading them.
+  Result<std::shared_ptr<const LatinNames>> load_latin_names(Connection& reader);
+  // Keeps the names in memory in step with a save of ours.
   void remember_names(const TermEntry& entry);
-  // Loads the short Latin names, or loads them again when another
-  // connection wrote the file since. mutex_ held.
-  Result<void> load_latin_names();
-  // The prepared statement for `sql`, kept for the store's life: the reads
-  // run on every request, and preparing them each time cost more than
-  // running them. Call with mutex_ held; nothing when it cannot be prepared.
-  sqlite3_stmt* kept_statement(const char* sql);
+  // Counts the entries on a reader into count_.
+  Result<void> recount();
+  // Moves count_ by what a write of ours committed (while it is known).
+  void counted_by(std::int64_t delta);
 
-  std::mutex mutex_;  // one connection, shared by the server's threads
-  sqlite3* db_ = nullptr;
-  std::map<std::string, sqlite3_stmt*, std::less<>> kept_;
+  const std::string path_;  // resolved, as SQLite opens it
+  const StoreBounds bounds_;
+  std::unique_ptr<Writer> writer_;
+  std::unique_ptr<ReaderPool> readers_;
+  // The number of entries: counted at open and by refresh(), moved by our
+  // own writes as they commit.
+  std::atomic<std::int64_t> count_{-1};
+  // The writer's PRAGMA data_version as last seen: it moves when another
+  // program commits. Read and written with the writer held.
+  std::int64_t writer_data_version_ = -1;
+  // The short Latin names, for suggestions, shared by every reader.
+  std::unique_ptr<LatinCache> latin_;
+  // Exports open now, shared with each export so it can count itself out.
+  std::shared_ptr<std::atomic<int>> exports_open_;
   std::atomic<bool> damaged_{false};
-  bool vocabulary_ready_ = false;  // temp.terms_vocab made on this connection; mutex_ held
-  // The short Latin names, for suggestions: loaded on the first miss,
-  // reloaded when another connection has written the file since.
-  std::unique_ptr<LatinNames> latin_;
-  std::int64_t latin_data_version_ = -1;
-  // The number of entries as last counted, and the data_version it was
-  // counted at; -1: count again. mutex_ held.
-  std::int64_t counted_ = -1;
-  std::int64_t counted_version_ = -1;
-  std::string damage_detail_;  // guarded by mutex_
+  std::mutex damage_mutex_;
+  std::string damage_detail_;  // guarded by damage_mutex_
 };
 
 }  // namespace ruvo::desktop::store
