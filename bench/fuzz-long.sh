@@ -11,6 +11,8 @@
 #   bench/fuzz-long.sh                 every target
 #   bench/fuzz-long.sh words mcp_line  only these
 set -euo pipefail
+# A benchmark's store holds only what the benchmark puts there, none of this machine's dictionaries.
+export RUVO_DICTIONARY_DIRS=
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${RUVO_FUZZ_DIR:-$root/build-fuzz}
 out=${RUVO_FUZZ_OUT:-$dir/fuzz-long}

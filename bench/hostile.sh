@@ -38,6 +38,8 @@
 # its process id on the way out. The table is also written to
 # <build>/hostile-results.md.
 set -euo pipefail
+# A benchmark's store holds only what the benchmark puts there, none of this machine's dictionaries.
+export RUVO_DICTIONARY_DIRS=
 export LC_ALL=C.UTF-8
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench="$root/bench"

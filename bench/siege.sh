@@ -19,6 +19,8 @@
 # its process id on the way out. The table is also written to
 # <build>/siege-results.md.
 set -euo pipefail
+# A benchmark's store holds only what the benchmark puts there, none of this machine's dictionaries.
+export RUVO_DICTIONARY_DIRS=
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench="$root/bench"
 build=${RUVO_BENCH_BUILD:-$root/build-bench}

@@ -110,6 +110,8 @@ else()
   # static unless RUVO_STATIC is off, and then adds its own).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # Debian's computing dictionaries (GFDL), which the service adds to a new store by itself.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dict-foldoc, dict-vera, dict-jargon")
 endif()
 set(CPACK_SYSTEM_NAME ${_ruvo_package_system})
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})

@@ -35,6 +35,7 @@ if [ "${1:-}" != --build ]; then
     man-db                      # man -l of the installed manual pages
     desktop-file-utils          # desktop-file-validate of the menu entry
     stardict-common dictzip     # StarDictFileFormat and dictzip(1): the formats the readers follow
+    dict-foldoc dict-vera dict-jargon  # real dictd dictionaries for the checks on real data (GFDL)
   )
 fi
 if [ "${RUVO_WITH_BENCH:-0}" = 1 ]; then packages+=(hyperfine time linux-perf valgrind); fi
@@ -55,5 +56,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "installing: ${missing[*]}"
   $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # The dictionaries pull in the dictd server, which must not start (nor stay) running here: a
+  # policy-rc.d that refuses every service start while apt runs, removed afterwards however apt ends.
+  policy=/usr/sbin/policy-rc.d
+  placed_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    $sudo chmod 0755 "$policy"
+    placed_policy=1
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}" || status=$?
+  if [ "$placed_policy" = 1 ]; then $sudo rm -f "$policy"; fi
+  exit "$status"
 fi

@@ -108,7 +108,7 @@ Result<JsonValue> search(Context& ctx, const QueryParameters& query) {
   reply["totalExact"] = page->total_exact;
   if (page->partial) reply["partial"] = true;
   JsonValue terms = JsonValue::array();
-  for (const auto& found : page->terms) terms.push_back(term_json(found));
+  for (const auto& found : page->terms) terms.push_back(term_json(found, true));
   reply["terms"] = std::move(terms);
   // A search that finds nothing says what the text may have meant, as a
   // missed lookup does, without counting it among the misses: a person

@@ -1,6 +1,7 @@
 #include "answers/explanations.hpp"
 
 #include "answers/entry_json.hpp"
+#include "answers/hits.hpp"
 #include "answers/lookups.hpp"
 #include "answers/passages.hpp"
 #include "answers/store_errors.hpp"
@@ -13,7 +14,6 @@ namespace ruvo::desktop::answers {
 namespace {
 
 using store::has_line_break;
-using store::kMaxTermChars;
 using store::within_term_length;
 
 common::Error bad_input(std::string message) {
@@ -48,9 +48,9 @@ bool read_string(const JsonValue& body, std::string_view key, std::string& out) 
   return true;
 }
 
-// The text as a message quotes it: cut after kMaxTermChars characters.
+// The text as a message quotes it: cut after kTermLikeChars characters.
 std::string corner_quoted(std::string_view text) {
-  std::string_view head = common::first_scalars(text, kMaxTermChars);
+  std::string_view head = common::first_scalars(text, kTermLikeChars);
   std::string out = "「" + std::string(head);
   if (head.size() < text.size()) out += "…";
   return out + "」";
@@ -111,7 +111,7 @@ bool reads_as_term(std::string_view text) {
   for (auto mark : kSentenceMarks) {
     if (text.find(mark) != std::string_view::npos) return false;
   }
-  return !has_line_break(text) && within_term_length(text);
+  return !has_line_break(text) && common::first_scalars(text, kTermLikeChars).size() == text.size();
 }
 
 bool explains_as_term(const ExplainRequest& request) {
@@ -127,7 +127,9 @@ namespace {
 // The header a passage's explanation is shown under: the model's short
 // subject when it gave one that fits a term, else the passage's beginning.
 std::string passage_title(const ExplainRequest& request, const std::string& subject) {
-  if (!subject.empty() && !has_line_break(subject) && within_term_length(subject)) return subject;
+  if (!subject.empty() && !has_line_break(subject) &&
+      common::first_scalars(subject, kTermLikeChars).size() == subject.size())
+    return subject;
   std::string_view first_line = request.text;
   for (std::size_t i = 0; i < first_line.size(); ++i) {
     if (first_line[i] == '\n' || first_line[i] == '\r') {
@@ -135,7 +137,7 @@ std::string passage_title(const ExplainRequest& request, const std::string& subj
       break;
     }
   }
-  std::string_view head = common::first_scalars(first_line, kMaxTermChars);
+  std::string_view head = common::first_scalars(first_line, kTermLikeChars);
   std::string out(common::trim_unicode_space(head));
   if (head.size() < request.text.size()) out += "…";
   return out;
@@ -160,12 +162,15 @@ JsonValue model_reply(const ExplainRequest& request, const model::ModelAnswer& a
 
 // A stored entry as the answer: free, from the store. One that a model
 // wrote from an entry in another language says which ("basedOn").
-JsonValue local_reply(const store::TermEntry& entry) {
+// A hit: the entry, with every other entry of that name from every enabled
+// source beside it.
+JsonValue local_reply(store::TermStore& store, const store::TermEntry& entry, std::string_view text,
+                      std::string_view lang) {
   JsonValue reply = JsonValue::object();
   reply["ok"] = true;
   reply["source"] = "local";
   reply["tokens"] = 0;
-  put_entry(reply, entry);
+  put_hit(store, reply, entry, text, lang);
   if (auto based_on = based_on_of(entry)) reply[std::string(kBasedOnField)] = *based_on;
   return reply;
 }
@@ -207,7 +212,7 @@ JsonValue across_languages(Context& ctx, const ExplainModel& ask, const ExplainR
   asked.entries = {grounding_entry(entry)};
   auto answer = ask(asked);
   if (!answer) {
-    JsonValue reply = local_reply(entry);
+    JsonValue reply = local_reply(ctx.store, entry, request.text, request.lang);
     reply["warning"] = "模型没能换成所要的语言解释（" + answer.error().text() + "），先给出词库里" +
                        (entry.lang == "en" ? "英文" : "中文") + "的词条";
     return reply;
@@ -242,7 +247,7 @@ Result<JsonValue> explain(Context& ctx, const ExplainModel& ask, const ExplainRe
     if (!found) return store_failure(found.error());
     if (const auto& entry = *found) {
       if (entry->lang != request.lang && may_ask) return across_languages(ctx, ask, request, *entry);
-      return local_reply(*entry);
+      return local_reply(ctx.store, *entry, request.text, request.lang);
     }
   }
   const bool as_term = explains_as_term(request);

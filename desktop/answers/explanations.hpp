@@ -28,8 +28,13 @@ struct ExplainRequest {
 // unknown mode or lang it lists the accepted values.
 common::Result<ExplainRequest> parse_explain_request(const JsonValue& body);
 
+// The most characters of a text that reads as a term, and of a text quoted
+// in a reply; shorter than what may be stored, since it decides how misses
+// and passages are worded.
+inline constexpr std::size_t kTermLikeChars = 64;
+
 // True when the text reads as a term rather than a sentence or a passage: a
-// single line within the term length, without sentence punctuation (。？！，；
+// single line of at most kTermLikeChars characters, without sentence punctuation (。？！，；
 // or a question mark), so "RAG" is a term and "RAG 是什么？" is not.
 bool reads_as_term(std::string_view text);
 

@@ -1,6 +1,7 @@
 #include "answers/lookups.hpp"
 
 #include "answers/entry_json.hpp"
+#include "answers/hits.hpp"
 #include "answers/store_errors.hpp"
 #include "common/utf8.hpp"
 #include "protocol/fields.hpp"
@@ -31,7 +32,7 @@ Result<JsonValue> lookup(Context& ctx, const JsonValue& body) {
   if (!found) return store_failure(found.error());
   if (const auto& entry = *found) {
     reply["hit"] = true;
-    put_entry(reply, *entry);
+    put_hit(ctx.store, reply, *entry, query, protocol::kDefaultLang);
     return reply;
   }
   answer_miss(ctx.store, reply, query);

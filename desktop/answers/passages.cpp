@@ -1,5 +1,7 @@
 #include "answers/passages.hpp"
 
+#include "answers/entry_json.hpp"
+
 #include "answers/explanations.hpp"
 #include "common/utf8.hpp"
 #include "protocol/fields.hpp"
@@ -91,7 +93,8 @@ JsonValue terms_json(const std::vector<store::TermInText>& terms) {
                             {"end", found.end},
                             {"lang", found.entry.lang},
                             {"fields", found.entry.fields},
-                            {"dictionary", nullptr},
+                            {"dictionary", found.entry.dictionary_id != 0 ? dictionary_ref(found.entry)
+                                                                          : JsonValue(nullptr)},
                             {"origin", found.entry.source}});
   }
   return out;

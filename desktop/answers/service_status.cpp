@@ -16,6 +16,11 @@ Result<JsonValue> health(Context& ctx) {
   reply["version"] = ctx.version;
   reply["protocol"] = protocol::kProtocolVersion;
   reply["terms"] = count >= 0 ? JsonValue(count) : JsonValue(nullptr);
+  // The dictionaries apart: "terms" counts the person's, the glossary's and the model's entries. Read
+  // on a reader, which never waits for a write.
+  if (auto dictionaries = ctx.store.dictionary_counts()) {
+    reply["dictionaries"] = JsonValue{{"count", dictionaries->count}, {"entries", dictionaries->entries}};
+  }
   reply["model"] = ctx.models.current()->status;
   if (ctx.store.damaged()) reply["store"] = damaged_store_status(ctx.store.damage_detail());
   return reply;

@@ -1,11 +1,11 @@
 // --export and --import on the store of the application-data folder.
 #include "commands/export_import.hpp"
 
+#include "commands/folder_store.hpp"
+
 #include "answers/import_export.hpp"
-#include "client/discovery.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
-#include "store/glossary.hpp"
 #include "store/store.hpp"
 #include "store/term_file.hpp"
 
@@ -20,17 +20,6 @@ namespace {
 int fail(const std::string& message) {
   platform::write_stderr("ruvo-gui.exe：" + message + "\n");
   return 1;
-}
-
-// The store of the application-data folder, made as the service would make
-// it (with the starter glossary) when there is none yet.
-common::Result<std::unique_ptr<store::TermStore>> open_folder_store() {
-  auto folder = client::data_folder();
-  if (!folder) return common::failure("找不到应用数据目录（APPDATA、XDG_CONFIG_HOME 和 HOME 都没有设置）");
-  if (!platform::create_folders(*folder)) return common::failure("无法创建目录 " + *folder);
-  auto seed = store::parse_glossary(store::embedded_glossary());
-  return store::TermStore::open(platform::join_path(*folder, store::kStoreFileName),
-                                seed ? std::move(seed).value() : std::vector<store::TermDraft>{});
 }
 
 // Writes every piece of the export to `write`; how many entries went.

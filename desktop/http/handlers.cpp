@@ -1,5 +1,6 @@
 #include "http/handlers.hpp"
 
+#include "answers/dictionaries.hpp"
 #include "answers/entries.hpp"
 #include "answers/explanations.hpp"
 #include "answers/import_export.hpp"
@@ -118,6 +119,37 @@ Reply export_all(const Call& call) {
   return reply;
 }
 
+constexpr std::string_view kDictionariesPath = "/v1/dictionaries";
+
+// A body that must be a JSON object when it is given: what PATCH and POST take.
+Result<JsonValue> object_body(std::string_view body) {
+  if (body.empty()) return JsonValue::object();
+  if (body.find('\0') != std::string_view::npos) {
+    return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：含有 NUL 字节");
+  }
+  auto parsed = common::parse_json(body);
+  if (!parsed) return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：" + parsed.error().text());
+  if (!parsed->is_object()) return common::failure(common::ErrorKind::kBadInput, "请求体必须是 JSON 对象");
+  return parsed;
+}
+
+// GET or POST /v1/dictionaries.
+Reply dictionaries(const Call& call) {
+  if (call.method == "GET") return reply_for(answers::list_dictionaries(call.ctx.answers));
+  auto body = object_body(call.body);
+  if (!body) return error_reply(body.error());
+  return reply_for(answers::add_dictionaries(call.ctx.answers, *body));
+}
+
+// PATCH or DELETE /v1/dictionaries/<id>.
+Reply dictionary(const Call& call) {
+  const std::string_view id = call.path.substr(kDictionariesPath.size() + 1);
+  if (call.method == "DELETE") return reply_for(answers::remove_dictionary(call.ctx.answers, id));
+  auto body = object_body(call.body);
+  if (!body) return error_reply(body.error());
+  return reply_for(answers::change_dictionary(call.ctx.answers, id, *body));
+}
+
 using protocol::kExplainRoute;
 using protocol::kHealthRoute;
 using protocol::kLookupRoute;
@@ -228,6 +260,28 @@ constexpr Route kTable[] = {
      false,
      Access::kToken,
      try_model},
+    // Adding a dictionary reads it whole: on a worker. The bodies are small JSON objects, read by
+    // the handler (a DELETE has none).
+    {kDictionariesPath,
+     Match::kExact,
+     {"GET", "POST"},
+     "接口 /v1/dictionaries 只接受 GET 和 POST 请求",
+     Body::kNone,
+     kMaxBodyBytes,
+     Pool::kWorkers,
+     false,
+     Access::kToken,
+     dictionaries},
+    {"/v1/dictionaries/",
+     Match::kPrefix,
+     {"PATCH", "DELETE"},
+     "接口 /v1/dictionaries/<id> 只接受 PATCH 和 DELETE 请求",
+     Body::kNone,
+     kMaxBodyBytes,
+     Pool::kWorkers,
+     false,
+     Access::kToken,
+     dictionary},
     // The browser's, answered from the head.
     {kSignInLinkRoute.path,
      Match::kExact,

@@ -1,6 +1,7 @@
 #include "service/service.hpp"
 
 #include "answers/context.hpp"
+#include "answers/dictionaries.hpp"
 #include "answers/model_in_use.hpp"
 #include "http/handlers.hpp"
 #include "http/http_server.hpp"
@@ -19,6 +20,7 @@
 #include "store/store.hpp"
 
 #include <limits>
+#include <thread>
 #include <string>
 #include <utility>
 
@@ -171,7 +173,28 @@ int run_service(const common::Result<std::string>& data_folder) {
   // Before any thread starts: it sets the HTTP client library up.
   answers::Models models(folder, [&log](std::string_view line) { log.write(line); });
   models.reload();
+
+  // A store made just now takes the dictionaries found on this system, in the background: the
+  // service answers at once, and each dictionary is seen whole once it is added.
+  std::thread system_dictionaries;
+  auto pending = store.system_dictionaries_pending();
+  if (pending && *pending) {
+    system_dictionaries = std::thread([&store, &log] {
+      auto outcome = answers::add_system_dictionaries(store);
+      if (!outcome) {
+        log.write("cannot add this system's dictionaries: " + outcome.error().text());
+        return;
+      }
+      for (const auto& d : outcome->added) {
+        log.write("added the dictionary " + d.name + " (" + std::to_string(d.entries) + " entries) from " + d.path);
+      }
+      for (const auto& f : outcome->failed) log.write("cannot add the dictionary " + f.path + ": " + f.error.text());
+    });
+  }
+
   int code = serve(store, log, folder, models, lock.lock, lock_path);
+  // An add under way is finished (or fails) before the store closes.
+  if (system_dictionaries.joinable()) system_dictionaries.join();
   log.write(code == 0                      ? "stopped"
             : code == kExitAnotherInstance ? "stopped: another instance serves this folder"
                                            : "stopped after a failure");

@@ -19,8 +19,9 @@ namespace ruvo::desktop::store {
 using common::JsonValue;
 using common::Result;
 
-// The most characters a stored term (or alias) has.
-inline constexpr std::size_t kMaxTermChars = 64;
+// The most characters a stored term (or alias) has: a person's save, an import, a dictionary's
+// headword (real dictionaries have long ones).
+inline constexpr std::size_t kMaxTermChars = 256;
 
 // The languages an entry is written in.
 inline constexpr std::string_view kTermLangs[] = {"zh", "en"};

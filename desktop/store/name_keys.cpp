@@ -1,6 +1,7 @@
 // The names of the stored entries as the in-memory name index reads them,
 // and the moment it must read them again.
 #include "store/connection_pool.hpp"
+#include "store/dictionaries.hpp"
 #include "store/sql.hpp"
 #include "store/store.hpp"
 
@@ -12,16 +13,13 @@ namespace ruvo::desktop::store {
 
 namespace {
 
-// Which entries' names are looked for in a text: a condition on the entry
-// `t`. Every entry counts while every source is always on; a source that can
-// be switched off (a dictionary) is left out here while it is off.
-constexpr std::string_view kCountedEntry = "1";
-
+// Only the names of entries reads may use are looked for in a text: a
+// dictionary switched off, or one being added or removed, is left out.
 const std::string& name_keys_sql() {
-  static const std::string sql = "SELECT t.term_key FROM terms t WHERE " + std::string(kCountedEntry) +
+  static const std::string sql = "SELECT t.term_key FROM terms t WHERE " + usable_term_sql("t") +
                                  " UNION ALL SELECT a.alias_key FROM term_aliases a JOIN terms t ON t.id = a.term_id"
                                  " WHERE " +
-                                 std::string(kCountedEntry);
+                                 usable_term_sql("t");
   return sql;
 }
 

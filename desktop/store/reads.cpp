@@ -2,6 +2,7 @@
 // own; and the short Latin names read into memory for suggestions.
 #include "common/utf8.hpp"
 #include "store/connection_pool.hpp"
+#include "store/dictionary_rows.hpp"
 #include "store/entry_rules.hpp"
 #include "store/latin_cache.hpp"
 #include "store/rows.hpp"
@@ -47,11 +48,13 @@ Result<std::optional<TermEntry>> find_by(Connection& reader, const std::string& 
 }  // namespace
 
 Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::string_view lang) {
-  static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2";
+  static const std::string sql =
+      std::string(kSelectColumns) + "WHERE term_key = ?1 AND lang = ?2 AND " + usable_term_sql() +
+      " ORDER BY dictionary_id IS NOT NULL, source = 'model', source = 'glossary', updated_at DESC, id DESC LIMIT 1";
   static const std::string by_alias =
       std::string(kSelectColumns) +
-      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND lang = ?2 "
-      "ORDER BY updated_at DESC, id DESC LIMIT 1";
+      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND lang = ?2 AND " + usable_term_sql() +
+      " ORDER BY dictionary_id IS NOT NULL, source = 'model', source = 'glossary', updated_at DESC, id DESC LIMIT 1";
   if (!may_name_an_entry(term)) return std::optional<TermEntry>();
   auto reader = readers_->lease();
   if (!reader) return reader.error();
@@ -59,11 +62,14 @@ Result<std::optional<TermEntry>> TermStore::find(std::string_view term, std::str
 }
 
 Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std::string_view preferred_lang) {
-  static const std::string sql =
-      std::string(kSelectColumns) + "WHERE term_key = ?1 ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+  static const std::string sql = std::string(kSelectColumns) + "WHERE term_key = ?1 AND " + usable_term_sql() +
+                                 " ORDER BY lang = ?2 DESC, dictionary_id IS NOT NULL, source = 'model', source = "
+                                 "'glossary', updated_at DESC, id DESC LIMIT 1";
   static const std::string by_alias = std::string(kSelectColumns) +
-                                      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) "
-                                      "ORDER BY lang = ?2 DESC, updated_at DESC, id DESC LIMIT 1";
+                                      "WHERE id IN (SELECT term_id FROM term_aliases WHERE alias_key = ?1) AND " +
+                                      usable_term_sql() +
+                                      " ORDER BY lang = ?2 DESC, dictionary_id IS NOT NULL, source = 'model', source = "
+                                      "'glossary', updated_at DESC, id DESC LIMIT 1";
   if (!may_name_an_entry(term)) return std::optional<TermEntry>();
   auto reader = readers_->lease();
   if (!reader) return reader.error();
@@ -71,7 +77,7 @@ Result<std::optional<TermEntry>> TermStore::find_any(std::string_view term, std:
 }
 
 Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
-  static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1";
+  static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1 AND " + usable_term_sql();
   auto reader = readers_->lease();
   if (!reader) return reader.error();
   Connection& db = **reader;
@@ -82,7 +88,10 @@ Result<std::optional<TermEntry>> TermStore::get(std::int64_t id) {
     int rc = st.step();
     if (rc == SQLITE_DONE) return std::optional<TermEntry>();
     if (rc != SQLITE_ROW) return sqlite_error(db.db(), "get");
-    return std::optional<TermEntry>(entry_from_row(st));
+    std::vector<TermEntry> one{entry_from_row(st)};
+    st.reset();
+    if (auto named = name_dictionaries(db, one); !named) return named.error();
+    return std::optional<TermEntry>(std::move(one.front()));
   }());
 }
 
@@ -107,7 +116,12 @@ Result<std::shared_ptr<const LatinNames>> TermStore::load_latin_names(Connection
   auto names = std::make_unique<LatinNames>();
   // One statement, one snapshot: begun after begin_load(), so every write
   // committed since is told to the cache as well.
-  Statement all(reader.db(), "SELECT id, term_key FROM terms UNION ALL SELECT term_id, alias_key FROM term_aliases");
+  // The usable entries only: a disabled dictionary's names are offered no more than its entries.
+  static const std::string sql =
+      "SELECT id, term_key FROM terms WHERE " + usable_term_sql() +
+      " UNION ALL SELECT a.term_id, a.alias_key FROM term_aliases a JOIN terms t ON t.id = a.term_id WHERE " +
+      usable_term_sql("t");
+  Statement all(reader.db(), sql.c_str());
   int rc = all.ok() ? SQLITE_ROW : SQLITE_ERROR;
   while (all.ok() && (rc = all.step()) == SQLITE_ROW) names->add(all.integer(0), all.text(1));
   if (rc != SQLITE_DONE) {

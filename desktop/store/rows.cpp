@@ -5,6 +5,7 @@
 #include "common/utf8.hpp"
 #include "platform/clock.hpp"
 #include "store/match_key.hpp"
+#include "store/packed.hpp"
 
 namespace ruvo::desktop::store {
 
@@ -46,22 +47,45 @@ Result<void> forget_misses(sqlite3* db, const TermEntry& entry) {
   return {};
 }
 
-// What a save finds of an existing entry with the draft's (key, lang).
+// An entry of the person's store (no dictionary's) with the draft's (key, lang).
 struct Existing {
   std::int64_t id = 0;
   std::string fields;
   std::string aliases;
+  std::string source;
 };
 
-Result<std::optional<Existing>> find_existing(sqlite3* db, const TermDraft& draft) {
-  Statement find(db, "SELECT id, fields, aliases FROM terms WHERE term_key = ?1 AND lang = ?2");
+// The entries of the draft's (key, lang) that are no dictionary's: at most one per source.
+Result<std::vector<Existing>> find_existing(sqlite3* db, const TermDraft& draft) {
+  Statement find(db,
+                 "SELECT id, fields, aliases, source FROM terms WHERE term_key = ?1 AND lang = ?2 "
+                 "AND dictionary_id IS NULL ORDER BY id");
   if (!find.ok()) return sqlite_error(db, "prepare save");
   find.bind(1, term_key(draft.term));
   find.bind(2, draft.lang);
-  int rc = find.step();
-  if (rc == SQLITE_DONE) return std::optional<Existing>();
-  if (rc != SQLITE_ROW) return sqlite_error(db, "save");
-  return std::optional<Existing>(Existing{find.integer(0), find.text(1), find.text(2)});
+  std::vector<Existing> out;
+  int rc;
+  while ((rc = find.step()) == SQLITE_ROW) {
+    out.push_back(Existing{find.integer(0), find.text(1), find.text(2), find.text(3)});
+  }
+  if (rc != SQLITE_DONE) return sqlite_error(db, "save");
+  return out;
+}
+
+const Existing* of_source(const std::vector<Existing>& rows, std::string_view source) {
+  for (const auto& row : rows) {
+    if (row.source == source) return &row;
+  }
+  return nullptr;
+}
+
+// The entry a save of the draft updates: the one of its own source; else a model's answer, which
+// gives way to what a person or the glossary wrote (and a model's draft takes whatever is there, as
+// only save_if_absent stores model answers beside nothing). Nothing: the draft is a new entry.
+const Existing* save_target(const std::vector<Existing>& rows, const TermDraft& draft) {
+  if (const Existing* same = of_source(rows, draft.source)) return same;
+  if (draft.source == kSourceModel) return rows.empty() ? nullptr : &rows.front();
+  return of_source(rows, kSourceModel);
 }
 
 Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
@@ -132,9 +156,17 @@ std::vector<std::string> read_aliases(const std::string& text) {
 }
 
 TermEntry entry_from_row(const Statement& st) {
-  return TermEntry{
+  TermEntry entry{
       std::to_string(st.integer(0)), st.text(1),   st.text(2), st.text(3), read_fields(st.text(4)), st.text(5),
       read_aliases(st.text(6)),      st.integer(7)};
+  entry.dictionary_id = st.integer(8);
+  if (entry.dictionary_id != 0) {
+    Unpacked article = unpack(st.blob(9));
+    entry.fields = std::move(article.fields);
+    entry.see_also = std::move(article.see_also);
+    entry.html = std::move(article.html);
+  }
+  return entry;
 }
 
 std::string index_values(const JsonValue& values) {
@@ -219,8 +251,17 @@ Result<void> write_aliases(sqlite3* db, std::int64_t id, const std::vector<std::
 Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
   auto existing = find_existing(db, draft);
   if (!existing) return existing.error();
-  const auto& found = *existing;
-  if (!found) return insert_entry(db, draft);
+  const Existing* found = save_target(*existing, draft);
+  if (!found) {
+    // A person's save of a glossary term is their own entry beside the glossary's, which stays as
+    // it is: the glossary's fields and aliases are where theirs start, as if they had edited it.
+    const Existing* glossary = draft.source == kSourceUser ? of_source(*existing, kSourceGlossary) : nullptr;
+    if (glossary == nullptr) return insert_entry(db, draft);
+    TermDraft based = draft;
+    based.fields = merge_fields(read_fields(glossary->fields), draft.fields);
+    if (!based.aliases) based.aliases = read_aliases(glossary->aliases);
+    return insert_entry(db, based);
+  }
 
   TermEntry entry{std::to_string(found->id),
                   draft.term,
@@ -253,7 +294,7 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
 Result<std::optional<TermEntry>> insert_if_absent_in_transaction(sqlite3* db, const TermDraft& draft) {
   auto existing = find_existing(db, draft);
   if (!existing) return existing.error();
-  if (*existing) return std::optional<TermEntry>();
+  if (!existing->empty()) return std::optional<TermEntry>();
   auto inserted = insert_entry(db, draft);
   if (!inserted) return inserted.error();
   return std::optional<TermEntry>(std::move(inserted).value());

@@ -31,8 +31,11 @@ std::vector<std::string> read_aliases(const std::string& text);
 
 // The columns entry_from_row reads, in its order.
 inline constexpr const char* kSelectColumns =
-    "SELECT id, term, lang, category_id, fields, source, aliases, updated_at FROM terms ";
+    "SELECT id, term, lang, category_id, fields, source, aliases, updated_at, COALESCE(dictionary_id, 0), packed "
+    "FROM terms ";
 
+// The entry of a row read with kSelectColumns; a dictionary's with its article unpacked (its
+// dictionary's name is not among the columns).
 TermEntry entry_from_row(const Statement& st);
 
 // What the search index holds of a JSON array or object (aliases, fields):

@@ -63,6 +63,52 @@ constexpr Migration kMigrations[] = {
     {5,
      "CREATE VIRTUAL TABLE names_fts USING fts5(term, aliases, content='term_search', content_rowid='id');"
      "INSERT INTO names_fts (names_fts) VALUES ('rebuild');"},
+    // Dictionaries as named sources. Their entries live in `terms` beside the person's, with the
+    // dictionary's id and the article packed (packed.hpp); a headword in five dictionaries is five
+    // entries, so (key, lang) is unique only among the entries that are no dictionary's, and there
+    // per source: a person's entry and the glossary's may stand side by side. The table is made
+    // anew for that (SQLite cannot drop a constraint), every id kept, so both indexes stay as they
+    // are; ids are never used twice from now on. Dictionary names have an index of their own, and
+    // their article text none: it is found by name. The glosses link a bilingual dictionary's
+    // entries to names in other languages. store_facts says whether the system's dictionaries were
+    // offered to this store yet: a new one gets them, an older one only lists them.
+    {6,
+     "DROP VIEW term_search;"
+     "CREATE TABLE dictionaries (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, file_name TEXT NOT NULL,"
+     " format TEXT NOT NULL, path TEXT NOT NULL, info TEXT NOT NULL, url TEXT NOT NULL,"
+     " entries INTEGER NOT NULL DEFAULT 0, added_at INTEGER NOT NULL, enabled INTEGER NOT NULL DEFAULT 1,"
+     " position INTEGER, state TEXT NOT NULL DEFAULT 'adding');"
+     "CREATE TABLE removed_dictionaries (path TEXT PRIMARY KEY, removed_at INTEGER NOT NULL) WITHOUT ROWID;"
+     "CREATE TABLE store_facts (name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+     "CREATE TABLE terms_6 ("
+     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+     " term TEXT NOT NULL,"
+     " term_key TEXT NOT NULL,"
+     " lang TEXT NOT NULL,"
+     " category_id TEXT NOT NULL,"
+     " fields TEXT NOT NULL,"
+     " created_at INTEGER NOT NULL,"
+     " updated_at INTEGER NOT NULL,"
+     " source TEXT NOT NULL DEFAULT 'user',"
+     " aliases TEXT NOT NULL DEFAULT '[]',"
+     " dictionary_id INTEGER,"
+     " packed BLOB);"
+     "INSERT INTO terms_6 (id, term, term_key, lang, category_id, fields, created_at, updated_at, source, aliases)"
+     " SELECT id, term, term_key, lang, category_id, fields, created_at, updated_at, source, aliases FROM terms;"
+     "DROP TABLE terms;"
+     "ALTER TABLE terms_6 RENAME TO terms;"
+     "CREATE UNIQUE INDEX terms_own_key ON terms (term_key, lang, source) WHERE dictionary_id IS NULL;"
+     "CREATE INDEX terms_by_key ON terms (term_key, dictionary_id);"
+     "CREATE INDEX terms_by_update ON terms (updated_at DESC, id DESC) WHERE dictionary_id IS NULL;"
+     "CREATE INDEX terms_by_dictionary ON terms (dictionary_id) WHERE dictionary_id IS NOT NULL;"
+     "CREATE VIEW term_search (id, term, aliases, body) AS SELECT id, ruvo_index_text(term),"
+     " ruvo_index_values(aliases), ruvo_index_values(fields) FROM terms WHERE dictionary_id IS NULL;"
+     "CREATE VIEW dictionary_term_search (id, term, aliases) AS SELECT id, ruvo_index_text(term),"
+     " ruvo_index_values(aliases) FROM terms WHERE dictionary_id IS NOT NULL;"
+     "CREATE VIRTUAL TABLE dictionary_names_fts USING fts5(term, aliases, content='dictionary_term_search',"
+     " content_rowid='id');"
+     "CREATE TABLE glosses (gloss_key TEXT NOT NULL, term_id INTEGER NOT NULL, PRIMARY KEY (gloss_key, term_id))"
+     " WITHOUT ROWID;"},
 };
 static_assert(std::size(kMigrations) == kStoreSchemaVersion);
 
@@ -195,6 +241,12 @@ Result<void> migrate(sqlite3* db, const std::vector<TermDraft>& seed) {
                                 "INSERT INTO names_fts (names_fts) VALUES ('rebuild')"}) {
       if (auto done = exec(db, rebuild); !done) return fail(done.error());
     }
+  }
+  if (from < 6) {
+    // A new store is offered the system's dictionaries; one that was there before only lists them.
+    const std::string offered = std::string("INSERT INTO store_facts (name, value) VALUES ('") +
+                                std::string(kSystemDictionariesFact) + "', '" + (from == 0 ? "pending" : "done") + "')";
+    if (auto done = exec(db, offered.c_str()); !done) return fail(done.error());
   }
   if (from == 0) {
     for (const auto& draft : seed) {

@@ -6,6 +6,7 @@
 #include "common/utf8.hpp"
 #include "store/connection_pool.hpp"
 #include "store/match_key.hpp"
+#include "store/dictionary_rows.hpp"
 #include "store/rows.hpp"
 #include "store/sql.hpp"
 #include "store/sqlite_connection.hpp"
@@ -129,10 +130,16 @@ Result<std::string> search_expression(std::string_view text, const PrefixWords& 
 // two keys.
 constexpr std::int64_t kRankedAtMost = 2000;
 
-// The names the query is itself: entries whose term or alias has its key
-// (bound second, as it is in the statements that take it in).
-constexpr const char* kExactIds =
-    "SELECT id FROM terms WHERE term_key = ?2 UNION SELECT term_id FROM term_aliases WHERE alias_key = ?2";
+// The names the query is itself: usable entries (a dictionary's among them)
+// whose term or alias has its key (bound second, as it is in the statements
+// that take it in).
+const std::string& exact_ids() {
+  static const std::string sql = "SELECT id FROM terms WHERE term_key = ?2 AND " + usable_term_sql() +
+                                 " UNION SELECT a.term_id FROM term_aliases a JOIN terms t ON t.id = a.term_id "
+                                 "WHERE a.alias_key = ?2 AND " +
+                                 usable_term_sql("t");
+  return sql;
+}
 
 // The two indexes a part is read from: the names alone, or everything.
 enum class Index { kNames, kAll };
@@ -177,7 +184,12 @@ class TermStore::Search {
     const std::string key = term_key(query);
     const std::string in_names = *expression;
     const std::string in_fields_only = "(" + *expression + ") NOT {term aliases} : (" + *expression + ")";
-    static const std::string exact_sql = std::string(kExactIds) + " ORDER BY 1 LIMIT 64";
+    // The named entries in the order lookups give them: the person's, the
+    // glossary's, the dictionaries' in the person's order, the model's.
+    static const std::string exact_sql =
+        "SELECT t.id FROM terms t LEFT JOIN dictionaries d ON d.id = t.dictionary_id WHERE t.id IN (" + exact_ids() +
+        ") ORDER BY CASE t.source WHEN 'glossary' THEN 1 WHEN 'dictionary' THEN 2 WHEN 'model' THEN 3 ELSE 0 END,"
+        " d.position, t.id LIMIT 64";
     auto exact = column(exact_sql.c_str(), [&](Statement& st) { st.bind(2, key); });
     if (!exact) return exact.error();
     const auto named = static_cast<std::int64_t>(exact->size());
@@ -269,10 +281,13 @@ class TermStore::Search {
   // A blank query: every entry, the most recently updated first.
   Result<TermPage> recent(int limit, int offset) {
     TermPage page;
-    auto total = column("SELECT COUNT(*) FROM terms", [](Statement&) {});
+    // The person's own store: the dictionaries' entries are found by name.
+    auto total = column("SELECT COUNT(*) FROM terms WHERE dictionary_id IS NULL", [](Statement&) {});
     if (!total) return total.error();
     page.total = total->empty() ? std::max<std::int64_t>(0, store_.known_count()) : total->front();
-    auto ids = column("SELECT id FROM terms ORDER BY updated_at DESC, id DESC LIMIT ?1 OFFSET ?2", [&](Statement& st) {
+    auto ids = column("SELECT id FROM terms WHERE dictionary_id IS NULL ORDER BY updated_at DESC, id DESC "
+                      "LIMIT ?1 OFFSET ?2",
+                      [&](Statement& st) {
       st.bind(1, static_cast<std::int64_t>(limit));
       st.bind(2, static_cast<std::int64_t>(offset));
     });
@@ -321,7 +336,7 @@ class TermStore::Search {
                                            std::int64_t skip, std::int64_t take) {
     auto sql = [](const char* table, const char* order) {
       return std::string("SELECT rowid FROM ") + table + " WHERE " + table + " MATCH ?1 AND rowid NOT IN (" +
-             kExactIds + ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
+             exact_ids() + ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
     };
     static const std::string names_ranked = sql("names_fts", "bm25(names_fts, 10.0, 5.0), rowid");
     static const std::string all_ranked = sql("terms_fts", "bm25(terms_fts, 10.0, 5.0, 1.0), rowid");
@@ -346,7 +361,7 @@ class TermStore::Search {
       if (rc == SQLITE_ROW) page.terms.push_back(entry_from_row(st));
       if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(reader_.db(), "search");
     }
-    return {};
+    return name_dictionaries(reader_, page.terms);
   }
 
   TermStore& store_;

@@ -54,6 +54,9 @@ class Statement {
     sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
   void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  void bind_blob(int index, std::string_view bytes) {
+    sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  }
   // Ready to run again, with new bindings.
   void reset() {
     sqlite3_reset(stmt_);
@@ -66,6 +69,13 @@ class Statement {
     return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
   }
   std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+  // A blob column's bytes, good until the statement steps or resets.
+  std::string_view blob(int column) const {
+    const void* data = sqlite3_column_blob(stmt_, column);
+    return data ? std::string_view(static_cast<const char*>(data),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                : std::string_view();
+  }
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
@@ -112,5 +122,28 @@ auto in_transaction(sqlite3* db, Work work) -> decltype(work()) {
   }
   return result;
 }
+
+// A bigger page cache while an import or a dictionary's add runs: its
+// inserts touch pages all over the indexes, and the default of a few megabytes sends most of them
+// to the write-ahead log and back.
+class LargerCache {
+ public:
+  explicit LargerCache(sqlite3* db) : db_(db) {
+    Statement size(db, "PRAGMA cache_size");
+    if (size.ok() && size.step() == SQLITE_ROW) before_ = size.integer(0);
+    sqlite3_exec(db, "PRAGMA cache_size = -262144", nullptr, nullptr, nullptr);
+  }
+  ~LargerCache() {
+    const std::string restore = "PRAGMA cache_size = " + std::to_string(before_);
+    sqlite3_exec(db_, restore.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_db_release_memory(db_);
+  }
+  LargerCache(const LargerCache&) = delete;
+  LargerCache& operator=(const LargerCache&) = delete;
+
+ private:
+  sqlite3* db_;
+  std::int64_t before_ = -2000;
+};
 
 }  // namespace ruvo::desktop::store

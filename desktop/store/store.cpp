@@ -36,7 +36,8 @@ Result<std::int64_t> data_version(Connection& connection) {
 }
 
 Result<std::int64_t> count_on(Connection& connection) {
-  Statement st(connection.kept("SELECT COUNT(*) FROM terms"));
+  // The person's, the glossary's and the model's: dictionaries are counted apart.
+  Statement st(connection.kept("SELECT COUNT(*) FROM terms WHERE dictionary_id IS NULL"));
   if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(connection.db(), "count");
   return st.integer(0);
 }
@@ -89,6 +90,11 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
     store->count_ = *counted;
   } else {
     store->writer_data_version_ = -1;
+  }
+  // What an add or a removal cut off by a crash left is invisible already; it goes now. A store that
+  // cannot take it out today (its folder read-only, say) still answers, and tries again next time.
+  if (!store->damaged()) {
+    [[maybe_unused]] const auto cleared = store->clear_unfinished_dictionaries();
   }
   return store;
 }

@@ -8,6 +8,7 @@
 
 #include "common/json.hpp"
 #include "common/result.hpp"
+#include "store/dictionaries.hpp"
 #include "store/suggest.hpp"
 #include "store/term_file.hpp"
 
@@ -36,7 +37,7 @@ using common::Result;
 inline constexpr std::string_view kStoreFileName = "ruvo-terms.sqlite3";
 
 // The schema this program writes; PRAGMA user_version holds it.
-inline constexpr int kStoreSchemaVersion = 5;
+inline constexpr int kStoreSchemaVersion = 6;
 
 // Who wrote an entry: a person through a save request, the starter glossary,
 // or a language model whose answer was remembered. Entries of a store older
@@ -66,6 +67,25 @@ struct TermEntry {
   std::string source = std::string(kSourceUser);  // who wrote it last
   std::vector<std::string> aliases;
   std::int64_t updated_at = 0;  // seconds since 1970
+  // A dictionary's entry (source kSourceDictionary): its dictionary, named when the read gives
+  // the name, and what its article holds besides the fields ("definition", "phonetic").
+  std::int64_t dictionary_id = 0;  // 0: the person's, the glossary's or a model's
+  std::string dictionary_name;
+  std::vector<std::string> see_also;
+  std::string html;
+};
+
+// The entries a text names, best first (TermStore::entries_named).
+struct NamedEntries {
+  std::vector<TermEntry> entries;
+  bool truncated = false;  // more entries name the text than were given
+};
+
+// An entry that a text's entries lead to through a gloss of a bilingual dictionary: 死锁 to
+// FOLDOC's deadlock, deadlock to 死锁.
+struct RelatedEntry {
+  TermEntry entry;  // its fields empty: what a list of related names needs is its name and source
+  std::string via;  // the gloss that links them, as the bilingual entry spells it
 };
 
 // A text looked up or explained that the store did not hold.
@@ -163,6 +183,43 @@ class TermExport {
 
  private:
   std::unique_ptr<Cursor> cursor_;
+};
+
+class TermStore;
+
+// A dictionary being added: its entries written in batches of kDictionaryBatch, each batch a
+// transaction on the one writer, which saves get between two batches; its row invisible to every
+// read until finish() makes it whole at once. Only one add runs at a time for a store file,
+// whichever program runs it. Used by one thread.
+class DictionaryAdd {
+ public:
+  class Work;
+  explicit DictionaryAdd(std::unique_ptr<Work> work);
+  // An add neither finished nor abandoned is abandoned.
+  ~DictionaryAdd();
+  DictionaryAdd(const DictionaryAdd&) = delete;
+  DictionaryAdd& operator=(const DictionaryAdd&) = delete;
+
+  // Stores an article. One of the same headword, spelled exactly the same, already stored for
+  // this dictionary takes it in: the texts one after the other with a blank line between, the
+  // names, links and phonetics of both. Names are tidied (one line, at most kMaxTermChars: a
+  // longer headword is cut there, a longer alias dropped); the text is bounded_article_text.
+  Result<void> put(const DictionaryArticle& article);
+
+  // The dictionary's entries so far.
+  std::int64_t entries() const;
+
+  // Writes what is left, then in one transaction gives the dictionary the reader's details, its
+  // count, the last place in the order and makes it visible. Removes its path from the removed
+  // dictionaries. An error leaves the add to be abandoned.
+  Result<Dictionary> finish(const DictionaryDetails& details);
+
+  // Takes out what was written, in batches; with `tidy` false only stops, leaving the rows
+  // (invisible) to clear_unfinished_dictionaries.
+  Result<void> abandon(bool tidy = true);
+
+ private:
+  std::unique_ptr<Work> work_;
 };
 
 class TermStore {
@@ -307,6 +364,54 @@ class TermStore {
   // once.
   Result<void> each_name_key(const std::function<void(std::string_view key)>& each);
 
+  // ---- Dictionaries (dictionary_list.cpp, dictionary_add.cpp, dictionary_purge.cpp) ----
+
+  // The dictionaries added whole, in the person's order.
+  Result<std::vector<Dictionary>> dictionaries();
+  // One of them, or nothing (none by that id, or one being added or removed).
+  Result<std::optional<Dictionary>> dictionary(std::int64_t id);
+  // The enabled ones and their entries.
+  Result<DictionaryCounts> dictionary_counts();
+  // Applies the change in one transaction; a new position moves the dictionary there and the
+  // others around it, keeping the order dense. Nothing when there is no such dictionary; an
+  // error of the kind kBadInput for a blank name.
+  Result<std::optional<Dictionary>> change_dictionary(std::int64_t id, const DictionaryChange& change);
+  // Removes a dictionary: at once invisible to every read and out of the order, and its path among
+  // the removed ones (removed_dictionary_paths); then its entries are deleted in batches of
+  // kDictionaryBatch, each a transaction of its own on the writer, so saves get it between them.
+  // What a crash leaves is cleared by clear_unfinished_dictionaries. Nothing when there is no such
+  // dictionary.
+  Result<std::optional<Dictionary>> remove_dictionary(std::int64_t id);
+  // The paths of the dictionaries the person removed, which are never added again by themselves.
+  Result<std::vector<std::string>> removed_dictionary_paths();
+  // Whether the system's dictionaries are still to be offered to this store (kSystemDictionariesFact),
+  // and the mark that they were.
+  Result<bool> system_dictionaries_pending();
+  Result<void> mark_system_dictionaries_offered();
+
+  // Begins adding a dictionary: the row is made (invisible) and the add may put its articles.
+  // kBusy when another add of this store file is under way (in this process or another); a
+  // damaged store refuses.
+  Result<std::unique_ptr<DictionaryAdd>> begin_dictionary(const DictionarySource& source);
+  // Deletes what adds and removals cut off by a crash left behind (rows not "ready"), in batches.
+  // Does nothing while an add is under way.
+  Result<void> clear_unfinished_dictionaries();
+
+  // ---- Entries from every source (entries_named.cpp) ----
+
+  // Every usable entry whose term or alias has the key of `text`, best first: in
+  // `preferred_lang` first; then the person's, the glossary's, the dictionaries' in the person's
+  // order, model answers; within one source a name before an alias, the exact spelling of the
+  // text before other cases, the most recent first. At most `most` entries, and as many as fit in
+  // about `most_bytes` of fields (the first always); `truncated` when more were there.
+  Result<NamedEntries> entries_named(std::string_view text, std::string_view preferred_lang, std::size_t most,
+                                     std::size_t most_bytes);
+  // Up to `most` usable entries the given ones lead to through glosses (RelatedEntry), none of
+  // them among `entries`: the names a bilingual entry's glosses are, and the bilingual entries
+  // that have one of `entries`' names (the key of `text` among them) as a gloss.
+  Result<std::vector<RelatedEntry>> related_entries(std::string_view text, const std::vector<TermEntry>& entries,
+                                                    std::size_t most);
+
   // True once SQLite has said the file is damaged: PRAGMA quick_check at
   // open, or SQLITE_CORRUPT or SQLITE_NOTADB from any statement since. It
   // stays true for the store's life. Reads still run and answer where
@@ -321,6 +426,9 @@ class TermStore {
  private:
   // The steps of a search (search.cpp).
   class Search;
+  friend class DictionaryAdd;
+  // remove_dictionary's first step: the dictionary made invisible and taken out of the order.
+  Result<std::optional<Dictionary>> hide_dictionary(std::int64_t id);
 
   TermStore(std::string path, StoreBounds bounds, std::unique_ptr<Connection> writer);
 

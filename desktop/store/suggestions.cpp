@@ -6,6 +6,7 @@
 #include "store/connection_pool.hpp"
 #include "store/entry_rules.hpp"
 #include "store/latin_cache.hpp"
+#include "store/dictionaries.hpp"
 #include "store/sql.hpp"
 #include "store/sqlite_connection.hpp"
 #include "store/store.hpp"
@@ -78,12 +79,16 @@ Result<std::vector<std::string>> TermStore::suggest_on(Connection& reader, std::
   // Names the text begins: a range of the key indexes. Past every UTF-8
   // sequence, so the range holds exactly the keys that start with `key`.
   const std::string past = key + "\xF4\x90\x80\x80";
-  for (const char* sql : {"SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 "
-                          "ORDER BY term_key LIMIT ?3",
-                          "SELECT term_id, alias_key FROM term_aliases WHERE alias_key > ?1 AND alias_key < ?2 "
-                          "ORDER BY alias_key LIMIT ?3"}) {
+  // The usable entries only: a disabled dictionary's names are offered no more than its entries.
+  static const std::string by_term = "SELECT id, term_key FROM terms WHERE term_key > ?1 AND term_key < ?2 AND " +
+                                     usable_term_sql() + " ORDER BY term_key LIMIT ?3";
+  static const std::string by_alias =
+      "SELECT a.term_id, a.alias_key FROM term_aliases a JOIN terms t ON t.id = a.term_id "
+      "WHERE a.alias_key > ?1 AND a.alias_key < ?2 AND " +
+      usable_term_sql("t") + " ORDER BY a.alias_key LIMIT ?3";
+  for (const std::string* sql : {&by_term, &by_alias}) {
     if (budget.ran_out()) break;
-    Statement prefix(reader.kept(sql));
+    Statement prefix(reader.kept(sql->c_str()));
     if (!prefix.ok()) return sqlite_error(db, "prepare suggestions");
     prefix.bind(1, key);
     prefix.bind(2, past);

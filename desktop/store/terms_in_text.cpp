@@ -37,9 +37,7 @@ bool is_word_character(char32_t c) {
 
 }  // namespace
 
-bool from_dictionary(const TermEntry& entry) {
-  return entry.source != kSourceUser && entry.source != kSourceGlossary && entry.source != kSourceModel;
-}
+bool from_dictionary(const TermEntry& entry) { return entry.dictionary_id != 0; }
 
 bool counts_in_text(const TermEntry& entry, std::string_view key) {
   std::size_t characters = 0;
@@ -95,6 +93,12 @@ Result<std::vector<TermInText>> terms_in_text(TermStore& store, NameIndex& names
         if (!entry) return entry.error();
         std::optional<TermEntry> counted;
         if (*entry && counts_in_text(**entry, key)) counted = std::move(**entry);
+        // A dictionary's entry is labelled with the dictionary's name.
+        if (counted && counted->dictionary_id != 0 && counted->dictionary_name.empty()) {
+          auto dictionary = store.dictionary(counted->dictionary_id);
+          if (!dictionary) return dictionary.error();
+          if (*dictionary) counted->dictionary_name = (*dictionary)->name;
+        }
         known = looked_up.emplace(key, std::move(counted)).first;
       }
       // A hash of a name since deleted, or of another name, or a name that

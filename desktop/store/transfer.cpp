@@ -81,7 +81,8 @@ Result<TermExport> TermStore::open_export() {
   if (auto set = exec(cursor->db, "PRAGMA query_only = 1"); !set) return set.error();
   if (auto begun = exec(cursor->db, "BEGIN"); !begun) return begun.error();
   if (sqlite3_prepare_v2(cursor->db,
-                         "SELECT term, lang, fields, aliases, source, created_at, updated_at FROM terms ORDER BY id",
+                         "SELECT term, lang, fields, aliases, source, created_at, updated_at FROM terms "
+                         "WHERE dictionary_id IS NULL ORDER BY id",
                          -1, &cursor->rows, nullptr) != SQLITE_OK) {
     return sqlite_error(cursor->db, "prepare export");
   }
@@ -109,7 +110,9 @@ namespace {
 // The statements an import runs for every record, prepared once.
 struct ImportStatements {
   explicit ImportStatements(sqlite3* db)
-      : find(db, "SELECT id, source, term, aliases, fields FROM terms WHERE term_key = ?1 AND lang = ?2"),
+      : find(db,
+             "SELECT id, source, term, aliases, fields FROM terms WHERE term_key = ?1 AND lang = ?2 "
+             "AND dictionary_id IS NULL ORDER BY id"),
         insert(db,
                "INSERT INTO terms (term, term_key, lang, category_id, fields, aliases, created_at, updated_at, source) "
                "VALUES (?1, ?2, ?3, 'term', ?4, ?5, ?6, ?7, ?8)"),
@@ -172,29 +175,6 @@ Result<void> run(sqlite3* db, Statement& st) {
   return {};
 }
 
-// A bigger page cache while an import runs: its inserts touch pages all
-// over the indexes, and the default of a few megabytes sends most of them
-// to the write-ahead log and back.
-class LargerCache {
- public:
-  explicit LargerCache(sqlite3* db) : db_(db) {
-    Statement size(db, "PRAGMA cache_size");
-    if (size.ok() && size.step() == SQLITE_ROW) before_ = size.integer(0);
-    sqlite3_exec(db, "PRAGMA cache_size = -262144", nullptr, nullptr, nullptr);
-  }
-  ~LargerCache() {
-    const std::string restore = "PRAGMA cache_size = " + std::to_string(before_);
-    sqlite3_exec(db_, restore.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_db_release_memory(db_);
-  }
-  LargerCache(const LargerCache&) = delete;
-  LargerCache& operator=(const LargerCache&) = delete;
-
- private:
-  sqlite3* db_;
-  std::int64_t before_ = -2000;
-};
-
 }  // namespace
 
 Result<ImportSummary> TermStore::import_records(const std::vector<TermRecord>& records) {
@@ -229,28 +209,46 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
       const std::string key = term_key(record.term);
       st.find.bind(1, key);
       st.find.bind(2, record.lang);
-      const int rc = st.find.step();
-      std::optional<std::int64_t> existing;
-      std::string stored_source, stored_term, stored_aliases, stored_fields;
-      if (rc == SQLITE_ROW) {
-        existing = st.find.integer(0);
-        stored_source = st.find.text(1);
-        stored_term = st.find.text(2);
-        stored_aliases = st.find.text(3);
-        stored_fields = st.find.text(4);
+      // The entry a record meets: the one of its own source. A model's answer gives way to a
+      // person's or the glossary's record, and a model's record to nothing else: so an import
+      // never replaces a glossary entry with a person's (theirs is added beside it), nor a
+      // person's with anything. Dictionaries' entries are never met.
+      struct Stored {
+        std::int64_t id;
+        std::string source, term, aliases, fields;
+      };
+      std::vector<Stored> rows;
+      int rc;
+      while ((rc = st.find.step()) == SQLITE_ROW) {
+        rows.push_back(Stored{st.find.integer(0), st.find.text(1), st.find.text(2), st.find.text(3), st.find.text(4)});
       }
       st.find.reset();
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db, "import");
+      if (rc != SQLITE_DONE) return sqlite_error(db, "import");
+      auto of_source = [&](std::string_view source) -> const Stored* {
+        for (const auto& row : rows) {
+          if (row.source == source) return &row;
+        }
+        return nullptr;
+      };
+      const Stored* met = of_source(record.source);
+      if (met == nullptr && record.source != kSourceModel) met = of_source(kSourceModel);
+      if (met == nullptr && record.source == kSourceModel && !rows.empty()) {
+        ++summary.kept;  // what a person saved, or the glossary gave, a model does not replace
+        return {};
+      }
+      std::optional<std::int64_t> existing;
+      std::string stored_term, stored_aliases, stored_fields;
+      if (met != nullptr) {
+        existing = met->id;
+        stored_term = met->term;
+        stored_aliases = met->aliases;
+        stored_fields = met->fields;
+      }
       const std::int64_t updated = record.updated_at ? record.updated_at : now;
       const std::string fields = common::to_compact(record.fields);
       const std::string aliases = common::to_compact(JsonValue(record.aliases));
       std::int64_t id = 0;
       if (existing) {
-        // What a person saved, or the glossary gave, a model does not replace.
-        if (record.source == kSourceModel && stored_source != kSourceModel) {
-          ++summary.kept;
-          return {};
-        }
         id = *existing;
         // The index keeps no text of its own: what it forgets must be what
         // the view gave it for the stored row.

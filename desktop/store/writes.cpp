@@ -18,16 +18,16 @@ namespace ruvo::desktop::store {
 
 namespace {
 
-// Whether an entry of the draft's (key, lang) is stored: a save of it
-// updates, one of a new pair adds. Inside the save's transaction.
-Result<bool> exists(Connection& writer, const TermDraft& draft) {
-  Statement st(writer.kept("SELECT 1 FROM terms WHERE term_key = ?1 AND lang = ?2"));
+// How many entries of the draft's (key, lang) are stored that are no dictionary's: a save that
+// adds one beside them (a person's beside the glossary's) moves the count. Inside the save's
+// transaction.
+Result<std::int64_t> stored_of(Connection& writer, const TermDraft& draft) {
+  Statement st(writer.kept("SELECT COUNT(*) FROM terms WHERE term_key = ?1 AND lang = ?2 AND dictionary_id IS NULL"));
   if (!st.ok()) return sqlite_error(writer.db(), "prepare save");
   st.bind(1, term_key(draft.term));
   st.bind(2, draft.lang);
-  const int rc = st.step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(writer.db(), "save");
-  return rc == SQLITE_ROW;
+  if (st.step() != SQLITE_ROW) return sqlite_error(writer.db(), "save");
+  return st.integer(0);
 }
 
 }  // namespace
@@ -42,15 +42,19 @@ Result<TermEntry> TermStore::save(const TermDraft& draft) {
   auto writer = writer_->lease();
   if (!writer) return writer.error();
   Connection& db = **writer;
-  bool added = false;
+  std::int64_t added = 0;
   auto saved = noted(in_transaction(db.db(), [&]() -> Result<TermEntry> {
-    auto there = exists(db, draft);
-    if (!there) return there.error();
-    added = !*there;
-    return save_in_transaction(db.db(), draft);
+    auto before = stored_of(db, draft);
+    if (!before) return before.error();
+    auto entry = save_in_transaction(db.db(), draft);
+    if (!entry) return entry;
+    auto after = stored_of(db, draft);
+    if (!after) return after.error();
+    added = *after - *before;
+    return entry;
   }));
   if (!saved) return saved;
-  if (added) counted_by(1);
+  if (added != 0) counted_by(added);
   remember_names(*saved);
   return saved;
 }
@@ -110,7 +114,8 @@ Result<bool> TermStore::remove(std::int64_t id) {
   if (!writer) return writer.error();
   sqlite3* db = (*writer)->db();
   auto removed = noted(in_transaction(db, [&]() -> Result<bool> {
-    Statement exists(db, "SELECT 1 FROM terms WHERE id = ?1");
+    // A dictionary's entries go with their dictionary, never one by one.
+    Statement exists(db, "SELECT 1 FROM terms WHERE id = ?1 AND dictionary_id IS NULL");
     if (!exists.ok()) return sqlite_error(db, "prepare delete");
     exists.bind(1, id);
     int rc = exists.step();

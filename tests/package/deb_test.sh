@@ -55,6 +55,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libsqlite3-0 libcurl4 libmicrohttpd12; do
   grep -q "\b$library\b" <<<"$depends" || fail "Depends ($depends) lacks $library"
 done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for dictionary in dict-foldoc dict-vera dict-jargon; do
+  grep -q "\b$dictionary\b" <<<"$recommends" || fail "Recommends ($recommends) lacks $dictionary"
+done
 # Every dependency is one this Debian has installed, in a version that does.
 if ! dpkg-checkbuilddeps -d "$depends" /dev/null 2>"$work/deps.err"; then
   fail "Depends not met here: $(cat "$work/deps.err")"

@@ -124,7 +124,13 @@ void AppDataDir::write_discovery(uint16_t port, std::string_view token, std::str
   write_discovery(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
-std::map<std::string, std::string> AppDataDir::env() const { return {{"APPDATA", path()}}; }
+// No dictionary of this machine reaches a test's store: the places a service looks in are none, for
+// every program a test starts (they inherit it) and for the tests themselves.
+[[maybe_unused]] const bool kNoSystemDictionaries = ::setenv("RUVO_DICTIONARY_DIRS", "", 1) == 0;
+
+std::map<std::string, std::string> AppDataDir::env() const {
+  return {{"APPDATA", path()}, {"RUVO_DICTIONARY_DIRS", ""}};
+}
 
 ProgramDir::ProgramDir(std::vector<std::pair<std::string, std::string>> extra, std::string_view folder_name)
     : TempDir(folder_name) {

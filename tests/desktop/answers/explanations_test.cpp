@@ -13,7 +13,6 @@ namespace {
 
 using model::ModelAnswer;
 using model::ModelRequest;
-using store::kMaxTermChars;
 using store::TermDraft;
 using store::TermStore;
 
@@ -71,9 +70,9 @@ TEST(ParseExplainRequestTest, RefusalsNameTheProblemAndTheAcceptedValues) {
 }
 
 TEST(ReadsAsTermTest, OneShortLineIsATerm) {
-  const std::string sixty_four(kMaxTermChars, 'a');
+  const std::string sixty_four(kTermLikeChars, 'a');
   std::string sixty_four_chinese;
-  for (std::size_t i = 0; i < kMaxTermChars; ++i) sixty_four_chinese += "词";
+  for (std::size_t i = 0; i < kTermLikeChars; ++i) sixty_four_chinese += "词";
   const std::pair<std::string, bool> cases[] = {
       {"RAG", true},
       {"Function Calling", true},

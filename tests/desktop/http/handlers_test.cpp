@@ -91,7 +91,8 @@ TEST_F(HandlersTest, UnknownPathIs404AndWrongMethodIs405) {
 TEST_F(HandlersTest, HealthReportsVersionProtocolAndTermCount) {
   Reply empty = call("GET", "/v1/health", "");
   EXPECT_EQ(empty.status, 200);
-  EXPECT_EQ(empty.body, JsonValue({{"model", {{"configured", false}}},
+  EXPECT_EQ(empty.body, JsonValue({{"dictionaries", {{"count", 0}, {"entries", 0}}},
+                                   {"model", {{"configured", false}}},
                                    {"ok", true},
                                    {"protocol", kProtocolVersion},
                                    {"terms", 0},
@@ -293,7 +294,7 @@ TEST_F(HandlersTest, SaveRefusalsAreClearChineseMessages) {
       {{{"fields", JsonValue::object()}}, "term 必须是字符串：要保存的词"},
       {{{"term", 5}}, "term 必须是字符串：要保存的词"},
       {{{"term", "a\nb"}}, "词条不能换行"},
-      {{{"term", std::string(kMaxTermChars + 1, 'x')}}, "词条太长（最多 64 个字符）"},
+      {{{"term", std::string(kMaxTermChars + 1, 'x')}}, "词条太长（最多 256 个字符）"},
       {{{"term", "RAG"}, {"fields", JsonValue::array()}},
        "fields 必须是 JSON 对象，例如 {\"定义\":\"…\",\"通俗解释\":\"…\",\"例子\":\"…\"}"},
       {{{"term", "RAG"}, {"fields", "定义"}},

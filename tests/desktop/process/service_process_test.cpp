@@ -1,6 +1,7 @@
 // ruvo-gui.exe as a real process: started with APPDATA pointing at a
 // temporary folder, stopped by its pid.
 #include "client/http.hpp"
+#include "desktop/readers/writers.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
 #include "support/damaged_store.hpp"
@@ -93,7 +94,8 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
        2,
        "",
        "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --export 文件|- | --import 文件 "
-       "[--format jsonl|csv|tsv] | --help | --version\n"},
+       "[--format jsonl|csv|tsv] | --add-dictionary 路径… | --dictionaries | --remove-dictionary 编号 | --help | "
+       "--version\n"},
       {{"--url", "extra"}, 2, "", "不认识的参数「--url extra」"},
       {{"service"}, 2, "", "用法："},
       {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
@@ -289,6 +291,66 @@ TEST_F(ServiceProcessTest, TheStarterGlossaryIsFoundHoweverItIsTypedAndMissesAre
   ASSERT_FALSE(misses["misses"].empty()) << misses.dump();
   EXPECT_EQ(misses["misses"][0]["text"], "ragg");
   EXPECT_EQ(misses["misses"][0]["count"], 2);
+}
+
+TEST_F(ServiceProcessTest, DictionariesAddedBesideARunningServiceAnswerLabelledAndReplaceNothing) {
+  auto [process, info] = start_serving();
+  const auto env = std::map<std::string, std::string>{{"APPDATA", dir_.path()}};
+  auto ruvo = [&](std::vector<std::string> words) {
+    return test::run({.words = std::move(words), .env = env, .timeout_seconds = 60});
+  };
+  const auto rag_before = ruvo({"lookup", "RAG"});
+  ASSERT_EQ(rag_before.exit_code, 0) << rag_before.err;
+
+  TempDir dicts("ruvo-dicts-");
+  const auto foldoc = ruvo::test::dictd_files(
+      {{{"MuTeX"}, "MuTeX\n\n   TeX for music.\n"}, {{"RAG"}, "RAG\n\n   foldoc's rag.\n"}}, "Tiny FOLDOC");
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("foldoc.index"), foldoc.index));
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("foldoc.dict.dz"), ruvo::test::dictzip_bytes(foldoc.dict, 64)));
+  ruvo::test::StarDictOptions options;
+  options.bookname = "Tiny StarDict";
+  options.sametypesequence = "m";
+  const auto star = ruvo::test::stardict_files({{"semaphore", std::string("a counter") + '\0', {}}}, options);
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("star.ifo"), star.ifo));
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("star.idx"), star.idx));
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("star.dict"), star.dict));
+  ASSERT_TRUE(ruvo::test::write_bytes(dicts.file("cedict.u8"), "# CC-CEDICT\n死鎖 死锁 [si3 suo3] /deadlock/\n"));
+
+  auto added = test::run(
+      {.words = {"--add-dictionary", dicts.path()}, .program = gui_program(), .env = env, .timeout_seconds = 60});
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+  EXPECT_EQ(added.out, "CC-CEDICT：1 条\nTiny FOLDOC：2 条\nTiny StarDict：1 条\n");
+  // Read once: the files may go.
+  std::filesystem::remove_all(dicts.path());
+
+  auto listed = test::run({.words = {"--dictionaries"}, .program = gui_program(), .env = env, .timeout_seconds = 60});
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("  Tiny StarDict  stardict  1 条\n"), std::string::npos) << listed.out;
+
+  // The running service answers from them, labelled; the glossary's RAG is what ruvo prints still.
+  for (const auto& [text, name] : std::vector<std::pair<std::string, std::string>>{
+           {"MuTeX", "Tiny FOLDOC"}, {"semaphore", "Tiny StarDict"}, {"死锁", "CC-CEDICT"}}) {
+    auto hit = ruvo({"lookup", "--json", text});
+    ASSERT_EQ(hit.exit_code, 0) << text << hit.err;
+    auto reply = common::parse_json(hit.out);
+    ASSERT_TRUE(reply) << hit.out;
+    EXPECT_EQ((*reply)["dictionary"]["name"], name) << hit.out;
+    EXPECT_EQ((*reply)["origin"], "dictionary") << hit.out;
+  }
+  const auto rag_after = ruvo({"lookup", "RAG"});
+  EXPECT_EQ(rag_after.out, rag_before.out);
+  auto rag_json = common::parse_json(ruvo({"lookup", "--json", "RAG"}).out);
+  ASSERT_TRUE(rag_json);
+  EXPECT_EQ((*rag_json)["origin"], "glossary");
+  EXPECT_EQ((*rag_json)["entries"].size(), 2u);
+
+  auto removed =
+      test::run({.words = {"--remove-dictionary", "2"}, .program = gui_program(), .env = env, .timeout_seconds = 60});
+  EXPECT_EQ(removed.exit_code, 0) << removed.err;
+  EXPECT_EQ(removed.out, "已删除词典 Tiny FOLDOC（2 条）\n");
+  auto gone = common::parse_json(ruvo({"lookup", "--json", "MuTeX"}).out);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ((*gone)["hit"], false);
 }
 
 TEST_F(ServiceProcessTest, ImportAndExportBesideARunningServiceAreAllOrNothingAndRoundTrip) {

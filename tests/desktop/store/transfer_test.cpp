@@ -179,14 +179,31 @@ TEST(TermSearchTest, ManyMatchesArePagedWholeNamedEntriesFirst) {
 TEST(TermSearchTest, AStoreWithoutTheIndexOfNamesGetsItBuilt) {
   TempDir dir;
   const std::string path = dir.file("terms.sqlite3");
-  {
-    auto store = open_store(path);
-    ASSERT_TRUE(store);
-    imported(*store, {record("Tokenizer", "splits text"), record("BPE", "a kind of tokenizer")});
-  }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE names_fts; PRAGMA user_version = 4;", nullptr, nullptr, nullptr), SQLITE_OK);
+  // The schema of that version, its body index filled as that program filled it.
+  const char* v4 =
+      "CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL, term_key TEXT NOT NULL,"
+      " lang TEXT NOT NULL, category_id TEXT NOT NULL, fields TEXT NOT NULL, created_at INTEGER NOT NULL,"
+      " updated_at INTEGER NOT NULL, source TEXT NOT NULL DEFAULT 'user', aliases TEXT NOT NULL DEFAULT '[]',"
+      " UNIQUE (term_key, lang));"
+      "CREATE TABLE term_aliases (alias_key TEXT NOT NULL, term_id INTEGER NOT NULL,"
+      " PRIMARY KEY (alias_key, term_id)) WITHOUT ROWID;"
+      "CREATE INDEX term_aliases_by_term ON term_aliases (term_id);"
+      "CREATE TABLE misses (text_key TEXT PRIMARY KEY, text TEXT NOT NULL, count INTEGER NOT NULL,"
+      " last_at INTEGER NOT NULL);"
+      "CREATE INDEX terms_by_update ON terms (updated_at DESC, id DESC);"
+      "CREATE VIEW term_search (id, term, aliases, body) AS SELECT id, ruvo_index_text(term),"
+      " ruvo_index_values(aliases), ruvo_index_values(fields) FROM terms;"
+      "CREATE VIRTUAL TABLE terms_fts USING fts5(term, aliases, body, content='term_search', content_rowid='id');"
+      "INSERT INTO terms VALUES (1, 'Tokenizer', 'tokenizer', 'zh', 'term', '{\"definition\":\"splits text\"}', 1, 1,"
+      " 'user', '[]');"
+      "INSERT INTO terms VALUES (2, 'BPE', 'bpe', 'zh', 'term', '{\"definition\":\"a kind of tokenizer\"}', 2, 2,"
+      " 'user', '[]');"
+      "INSERT INTO terms_fts (rowid, term, aliases, body) VALUES (1, 'tokenizer', '', 'splits text');"
+      "INSERT INTO terms_fts (rowid, term, aliases, body) VALUES (2, 'bpe', '', 'a kind of tokenizer');"
+      "PRAGMA user_version = 4;";
+  ASSERT_EQ(sqlite3_exec(db, v4, nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
   auto store = open_store(path);
   ASSERT_TRUE(store);
