@@ -78,6 +78,9 @@ Result<JsonValue> save(Context& ctx, const JsonValue& body) {
   auto draft = draft_of(body);
   if (!draft) return draft.error();
   auto saved = ctx.store.save(*draft);
+  // The fields given fit, but with those stored beside them the entry may
+  // not: that refusal is the request's, not the store's.
+  if (!saved && saved.error().kind == common::ErrorKind::kBadInput) return saved.error();
   if (!saved) return ctx.store.damaged() ? damaged_store_refusal() : store_failure(saved.error());
   JsonValue reply = JsonValue::object();
   reply["ok"] = true;
@@ -105,7 +108,7 @@ Result<JsonValue> search(Context& ctx, const QueryParameters& query) {
   reply["total"] = page->total;
   reply["totalExact"] = page->total_exact;
   JsonValue terms = JsonValue::array();
-  for (const auto& found : page->terms) terms.push_back(term_json(found));
+  for (const auto& found : page->terms) terms.push_back(listed_term_json(found));
   reply["terms"] = std::move(terms);
   // A search that finds nothing says what the text may have meant, as a
   // missed lookup does, without counting it among the misses: a person

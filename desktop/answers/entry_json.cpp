@@ -1,5 +1,6 @@
 #include "answers/entry_json.hpp"
 
+#include "common/utf8.hpp"
 #include "protocol/fields.hpp"
 #include "store/term_file.hpp"
 
@@ -29,6 +30,17 @@ JsonValue term_json(const store::TermEntry& entry) {
                    {"aliases", entry.aliases},
                    {"source", entry.source},
                    {"updatedAt", store::utc_timestamp(entry.updated_at)}};
+}
+
+JsonValue listed_term_json(const store::TermEntry& entry) {
+  JsonValue listed = term_json(entry);
+  for (auto& [name, value] : listed["fields"].items()) {
+    if (!value.is_string()) continue;
+    const std::string& text = value.get_ref<const std::string&>();
+    std::string_view head = common::first_scalars(text, kListedFieldChars);
+    if (head.size() < text.size()) value = std::string(head) + "…";
+  }
+  return listed;
 }
 
 }  // namespace ruvo::desktop::answers

@@ -11,8 +11,12 @@ namespace ruvo::desktop::answers {
 namespace {
 
 using store::has_line_break;
-using store::kMaxTermChars;
 using store::within_term_length;
+
+// True when the text has at most kTermLikeChars characters.
+bool within_term_like_length(std::string_view text) {
+  return common::first_scalars(text, kTermLikeChars).size() == text.size();
+}
 
 common::Error bad_input(std::string message) {
   return common::failure(common::ErrorKind::kBadInput, std::move(message));
@@ -46,9 +50,9 @@ bool read_string(const JsonValue& body, std::string_view key, std::string& out) 
   return true;
 }
 
-// The text as a message quotes it: cut after kMaxTermChars characters.
+// The text as a message quotes it: cut after kTermLikeChars characters.
 std::string corner_quoted(std::string_view text) {
-  std::string_view head = common::first_scalars(text, kMaxTermChars);
+  std::string_view head = common::first_scalars(text, kTermLikeChars);
   std::string out = "「" + std::string(head);
   if (head.size() < text.size()) out += "…";
   return out + "」";
@@ -106,7 +110,7 @@ bool reads_as_term(std::string_view text) {
   for (auto mark : kSentenceMarks) {
     if (text.find(mark) != std::string_view::npos) return false;
   }
-  return !has_line_break(text) && within_term_length(text);
+  return !has_line_break(text) && within_term_like_length(text);
 }
 
 bool explains_as_term(const ExplainRequest& request) {
@@ -122,7 +126,7 @@ namespace {
 // The header a passage's explanation is shown under: the model's short
 // subject when it gave one that fits a term, else the passage's beginning.
 std::string passage_title(const ExplainRequest& request, const std::string& subject) {
-  if (!subject.empty() && !has_line_break(subject) && within_term_length(subject)) return subject;
+  if (!subject.empty() && !has_line_break(subject) && within_term_like_length(subject)) return subject;
   std::string_view first_line = request.text;
   for (std::size_t i = 0; i < first_line.size(); ++i) {
     if (first_line[i] == '\n' || first_line[i] == '\r') {
@@ -130,7 +134,7 @@ std::string passage_title(const ExplainRequest& request, const std::string& subj
       break;
     }
   }
-  std::string_view head = common::first_scalars(first_line, kMaxTermChars);
+  std::string_view head = common::first_scalars(first_line, kTermLikeChars);
   std::string out(common::trim_unicode_space(head));
   if (head.size() < request.text.size()) out += "…";
   return out;

@@ -5,12 +5,19 @@
 #include "answers/context.hpp"
 #include "protocol/fields.hpp"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace ruvo::desktop::answers {
 
 inline constexpr std::string_view kExplainModes[] = {"auto", "term", "passage"};
+
+// The most characters of a text that reads as a term (reads_as_term), and
+// of a text a miss or a passage's title quotes. It is the wording's own
+// bound, apart from how long a stored name may be (store::kMaxTermChars):
+// it decides what a miss says and how a model's answer is titled.
+inline constexpr std::size_t kTermLikeChars = 64;
 
 struct ExplainRequest {
   std::string text;                                        // trimmed of white space, not blank
@@ -28,8 +35,9 @@ struct ExplainRequest {
 common::Result<ExplainRequest> parse_explain_request(const JsonValue& body);
 
 // True when the text reads as a term rather than a sentence or a passage: a
-// single line within the term length, without sentence punctuation (。？！，；
-// or a question mark), so "RAG" is a term and "RAG 是什么？" is not.
+// single line of at most kTermLikeChars characters, without sentence
+// punctuation (。？！，； or a question mark), so "RAG" is a term and "RAG
+// 是什么？" is not.
 bool reads_as_term(std::string_view text);
 
 // True when the request is explained as a term rather than as a passage:

@@ -13,7 +13,6 @@ namespace {
 
 using model::ModelAnswer;
 using model::ModelRequest;
-using store::kMaxTermChars;
 using store::TermDraft;
 using store::TermStore;
 
@@ -71,9 +70,11 @@ TEST(ParseExplainRequestTest, RefusalsNameTheProblemAndTheAcceptedValues) {
 }
 
 TEST(ReadsAsTermTest, OneShortLineIsATerm) {
-  const std::string sixty_four(kMaxTermChars, 'a');
+  // 64 characters, whatever a stored name may hold: this bound decides how
+  // a miss is worded, and that wording does not change.
+  const std::string sixty_four(64, 'a');
   std::string sixty_four_chinese;
-  for (std::size_t i = 0; i < kMaxTermChars; ++i) sixty_four_chinese += "词";
+  for (int i = 0; i < 64; ++i) sixty_four_chinese += "词";
   const std::pair<std::string, bool> cases[] = {
       {"RAG", true},
       {"Function Calling", true},
@@ -174,6 +175,19 @@ TEST_F(ExplainTest, MissSaysWhetherTheModelWasNotAllowedOrIsMissing) {
     EXPECT_EQ(reply["reason"], c.reason) << c.text;
     EXPECT_EQ(reply["message"], c.message) << c.text;
   }
+}
+
+TEST_F(ExplainTest, ANameLongerThanATermReadsIsFoundWhileMissesKeepTheirWording) {
+  // Stored names may be longer than a text that reads as a term: such a
+  // name is found, and a miss of a text as long is worded as before.
+  const std::string long_name(100, 'n');
+  ASSERT_TRUE(store_->save(TermDraft{long_name, "zh", "term", {{"plain", "p"}}}).ok());
+  EXPECT_EQ(body_of(explain(*store_, {}, request(long_name, "auto", false)))["source"], "local");
+  const std::string long_miss(100, 'm');
+  EXPECT_EQ(body_of(explain(*store_, {}, request(long_miss, "auto", false)))["message"],
+            "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型");
+  EXPECT_EQ(body_of(explain(*store_, {}, request(long_miss, "term", false)))["message"],
+            "词库里没有「" + std::string(64, 'm') + "…」，而这次不允许调用模型");
 }
 
 TEST_F(ExplainTest, ModelIsAskedOnlyWhenAllowedAndTheStoreCannotAnswer) {

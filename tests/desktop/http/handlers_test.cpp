@@ -293,7 +293,7 @@ TEST_F(HandlersTest, SaveRefusalsAreClearChineseMessages) {
       {{{"fields", JsonValue::object()}}, "term 必须是字符串：要保存的词"},
       {{{"term", 5}}, "term 必须是字符串：要保存的词"},
       {{{"term", "a\nb"}}, "词条不能换行"},
-      {{{"term", std::string(kMaxTermChars + 1, 'x')}}, "词条太长（最多 64 个字符）"},
+      {{{"term", std::string(kMaxTermChars + 1, 'x')}}, "词条太长（最多 256 个字符）"},
       {{{"term", "RAG"}, {"fields", JsonValue::array()}},
        "fields 必须是 JSON 对象，例如 {\"定义\":\"…\",\"通俗解释\":\"…\",\"例子\":\"…\"}"},
       {{{"term", "RAG"}, {"fields", "定义"}},
