@@ -20,6 +20,7 @@ bool all_digits(std::string_view text) {
 void HeadFacts::add(std::string_view key, const char* value, std::size_t value_size) {
   const std::string name = common::ascii_lower(key);
   static const std::string token_name = common::ascii_lower(protocol::kTokenHeader);
+  static const std::string session_name = common::ascii_lower(kSessionHeader);
   std::string_view text(value ? value : "", value ? value_size : 0);
   // Blanks around a value are not part of it; the library drops only those
   // before it.
@@ -32,6 +33,9 @@ void HeadFacts::add(std::string_view key, const char* value, std::size_t value_s
   } else if (name == token_name) {
     ++tokens;
     token = std::string(text);
+  } else if (name == session_name) {
+    ++sessions;
+    session = std::string(text);
   } else if (name == "content-length") {
     ++lengths;
     length = std::string(text);
@@ -116,8 +120,13 @@ Credentials credentials(const HeadFacts& facts, std::string_view expected_token,
   if (facts.tokens == 1 && !cut) out.token = facts.token;
   out.token_valid = out.token && tokens_equal(*out.token, expected_token);
   if (facts.tokens == 0 && !cut) {
-    auto session = cookie_value(facts.cookies, session_cookie_name(port));
-    out.signed_in = session && sessions.valid(*session);
+    // Any of our cookies that is valid counts: one of the same name that
+    // another server on 127.0.0.1 set (on Path=/v1, say) comes first in the
+    // header and must not sign the page out.
+    for (const auto& cookie : cookie_values(facts.cookies, session_cookie_name(port))) {
+      out.signed_in = sessions.valid_cookie(cookie) || out.signed_in;
+    }
+    out.session_valid = facts.sessions == 1 && sessions.valid_key(facts.session);
   }
   return out;
 }
@@ -163,7 +172,9 @@ Admission admit(const HeadFacts& facts, std::string_view method, std::string_vie
     admission.reply = std::move(early);
     return admission;
   }
-  admission.token = who.signed_in ? std::optional<std::string>(ctx.token) : who.token;
+  // The API takes the token or a session's key, never the cookie alone: the
+  // cookie reaches every server on 127.0.0.1 that the browser visits.
+  admission.token = who.session_valid ? std::optional<std::string>(ctx.token) : who.token;
   const bool authorised = admission.token && tokens_equal(*admission.token, ctx.token);
   admission.reply = refuse_body(facts, method, authorised, body_limit(method, path));
   return admission;

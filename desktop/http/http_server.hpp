@@ -27,12 +27,13 @@ struct HttpLimits {
 // close": one request per connection. Each request passes the gate
 // (gate.hpp) on its head alone: it must name this machine's loopback in
 // Host (403 otherwise); one that changes anything must not come from another
-// origin's page (403); then it must carry the token or a signed-in browser's
-// session cookie (401). The sign-in address, the sign-in links and the
-// interface's pages are answered there; replies to requests without the
-// token header carry browser_headers(), those to ruvo's requests stay as
-// they were. A head over the limit gets 431, a body over its bound 413 and a
-// body without a length 411, all before the body is read. Each request is
+// origin's page (403); then it must carry the token or a signed-in page's
+// session key (401; the session's cookie alone opens only the pages). The
+// sign-in address, the sign-in links and the interface's pages are answered
+// there; replies to requests without the token header carry
+// browser_headers(), those to ruvo's requests stay as they were. A head over
+// the limit gets 431, a body over its bound 413 and a body without a length
+// 411, all before the body is read. Each request is
 // logged by method, path and status, never by its headers or body. What
 // runs_on_worker (explanations, which may wait for a model, and imports) is
 // answered on worker threads while the connection rests, so a slow model
