@@ -66,9 +66,6 @@ bool is_own_origin(std::string_view origin, int port);
 // True for the methods that change something.
 bool changes_state(std::string_view method);
 
-// True for the methods whose requests carry a body.
-bool carries_body(std::string_view method);
-
 // The declared length, or nothing when it is not a plain decimal number.
 std::optional<std::uint64_t> declared_length(std::string_view text);
 
@@ -102,9 +99,10 @@ std::optional<Reply> refuse_foreign(const HeadFacts& facts, std::string_view met
 
 // The rules of the body, for a request `authorised` or not (a wrong token is
 // refused first, as 401): two lengths or a value cut at a NUL (400), a
-// chunked body or a body-carrying method without a length (411), a length
-// that is no number (400) or over `limit` (413).
-std::optional<Reply> refuse_body(const HeadFacts& facts, std::string_view method, bool authorised, std::size_t limit);
+// chunked body (411), a length that is no number (400) or over `limit`
+// (413). A request with neither a length nor Transfer-Encoding has an empty
+// body, whatever its method.
+std::optional<Reply> refuse_body(const HeadFacts& facts, bool authorised, std::size_t limit);
 
 // What the gate makes of a request's head.
 struct Admission {

@@ -32,9 +32,9 @@ struct HttpLimits {
 // sign-in address, the sign-in links and the interface's pages are answered
 // there; replies to requests without the token header carry
 // browser_headers(), those to ruvo's requests stay as they were. A head over
-// the limit gets 431, a body over its bound 413 and a body without a length
-// 411, all before the body is read. Each request is
-// logged by method, path and status, never by its headers or body. What
+// the limit gets 431, a body over its bound 413 and a chunked body 411, all
+// before the body is read; a request without a length has none. Each request
+// is logged by method, path and status, never by its headers or body. What
 // runs_on_worker (explanations, which may wait for a model, and imports) is
 // answered on worker threads while the connection rests, so a slow model
 // never holds up another client.

@@ -62,12 +62,7 @@ async function api(method, path, body, options = {}) {
   const init = { method, credentials: 'same-origin', signal: options.signal, headers: {} };
   const key = sessionKey();
   if (key) init.headers[SESSION_HEADER] = key;
-  // The service wants a length on every request that may carry a body; an
-  // empty one gives it.
-  if (body === undefined && method !== 'GET') body = '';
-  if (body === '') {
-    init.body = body;
-  } else if (body !== undefined) {
+  if (body !== undefined) {
     if (options.raw) {
       init.body = body;
       init.headers['Content-Type'] = 'application/octet-stream';

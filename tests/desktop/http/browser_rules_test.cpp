@@ -227,6 +227,12 @@ TEST_F(BrowserRulesTest, ChangesFromAnotherOriginAre403WhateverTheyCarry) {
       browser("POST", "/v1/save", {{"Cookie", cookie}, {"X-Ruvo-Session", page.key}, {"Origin", own_origin()}}, save);
   EXPECT_EQ(own.status, 200) << own.body;
   EXPECT_EQ(*store_->count(), 1);
+  // A DELETE as curl and fetch send it, without a body or its length.
+  const std::string id = common::parse_json(own.body).value()["id"];
+  auto removed = send("DELETE /v1/terms/" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Session: " + page.key +
+                      "\r\nOrigin: " + own_origin() + "\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(removed.status, 200) << removed.body;
+  EXPECT_EQ(*store_->count(), 0);
 }
 
 TEST_F(BrowserRulesTest, RuvosRequestsGetTheirRepliesAsBefore) {

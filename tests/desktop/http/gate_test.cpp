@@ -77,7 +77,7 @@ TEST(GateTest, AValueCutAtANulIsToldFromALineThatEndsThere) {
     // A cut value is no token, and the request's body rules refuse it.
     const Credentials who = credentials(facts, "tok", Sessions(), kPort);
     EXPECT_EQ(who.token.has_value(), !c.cut) << c.name;
-    EXPECT_EQ(refuse_body(facts, "GET", true, kMaxBodyBytes).has_value(), c.cut) << c.name;
+    EXPECT_EQ(refuse_body(facts, true, kMaxBodyBytes).has_value(), c.cut) << c.name;
   }
 }
 
@@ -216,17 +216,21 @@ TEST(GateTest, BodiesNeedOnePlainLengthWithinTheBoundAndTheTokenComesFirst) {
       {"a length that is no number", {{"Content-Length", "1x"}}, "POST", 400},
       {"a negative length", {{"Content-Length", "-1"}}, "POST", 400},
       {"chunked", {{"Transfer-Encoding", "chunked"}}, "POST", 411},
-      {"a POST without a length", {}, "POST", 411},
-      {"a DELETE without a length", {}, "DELETE", 411},
+      {"chunked beside a length", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "5"}}, "POST", 411},
+      {"chunked on a DELETE", {{"Transfer-Encoding", "chunked"}}, "DELETE", 411},
+      // Neither a length nor Transfer-Encoding: no body, whatever the method.
+      {"a POST without a length", {}, "POST", 0},
+      {"a DELETE without a length", {}, "DELETE", 0},
+      {"a PUT without a length", {}, "PUT", 0},
       {"a GET without a length", {}, "GET", 0},
   };
   for (const auto& c : cases) {
     const Head head(c.headers);
     const HeadFacts& facts = head.facts();
-    auto refused = refuse_body(facts, c.method, true, 100);
+    auto refused = refuse_body(facts, true, 100);
     EXPECT_EQ(refused ? refused->status : 0, c.status) << c.name;
     // Without the token every refusal is 401, and nothing else is.
-    auto anonymous = refuse_body(facts, c.method, false, 100);
+    auto anonymous = refuse_body(facts, false, 100);
     EXPECT_EQ(anonymous ? anonymous->status : 0, c.status == 0 ? 0 : 401) << c.name;
   }
 }
@@ -318,9 +322,13 @@ TEST_F(AdmitTest, RuvosRequestsGoOnWithTheirOwnTokenRightOrWrong) {
   auto wrong = admit_head("GET", "/v1/health", {{"X-Ruvo-Token", "wrong"}});
   EXPECT_FALSE(wrong.reply);
   EXPECT_EQ(wrong.token, "wrong");
-  auto unbounded = admit_head("POST", "/v1/save", {{"X-Ruvo-Token", "wrong"}});
+  auto unbounded = admit_head("POST", "/v1/save", {{"X-Ruvo-Token", "wrong"}, {"Transfer-Encoding", "chunked"}});
   ASSERT_TRUE(unbounded.reply);
   EXPECT_EQ(unbounded.reply->status, 401);
+  // Without a length there is no body to refuse: the handlers answer it.
+  auto bodiless = admit_head("DELETE", "/v1/terms/1", {{"X-Ruvo-Token", kToken}});
+  EXPECT_FALSE(bodiless.reply);
+  EXPECT_EQ(bodiless.token, kToken);
   auto import = admit_head("POST", "/v1/import", {{"X-Ruvo-Token", kToken}, {"Content-Length", "2000000"}});
   EXPECT_FALSE(import.reply) << "an import may be larger than any other body";
 }

@@ -159,6 +159,45 @@ TEST_F(HttpServerTest, ErrorStatusesCarryJsonBodies) {
   }
 }
 
+TEST_F(HttpServerTest, ARequestWithoutALengthHasNoBodyWhateverItsMethod) {
+  JsonValue save = JsonValue::object();
+  save["term"] = "无长度的删除";
+  save["fields"] = JsonValue::object();
+  save["fields"]["定义"] = "Kubernetes 的包管理器";
+  auto saved = request("POST", "/v1/save", &save);
+  ASSERT_TRUE(saved.ok()) << saved.error().text();
+  const std::string id = (*saved)["id"];
+  // As curl, urllib and fetch send a request without a body: no
+  // Content-Length, no Transfer-Encoding.
+  auto bare = [](std::string_view method, std::string_view path, std::string_view more = "") {
+    return std::string(method) + " " + std::string(path) +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + std::string(kToken) + "\r\n" + std::string(more) +
+           "Connection: close\r\n\r\n";
+  };
+  struct Case {
+    const char* name;
+    std::string request;
+    int status;
+  };
+  const Case cases[] = {
+      {"a chunked DELETE", bare("DELETE", "/v1/terms/" + id, "Transfer-Encoding: chunked\r\n") + "0\r\n\r\n", 411},
+      {"a DELETE", bare("DELETE", "/v1/terms/" + id), 200},
+      {"a DELETE of what is gone", bare("DELETE", "/v1/terms/" + id), 404},
+      // An empty body is no JSON: the handler says so, not the framing.
+      {"a POST", bare("POST", "/v1/lookup"), 400},
+      {"a GET", bare("GET", "/v1/health"), 200},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = raw(c.request);
+    EXPECT_EQ(split_reply(reply).status, c.status) << c.name << "\n" << reply;
+  }
+  JsonValue lookup = JsonValue::object();
+  lookup["text"] = "无长度的删除";
+  auto gone = request("POST", "/v1/lookup", &lookup);
+  ASSERT_TRUE(gone.ok()) << gone.error().text();
+  EXPECT_EQ((*gone)["hit"], false) << "the DELETE without a body did not delete";
+}
+
 TEST_F(HttpServerTest, AnAnnouncedBodyIsRefusedOrAwaitedByItsLength) {
   // A client that asks before sending ("Expect: 100-continue") and announces
   // too much is refused without being asked for the body; one within the
