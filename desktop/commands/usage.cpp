@@ -15,6 +15,7 @@ const std::string_view kGuiHelpText =
     "                           并把登录地址打印到标准输出；浏览器取自 $BROWSER，否则用 xdg-open\n"
     "  ruvo-gui.exe --url       只打印一个新的登录地址（给脚本用，或在没有桌面的机器上）\n"
     "  ruvo-gui.exe --service   在后台运行本地服务（ruvo 找不到服务时会自己启动它）\n"
+    "  ruvo-gui.exe --stop      停止这个应用数据目录的服务（等它停下，最多 30 秒）\n"
     "  ruvo-gui.exe --help      显示这段说明\n"
     "  ruvo-gui.exe --version   显示版本\n"
     "  ruvo-gui.exe --export 文件|-                      把词库导出为 JSON Lines（- 为标准输出）\n"

@@ -93,7 +93,8 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
       {{"--bogus"},
        2,
        "",
-       "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --export 文件|- | --import 文件|- "
+       "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --stop | --export 文件|- | --import "
+       "文件|- "
        "[--format jsonl|csv|tsv] | --help | --version\n"},
       {{"--url", "extra"}, 2, "", "不认识的参数「--url extra」"},
       {{"service"}, 2, "", "用法："},
@@ -200,6 +201,42 @@ TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
   // After the stops a new instance takes the lock and serves again.
   auto [process, info] = start_serving();
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+}
+
+TEST_F(ServiceProcessTest, StopEndsTheServiceOfTheFolderAndSaysSoWhenNoneRuns) {
+  auto stop = [&] {
+    return test::run(
+        {.words = {"--stop"}, .program = gui_program(), .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 120});
+  };
+  auto none = stop();
+  EXPECT_EQ(none.exit_code, 0) << none.err;
+  EXPECT_EQ(none.out, "没有在运行的服务\n");
+
+  auto [process, info] = start_serving();
+  ASSERT_TRUE(info.pid.has_value());
+  EXPECT_EQ(*info.pid, static_cast<std::uint32_t>(process->pid()));
+  auto stopped = stop();
+  EXPECT_EQ(stopped.exit_code, 0) << stopped.err;
+  EXPECT_EQ(stopped.out, "服务已停止（进程 " + std::to_string(process->pid()) + "）\n");
+  EXPECT_EQ(stopped.err, "");
+  // It ended as on a stop signal: exit 0, its discovery file gone.
+  EXPECT_EQ(process->wait_exit(kExitLimitMs), 0);
+  EXPECT_FALSE(platform::is_regular_file(discovery_path()));
+  auto again = stop();
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_EQ(again.out, "没有在运行的服务\n");
+
+  // A discovery file that names another process does not choose what is
+  // stopped: the lock does.
+  auto [second, second_info] = start_serving(info.token);
+  ASSERT_TRUE(platform::write_file_atomically(discovery_path(),
+                                              protocol::discovery_content(second_info.port, second_info.token, "x", 1))
+                  .ok());
+  auto by_lock = stop();
+  EXPECT_EQ(by_lock.exit_code, 0) << by_lock.err;
+  EXPECT_EQ(by_lock.out, "服务已停止（进程 " + std::to_string(second->pid()) + "）\n");
+  EXPECT_NE(by_lock.err.find("explain.json 写的进程是 1"), std::string::npos) << by_lock.err;
+  EXPECT_EQ(second->wait_exit(kExitLimitMs), 0);
 }
 
 // A stale or foreign discovery file in the folder the lock gives this
