@@ -107,6 +107,7 @@ Result<JsonValue> search(Context& ctx, const QueryParameters& query) {
   reply["ok"] = true;
   reply["total"] = page->total;
   reply["totalExact"] = page->total_exact;
+  if (page->partial) reply["partial"] = true;
   JsonValue terms = JsonValue::array();
   for (const auto& found : page->terms) terms.push_back(listed_term_json(found));
   reply["terms"] = std::move(terms);

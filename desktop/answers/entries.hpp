@@ -15,8 +15,9 @@ inline constexpr int kMaxPage = 200;
 // (checked_lang, default "zh"), "categoryId" (a non-blank string, default
 // "term"), "fields" (normalize_fields) and "aliases" (normalize_aliases).
 // {"ok": true and the entry as stored (put_entry)}. Errors: kBadInput with
-// the Chinese reason; damaged_store_refusal for a damaged store; the
-// store's failure otherwise.
+// the Chinese reason; damaged_store_refusal for a damaged store; kBusy
+// (store::kStoreBusyMessage) when the writer stays taken; the store's
+// failure otherwise. DELETE likewise.
 Result<JsonValue> save(Context& ctx, const JsonValue& body);
 
 // GET /v1/terms?q=&limit=&offset=: {"ok": true, "total": N, "totalExact":
@@ -24,7 +25,10 @@ Result<JsonValue> save(Context& ctx, const JsonValue& body);
 // most recent update when "q" is blank; "limit" 1 to kMaxPage (default 20),
 // "offset" from 0 (default 0). A search matching more than
 // kSearchCountedAtMost entries says "totalExact" false, N being that bound.
-// A search that finds nothing adds "suggestions", without counting a miss.
+// A search that ran out of its time budget adds "partial": true (and
+// "totalExact" false): the terms are those it had found, N what it had
+// counted. A search that finds nothing adds "suggestions", without counting
+// a miss.
 Result<JsonValue> search(Context& ctx, const QueryParameters& query);
 
 // GET /v1/terms/<id>: {"ok": true, "term": term_json}. An id that is no

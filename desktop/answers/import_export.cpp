@@ -1,6 +1,7 @@
 #include "answers/import_export.hpp"
 
 #include "answers/store_errors.hpp"
+#include "platform/mapped_file.hpp"
 
 #include <utility>
 
@@ -29,9 +30,7 @@ Result<JsonValue> import_terms(Context& ctx, const QueryParameters& query, std::
     format = *named;
   }
   if (ctx.store.damaged()) return damaged_store_refusal();
-  auto writer = ctx.store.open_another();
-  if (!writer) return store_failure(writer.error());
-  auto imported = (*writer)->import_file(body, format);
+  auto imported = ctx.store.import_file(body, format);
   if (!imported && imported.error().kind == common::ErrorKind::kBadImport) {
     return common::failure(common::ErrorKind::kBadImport, imported.error().text() + "；什么都没有导入");
   }
@@ -43,6 +42,12 @@ Result<JsonValue> import_terms(Context& ctx, const QueryParameters& query, std::
   reply["updated"] = imported->updated;
   reply["kept"] = imported->kept;
   return reply;
+}
+
+Result<JsonValue> import_terms_file(Context& ctx, const QueryParameters& query, const std::string& body_file) {
+  auto mapped = platform::MappedFile::open(body_file);
+  if (!mapped) return store_failure(mapped.error());
+  return import_terms(ctx, query, mapped->bytes());
 }
 
 ExportPieces::ExportPieces(store::TermExport cursor)

@@ -22,12 +22,18 @@ inline constexpr std::size_t kMaxImportBytes = 64 * 1024 * 1024;
 Result<store::TermFileFormat> file_format(std::string_view name);
 
 // POST /v1/import?format=jsonl|csv|tsv (JSON Lines when not given): the body
-// is a dictionary file, stored all or nothing on a connection of its own, so
-// lookups go on meanwhile. {"ok": true, "imported", "added", "updated",
-// "kept"}. Errors: kBadInput for an unknown format; kBadImport for a
-// malformed line (its number and "；什么都没有导入" in the message);
-// damaged_store_refusal for a damaged store; the store's failure otherwise.
+// is a dictionary file, stored all or nothing through the store's writer
+// (reads go on meanwhile on connections of their own). {"ok": true,
+// "imported", "added", "updated", "kept"}. Errors: kBadInput for an unknown
+// format; kBadImport for a malformed line (its number and "；什么都没有导入"
+// in the message); damaged_store_refusal for a damaged store; kBusy when the
+// writer stays taken (another import, a program writing); the store's
+// failure otherwise.
 Result<JsonValue> import_terms(Context& ctx, const QueryParameters& query, std::string_view body);
+
+// The same for a body written to a file as it arrived, read from there
+// through memory the system may take back (never a copy of the whole file).
+Result<JsonValue> import_terms_file(Context& ctx, const QueryParameters& query, const std::string& body_file);
 
 // An export on its way out: the entries of one snapshot as JSON Lines, in
 // pieces of about 64 KiB (few calls, and little held per slow reader).

@@ -8,10 +8,11 @@
 namespace ruvo::desktop::answers {
 
 // {"ok": true, "version", "protocol" (protocol::kProtocolVersion), "terms"
-// (the number stored, null when a damaged store cannot count) and "model"
-// (the context's model_status)}; for a damaged store it adds "store"
-// (damaged_store_status) and still says "ok" true, as the service answers.
-// The store's failure when a sound store cannot count.
+// (the number stored as the store knows it, TermStore::known_count; null
+// when a damaged store could not count) and "model" (the context's
+// model_status)}; for a damaged store it adds "store" (damaged_store_status)
+// and still says "ok" true, as the service answers. Answered from memory:
+// no connection to the store is taken, so it never waits for one.
 Result<JsonValue> health(Context& ctx);
 
 // What health says of a damaged store: {"ok": false, "message": a Chinese

@@ -7,8 +7,12 @@
 namespace ruvo::desktop::answers {
 
 common::Error store_failure(const common::Error& error) {
+  // Busy is an answer of its own (503, try again), already said for people.
+  if (error.kind == common::ErrorKind::kBusy) return error;
   return common::failure(common::ErrorKind::kStoreFailure, "词库读写失败：" + error.text());
 }
+
+common::Error store_busy() { return common::failure(common::ErrorKind::kBusy, std::string(store::kStoreBusyMessage)); }
 
 common::Error damaged_store_refusal() {
   return common::failure(common::ErrorKind::kStoreDamaged,

@@ -29,7 +29,7 @@ enum class Match {
 enum class Body {
   kNone,        // not looked at
   kJsonObject,  // parsed, and must be a JSON object
-  kRaw,         // handed over as sent
+  kFile,        // written to HandlerContext::import_file as it arrives (else handed over as sent)
 };
 
 // Who may ask a route answered from the head (the others need the token or
@@ -47,9 +47,9 @@ struct Route {
   std::string_view wrong_method;  // the 405 message; empty: "接口 <path> 不接受 <method> 请求"
   Body body;
   std::size_t body_limit;
-  bool on_worker;  // may take long (a model's answer, an import)
-  bool at_head;    // answered from the head alone, before any body is read
-  Access access;   // with at_head
+  Pool pool;      // the threads it runs on (pool_for)
+  bool at_head;   // answered from the head alone, before any body is read
+  Access access;  // with at_head
   Reply (*handler)(const Call&);
 };
 
@@ -59,7 +59,12 @@ Reply save(const Call& call) { return reply_for(answers::save(call.ctx.answers, 
 Reply explain(const Call& call) { return reply_for(answers::explain(call.ctx.answers, call.json)); }
 Reply misses(const Call& call) { return reply_for(answers::misses(call.ctx.answers)); }
 Reply terms(const Call& call) { return reply_for(answers::search(call.ctx.answers, call.query)); }
-Reply import(const Call& call) { return reply_for(answers::import_terms(call.ctx.answers, call.query, call.body)); }
+Reply import(const Call& call) {
+  if (!call.body_file.empty()) {
+    return reply_for(answers::import_terms_file(call.ctx.answers, call.query, std::string(call.body_file)));
+  }
+  return reply_for(answers::import_terms(call.ctx.answers, call.query, call.body));
+}
 
 constexpr std::string_view kTermsPath = "/v1/terms";
 
@@ -97,7 +102,7 @@ constexpr Route kTable[] = {
      "",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      false,
      Access::kToken,
      health},
@@ -107,7 +112,7 @@ constexpr Route kTable[] = {
      "",
      Body::kJsonObject,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      false,
      Access::kToken,
      lookup},
@@ -117,7 +122,7 @@ constexpr Route kTable[] = {
      "",
      Body::kJsonObject,
      kMaxBodyBytes,
-     false,
+     Pool::kWrites,
      false,
      Access::kToken,
      save},
@@ -127,19 +132,19 @@ constexpr Route kTable[] = {
      "",
      Body::kJsonObject,
      kMaxBodyBytes,
-     true,
+     Pool::kWorkers,
      false,
      Access::kToken,
      explain},
     // The service's own, what the browser interface reads and writes.
-    {"/v1/misses", Match::kExact, {"GET"}, "", Body::kNone, kMaxBodyBytes, false, false, Access::kToken, misses},
+    {"/v1/misses", Match::kExact, {"GET"}, "", Body::kNone, kMaxBodyBytes, Pool::kEvent, false, Access::kToken, misses},
     {kTermsPath,
      Match::kExact,
      {"GET"},
      "接口 /v1/terms 只接受 GET 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kSearches,
      false,
      Access::kToken,
      terms},
@@ -149,7 +154,7 @@ constexpr Route kTable[] = {
      "接口 /v1/terms/<id> 只接受 GET 和 DELETE 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kWrites,
      false,
      Access::kToken,
      term},
@@ -157,9 +162,9 @@ constexpr Route kTable[] = {
      Match::kExact,
      {"POST"},
      "接口 /v1/import 只接受 POST 请求",
-     Body::kRaw,
+     Body::kFile,
      kMaxImportBytes,
-     true,
+     Pool::kWorkers,
      false,
      Access::kToken,
      import},
@@ -169,7 +174,7 @@ constexpr Route kTable[] = {
      "接口 /v1/export 只接受 GET 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      false,
      Access::kToken,
      export_all},
@@ -180,7 +185,7 @@ constexpr Route kTable[] = {
      "接口 /v1/sign-in-link 只接受 POST 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      true,
      Access::kToken,
      sign_in_link},
@@ -191,7 +196,7 @@ constexpr Route kTable[] = {
      "登录地址只接受 GET 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      true,
      Access::kAnyone,
      sign_in},
@@ -201,7 +206,7 @@ constexpr Route kTable[] = {
      "页面只接受 GET 请求",
      Body::kNone,
      kMaxBodyBytes,
-     false,
+     Pool::kEvent,
      true,
      Access::kSignedIn,
      page},
@@ -254,6 +259,33 @@ bool token_matches(const HandlerContext& ctx, const std::optional<std::string>& 
   return token && tokens_equal(*token, ctx.token);
 }
 
+// handle_request, the body as sent or in a file.
+Reply answer(HandlerContext& ctx, std::string_view method, std::string_view path, const QueryParameters& query,
+             const std::optional<std::string>& token, std::string_view body, std::string_view body_file,
+             std::size_t body_size) {
+  if (!token_matches(ctx, token)) return unauthorized();
+  if (body_size > body_limit(method, path)) return too_large(body_limit(method, path));
+  const Route* route = find_route(path);
+  if (route == nullptr || route->at_head) {
+    return error_reply(404, "not_found", "没有这个接口：" + std::string(path));
+  }
+  if (!takes(*route, method)) return method_not_allowed(*route, method, path);
+
+  JsonValue parsed = JsonValue::object();
+  if (route->body == Body::kJsonObject) {
+    // The parser takes a NUL for the end of the text and would accept
+    // whatever follows it.
+    if (body.find('\0') != std::string_view::npos) {
+      return error_reply(400, "bad_request", "请求体不是 JSON：含有 NUL 字节");
+    }
+    auto result = common::parse_json(body);
+    if (!result) return error_reply(400, "bad_request", "请求体不是 JSON：" + result.error().text());
+    if (!result->is_object()) return error_reply(400, "bad_request", "请求体必须是 JSON 对象");
+    parsed = std::move(result).value();
+  }
+  return invoke(*route, Call{ctx, method, path, query, body, body_file, parsed, nullptr});
+}
+
 }  // namespace
 
 std::size_t body_limit(std::string_view method, std::string_view path) {
@@ -261,9 +293,17 @@ std::size_t body_limit(std::string_view method, std::string_view path) {
   return route != nullptr && takes(*route, method) ? route->body_limit : kMaxBodyBytes;
 }
 
-bool runs_on_worker(std::string_view method, std::string_view path) {
+Pool pool_for(std::string_view method, std::string_view path) {
   const Route* route = find_route(path);
-  return route != nullptr && !route->at_head && route->on_worker && takes(*route, method);
+  if (route == nullptr || route->at_head || !takes(*route, method)) return Pool::kEvent;
+  // A read of a route that also writes (GET of an entry) never waits.
+  if (route->pool == Pool::kWrites && method != "POST" && method != "DELETE") return Pool::kEvent;
+  return route->pool;
+}
+
+bool body_goes_to_file(std::string_view method, std::string_view path) {
+  const Route* route = find_route(path);
+  return route != nullptr && !route->at_head && route->body == Body::kFile && takes(*route, method);
 }
 
 std::optional<Reply> answer_from_head(HandlerContext& ctx, const BrowserSide& browser, std::string_view method,
@@ -283,7 +323,7 @@ std::optional<Reply> answer_from_head(HandlerContext& ctx, const BrowserSide& br
   }
   if (!takes(*route, method)) return method_not_allowed(*route, method, path);
   const JsonValue none = JsonValue::object();
-  return invoke(*route, Call{ctx, method, path, query, {}, none, &browser});
+  return invoke(*route, Call{ctx, method, path, query, {}, {}, none, &browser});
 }
 
 Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path,
@@ -293,27 +333,12 @@ Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_v
 
 Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path, const QueryParameters& query,
                      const std::optional<std::string>& token, std::string_view body) {
-  if (!token_matches(ctx, token)) return unauthorized();
-  if (body.size() > body_limit(method, path)) return too_large(body_limit(method, path));
-  const Route* route = find_route(path);
-  if (route == nullptr || route->at_head) {
-    return error_reply(404, "not_found", "没有这个接口：" + std::string(path));
-  }
-  if (!takes(*route, method)) return method_not_allowed(*route, method, path);
+  return answer(ctx, method, path, query, token, body, {}, body.size());
+}
 
-  JsonValue parsed = JsonValue::object();
-  if (route->body == Body::kJsonObject) {
-    // The parser takes a NUL for the end of the text and would accept
-    // whatever follows it.
-    if (body.find('\0') != std::string_view::npos) {
-      return error_reply(400, "bad_request", "请求体不是 JSON：含有 NUL 字节");
-    }
-    auto result = common::parse_json(body);
-    if (!result) return error_reply(400, "bad_request", "请求体不是 JSON：" + result.error().text());
-    if (!result->is_object()) return error_reply(400, "bad_request", "请求体必须是 JSON 对象");
-    parsed = std::move(result).value();
-  }
-  return invoke(*route, Call{ctx, method, path, query, body, parsed, nullptr});
+Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path, const QueryParameters& query,
+                     const std::optional<std::string>& token, std::string_view body_file, std::size_t body_size) {
+  return answer(ctx, method, path, query, token, {}, body_file, body_size);
 }
 
 }  // namespace ruvo::desktop::http

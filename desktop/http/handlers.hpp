@@ -1,6 +1,6 @@
 // Every path the service answers, in one table: the contract's four routes,
 // the service's own API, the browser's sign-in and the pages; each with its
-// methods, its body, its bound, whether it runs on a worker and its handler.
+// methods, its body, its bound, the threads it runs on and its handler.
 // Free of any HTTP library: the server hands each request here and writes
 // back the Reply.
 #pragma once
@@ -29,6 +29,9 @@ inline constexpr std::size_t kMaxImportBytes = answers::kMaxImportBytes;
 struct HandlerContext {
   answers::Context& answers;
   std::string token;  // the expected value of protocol::kTokenHeader
+  // Where the body of an import is written as it arrives (a file in the
+  // data folder, one import at a time); empty: it is held in memory.
+  std::string import_file = {};
 };
 
 // The browser's side of the server: its sign-in secrets and sessions, and
@@ -45,6 +48,7 @@ struct Call {
   std::string_view path;
   const QueryParameters& query;
   std::string_view body;       // as sent
+  std::string_view body_file;  // the file the body was written to as it arrived; empty: `body` holds it
   const JsonValue& json;       // the body parsed, for a route that takes a JSON object; else an empty object
   const BrowserSide* browser;  // set for the routes answered from the head
 };
@@ -53,9 +57,22 @@ struct Call {
 // the method (kMaxImportBytes for POST /v1/import), else kMaxBodyBytes.
 std::size_t body_limit(std::string_view method, std::string_view path);
 
-// Whether a request may take long enough (a model's answer, an import) that
-// the server runs it apart from the threads that serve everything else.
-bool runs_on_worker(std::string_view method, std::string_view path);
+// The threads a request is answered on.
+enum class Pool {
+  kEvent,     // at once, on the thread that carries its connection: it never waits
+  kWorkers,   // may take long (a model's answer, an import)
+  kWrites,    // changes the store, and may wait for its writer
+  kSearches,  // a search: on threads of its own, so searches cannot take the others'
+};
+
+// Where a request runs: its route's pool when the route takes the method
+// (a route of writes only for the methods that change something), else
+// kEvent.
+Pool pool_for(std::string_view method, std::string_view path);
+
+// True when the route takes the method and wants its body written to a file
+// as it arrives rather than held (POST /v1/import).
+bool body_goes_to_file(std::string_view method, std::string_view path);
 
 // The routes answered from the head alone, before any body is read: the
 // sign-in address (GET /sign-in, no token), the sign-in links ruvo-gui.exe
@@ -77,6 +94,11 @@ std::optional<Reply> answer_from_head(HandlerContext& ctx, const BrowserSide& br
 // handler throws is a 500 "internal", never the end of the service.
 Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path, const QueryParameters& query,
                      const std::optional<std::string>& token, std::string_view body);
+
+// The same for a body written to `body_file` as it arrived (an import's,
+// body_goes_to_file), `body` then empty and `body_size` what was written.
+Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path, const QueryParameters& query,
+                     const std::optional<std::string>& token, std::string_view body_file, std::size_t body_size);
 
 // The same without a query string.
 Reply handle_request(HandlerContext& ctx, std::string_view method, std::string_view path,

@@ -3,16 +3,22 @@
 // threads, the workers, the sweeper) started and stopped.
 #include "http/http_server.hpp"
 
+#include "answers/store_errors.hpp"
 #include "http/connections.hpp"
 #include "http/gate.hpp"
 #include "http/responses.hpp"
 #include "http/sessions.hpp"
+#include "http/token.hpp"
 #include "http/workers.hpp"
+#include "platform/files.hpp"
 #include "platform/listener.hpp"
 
 #include <microhttpd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,6 +33,17 @@ constexpr std::size_t kLoggedPathBytes = 200;
 constexpr unsigned kEventThreads = 4;
 // Requests on workers at once; an explanation may wait up to 80 s for a model.
 constexpr unsigned kWorkers = 8;
+// Writes run on threads of their own: each may wait for the store's writer,
+// and none may wait behind explanations. The writer takes one at a time, so
+// two threads keep it busy; a write that waited in the queue longer than
+// the store would have waited for its writer is answered busy unrun.
+constexpr unsigned kWriteThreads = 2;
+constexpr std::size_t kWritesWaiting = 16;
+constexpr std::chrono::seconds kWriteQueueWait{2};
+// Searches likewise: each may take the store's whole search budget, and
+// the threads lookups and explanations use must stay free of them.
+constexpr unsigned kSearchThreads = 2;
+constexpr std::size_t kSearchesWaiting = 8;
 // The library keeps a request's head, and its own buffers, in one pool per
 // connection. A head between our limit and the pool's size still reaches us
 // and gets our JSON 431; only a head past the pool is refused by the library
@@ -43,6 +60,29 @@ constexpr unsigned kOtherFiles = 64;
 // this much the client is not waited for.
 constexpr std::uint64_t kDiscardedBytes = 8 * 1024 * 1024;
 
+// The one import whose body is being written to its file: held from its
+// head to its end, when the file is removed.
+class ImportSlot {
+ public:
+  ImportSlot(std::atomic<bool>& taken, std::string path) : taken_(taken), file_(std::move(path)) {}
+  ~ImportSlot() {
+    file.reset();
+    (void)platform::remove_file(file_);
+    taken_.store(false);
+  }
+  ImportSlot(const ImportSlot&) = delete;
+  ImportSlot& operator=(const ImportSlot&) = delete;
+  const std::string& path() const { return file_; }
+
+  std::optional<platform::AppendFile> file;
+  std::uint64_t written = 0;
+  bool failed = false;  // a write to the file failed: the import is refused
+
+ private:
+  std::atomic<bool>& taken_;
+  std::string file_;
+};
+
 // One request on its way through the callbacks.
 struct Request {
   std::string method;
@@ -53,8 +93,9 @@ struct Request {
   // browser_headers(). Replies to ruvo's requests stay exactly as they were.
   bool browser = false;
   std::string body;
-  bool refused = false;          // answered before its body was read
-  std::optional<Reply> refusal;  // to answer once the body sent meanwhile is thrown away
+  std::unique_ptr<ImportSlot> import;  // an import's body goes to its file
+  bool refused = false;                // answered before its body was read
+  std::optional<Reply> refusal;        // to answer once the body sent meanwhile is thrown away
   std::uint64_t discarded = 0;
   bool working = false;   // handed to a worker; the connection rests
   bool answered = false;  // the worker's reply is in `reply`
@@ -73,6 +114,9 @@ struct HttpService::State {
   Sessions sessions;
   ConnectionRegistry connections;
   WorkerPool workers;
+  WorkerPool writes;
+  WorkerPool searches;
+  std::atomic<bool> importing{false};  // an import's body is on its way or being imported
 
   State(HandlerContext& c, LogSink l, HttpLimits lim) : ctx(c), log(std::move(l)), limits(lim) {}
 
@@ -95,7 +139,18 @@ struct HttpService::State {
   }
 
   Reply handle(const Request& request) {
+    if (request.import) {
+      if (request.import->failed) {
+        return error_reply(500, "internal", "导入的内容没能写进临时文件 " + request.import->path());
+      }
+      return handle_request(ctx, request.method, request.path, request.query, request.token, request.import->path(),
+                            request.import->written);
+    }
     return handle_request(ctx, request.method, request.path, request.query, request.token, request.body);
+  }
+
+  WorkerPool& pool(Pool which) {
+    return which == Pool::kWrites ? writes : which == Pool::kSearches ? searches : workers;
   }
 };
 
@@ -155,6 +210,27 @@ enum MHD_Result collect_head(void* cls, enum MHD_ValueKind, const char* key, siz
   return MHD_YES;
 }
 
+// An import's body is written to a file as it arrives, one import at a time,
+// so that neither its size nor a client that stops sending costs memory; a
+// second import, or one without the token, is refused before its body is
+// read. Nothing when the body may come.
+std::optional<Reply> take_import(State& state, Request& request) {
+  if (!request.token || !tokens_equal(*request.token, state.ctx.token)) return unauthorized();
+  if (state.importing.exchange(true)) {
+    return error_reply(503, "busy", "已经有一个导入在进行，请等它结束再导入");
+  }
+  auto slot = std::make_unique<ImportSlot>(state.importing, state.ctx.import_file);
+  // Whatever an earlier import left there is no part of this one.
+  auto removed = platform::remove_file(slot->path());
+  auto opened = removed ? platform::AppendFile::open(slot->path()) : Result<platform::AppendFile>(removed.error());
+  if (!opened) {
+    return error_reply(500, "internal", "没能打开导入用的临时文件：" + opened.error().text());
+  }
+  slot->file = std::move(opened).value();
+  request.import = std::move(slot);
+  return std::nullopt;
+}
+
 // The first call for a request: its head is in. The gate decides what the
 // head alone can; what it lets through waits for its body.
 enum MHD_Result on_head(State& state, MHD_Connection* connection, Request& request) {
@@ -167,6 +243,9 @@ enum MHD_Result on_head(State& state, MHD_Connection* connection, Request& reque
   Admission admitted = admit(facts, request.method, request.path, request.query, state.ctx, state.browser(),
                              state.limits.max_head_bytes);
   request.token = std::move(admitted.token);
+  if (!admitted.reply && body_goes_to_file(request.method, request.path) && !state.ctx.import_file.empty()) {
+    admitted.reply = take_import(state, request);
+  }
   if (!admitted.reply) return MHD_YES;  // the body, if any, comes in the next calls
   if (body_follows(facts)) {
     request.refusal = std::move(admitted.reply);
@@ -202,19 +281,28 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
   if (*upload_data_size > 0) {
     // The declared length is at most body_limit and the library delivers no
     // more than it declared.
-    request->body.append(upload_data, *upload_data_size);
+    if (auto& import = request->import) {
+      import->failed = import->failed || !import->file->append(std::string_view(upload_data, *upload_data_size));
+      import->written += *upload_data_size;
+    } else {
+      request->body.append(upload_data, *upload_data_size);
+    }
     *upload_data_size = 0;
     return MHD_YES;
   }
   if (request->answered) return state.answer(connection, *request, request->reply);
   if (request->working) return MHD_YES;
 
-  if (runs_on_worker(request->method, request->path)) {
+  if (request->import) request->import->file.reset();  // all of it is on disk before it is read
+  const Pool pool = pool_for(request->method, request->path);
+  if (pool != Pool::kEvent) {
     // The library calls this again on its own thread once the worker has
     // resumed the connection (the resume takes the library's lock), and the
     // reply is then answered above.
-    auto job = [&state, connection, request] {
-      request->reply = state.handle(*request);
+    const auto queued = std::chrono::steady_clock::now();
+    auto job = [&state, connection, request, pool, queued] {
+      const bool waited_too_long = pool == Pool::kWrites && std::chrono::steady_clock::now() - queued > kWriteQueueWait;
+      request->reply = waited_too_long ? error_reply(answers::store_busy()) : state.handle(*request);
       request->answered = true;
       MHD_resume_connection(connection);
     };
@@ -222,7 +310,16 @@ enum MHD_Result on_request(void* cls, MHD_Connection* connection, const char* ur
       request->working = true;
       MHD_suspend_connection(connection);
     };
-    if (state.workers.submit(job, rest)) return MHD_YES;
+    switch (state.pool(pool).submit(job, rest)) {
+      case Submitted::kQueued:
+        return MHD_YES;
+      case Submitted::kFull:
+        return state.answer(connection, *request,
+                            pool == Pool::kSearches ? error_reply(503, "busy", "同时进行的搜索太多，请稍后再试")
+                                                    : error_reply(answers::store_busy()));
+      case Submitted::kStopped:
+        break;  // stopping: answered here
+    }
   }
   return state.answer(connection, *request, state.handle(*request));
 }
@@ -257,6 +354,8 @@ common::Result<void> HttpService::start() {
   }
 
   s.workers.start(kWorkers);
+  s.writes.start(kWriteThreads, kWritesWaiting);
+  s.searches.start(kSearchThreads, kSearchesWaiting);
   s.connections.start_sweeping(std::chrono::seconds(s.limits.head_timeout_s));
   // The library splits its own bound evenly between its threads, and which
   // thread accepts a connection is up to the system: each share is all of
@@ -283,6 +382,8 @@ void HttpService::stop() {
   MHD_socket quiesced = MHD_INVALID_SOCKET;
   if (s.daemon != nullptr) quiesced = MHD_quiesce_daemon(s.daemon);
   s.workers.stop();
+  s.writes.stop();
+  s.searches.stop();
   s.connections.stop_sweeping();
   if (s.daemon != nullptr) {
     MHD_stop_daemon(s.daemon);  // closes the socket unless it was quiesced

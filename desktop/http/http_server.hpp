@@ -35,9 +35,15 @@ struct HttpLimits {
 // the limit gets 431, a body over its bound 413 and a chunked body 411, all
 // before the body is read; a request without a length has none. Each request
 // is logged by method, path and status, never by its headers or body. What
-// runs_on_worker (explanations, which may wait for a model, and imports) is
-// answered on worker threads while the connection rests, so a slow model
-// never holds up another client.
+// pool_for puts on a pool is answered on its threads while the connection
+// rests: explanations (which may wait for a model) and imports on the
+// workers, writes on threads of their own (a write queued longer than the
+// store waits for its writer is answered 503 "busy"), searches on theirs (a
+// full queue is 503 "busy"); so a slow model, a busy writer or many searches
+// never hold up health, lookups or each other. One import at a time: its
+// body is written to HandlerContext::import_file as it arrives (another
+// import meanwhile is 503 "busy", one without the token 401, both from the
+// head) and the file is removed when the request ends.
 class HttpService {
  public:
   // `ctx` must outlive the service; `log` is called from its threads.

@@ -6,19 +6,21 @@ namespace ruvo::desktop::http {
 
 WorkerPool::~WorkerPool() { stop(); }
 
-void WorkerPool::start(unsigned threads) {
+void WorkerPool::start(unsigned threads, std::size_t most_waiting) {
+  most_waiting_ = most_waiting;
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
 }
 
-bool WorkerPool::submit(std::function<void()> job, const std::function<void()>& accepted) {
+Submitted WorkerPool::submit(std::function<void()> job, const std::function<void()>& accepted) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (closing_) return false;
+    if (closing_) return Submitted::kStopped;
+    if (most_waiting_ > 0 && jobs_.size() >= most_waiting_) return Submitted::kFull;
     if (accepted) accepted();
     jobs_.push_back(std::move(job));
   }
   wake_.notify_one();
-  return true;
+  return Submitted::kQueued;
 }
 
 void WorkerPool::stop() {

@@ -38,14 +38,15 @@ std::vector<store::TermDraft> starter_glossary(Log& log) {
 
 // Serves until a stop signal, or until another instance holds the lock;
 // the store, lock and log are already open.
-int serve(store::TermStore& store, Log& log, const std::string& discovery_path, answers::ModelChoice model,
+int serve(store::TermStore& store, Log& log, const std::string& folder, answers::ModelChoice model,
           platform::InstanceLock& lock, const std::string& lock_path) {
+  const std::string discovery_path = platform::join_path(folder, protocol::kDiscoveryFileName);
   // Before the first thread: every thread the server starts inherits the
   // blocked mask, so only the wait below ever takes these signals.
   platform::block_stop_signals();
 
   answers::Context answers{store, std::string(kVersion), std::move(model.model), std::move(model.status)};
-  http::HandlerContext ctx{answers, std::string()};
+  http::HandlerContext ctx{answers, std::string(), platform::join_path(folder, kImportFileName)};
   http::HttpService http(ctx, [&log](std::string_view line) { log.write(line); });
   auto port = http.bind();
   if (!port) {
@@ -145,12 +146,20 @@ int run_service(const common::Result<std::string>& data_folder) {
     return 1;
   }
   auto& store = **opened;
-  auto terms = store.count();
-  log.write("store " + store_path + " holds " + (terms ? std::to_string(*terms) : "?") + " terms");
+  const std::int64_t terms = store.known_count();
+  log.write("store " + store_path + " holds " + (terms >= 0 ? std::to_string(terms) : "?") + " terms");
+  // An import cut off by the end of an earlier run left its body behind.
+  const std::string import_file = platform::join_path(folder, kImportFileName);
+  if (platform::file_size(import_file)) {
+    if (auto removed = platform::remove_file(import_file)) {
+      log.write("removed " + import_file + ", left by an import an earlier run did not finish");
+    } else {
+      log.write("cannot remove " + import_file + ": " + removed.error().text());
+    }
+  }
 
   answers::ModelChoice model = answers::set_up_model(folder, [&log](std::string_view line) { log.write(line); });
-  int code = serve(store, log, platform::join_path(folder, protocol::kDiscoveryFileName), std::move(model), lock.lock,
-                   lock_path);
+  int code = serve(store, log, folder, std::move(model), lock.lock, lock_path);
   log.write(code == 0                      ? "stopped"
             : code == kExitAnotherInstance ? "stopped: another instance serves this folder"
                                            : "stopped after a failure");

@@ -11,6 +11,10 @@ namespace ruvo::desktop::service {
 
 inline constexpr std::string_view kLockFileName = "ruvo-gui.lock";
 inline constexpr std::string_view kLogFileName = "ruvo-gui.log";
+// Where an import through the service is written as it arrives, one at a
+// time; removed when the import ends, and at start-up when a run that ended
+// abruptly left it.
+inline constexpr std::string_view kImportFileName = "ruvo-import.upload";
 
 // The exit code of an instance that finds another one holding the lock,
 // at start or later while it serves. ruvo never waits for the program it

@@ -16,6 +16,7 @@ bool Upkeep::check() {
   // discovery file is its business, not ours to put back.
   if (!keep_lock()) return false;
   keep_discovery_file();
+  refresh_store();
   report_store_damage();
   return true;
 }
@@ -80,6 +81,15 @@ void Upkeep::keep_discovery_file() {
   }
   discovery_failure_.clear();
   log_.write("the discovery file " + path + " was " + problem + "; put back");
+}
+
+void Upkeep::refresh_store() {
+  if (store_ == nullptr) return;
+  if (auto refreshed = store_->refresh(); !refreshed) {
+    log_failure_once(store_failure_, "cannot read the store's count or names again: " + refreshed.error().text());
+  } else {
+    store_failure_.clear();
+  }
 }
 
 void Upkeep::report_store_damage() {

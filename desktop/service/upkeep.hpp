@@ -40,7 +40,10 @@ class Upkeep {
   //   taken on that path and the old one let go;
   // - the discovery file: when it is missing, unreadable, or names another
   //   port or token, it is written again;
-  // - the store: the first time it reports damage, one line says so.
+  // - the store: what it keeps in memory is brought up to date
+  //   (TermStore::refresh: the count after another program wrote, the
+  //   names for suggestions), and the first time it reports damage, one
+  //   line says so.
   // A failure to put a file back is logged once (until it changes or
   // heals) and tried again next round. Returns false only when another
   // process holds the lock on the file now at the lock path: another
@@ -52,6 +55,7 @@ class Upkeep {
   bool keep_lock();
   void keep_discovery_file();
   void report_store_damage();
+  void refresh_store();
   // Logs `line` when it differs from the failure last logged in `last`.
   void log_failure_once(std::string& last, const std::string& line);
 
@@ -61,6 +65,7 @@ class Upkeep {
   store::TermStore* store_;
   std::string lock_failure_;
   std::string discovery_failure_;
+  std::string store_failure_;
   bool store_damage_reported_ = false;
 };
 

@@ -1,6 +1,7 @@
 // A damaged store: found by PRAGMA quick_check when it opens, or by SQLite's
 // answer to any statement since, and remembered for the store's life.
 #include "store/sql.hpp"
+#include "store/sqlite_connection.hpp"
 #include "store/store.hpp"
 
 #include <string>
@@ -23,14 +24,16 @@ common::Error TermStore::damaged_refusal() {
 }
 
 void TermStore::mark_damaged(const std::string& detail) {
+  std::lock_guard<std::mutex> guard(damage_mutex_);
   if (damaged_.exchange(true)) return;  // the first sighting is the one reported
   damage_detail_ = one_line(detail.empty() ? std::string("database disk image is malformed") : detail);
 }
 
-void TermStore::quick_check() {
-  Statement check(db_, "PRAGMA quick_check");
+void TermStore::quick_check(Connection& connection) {
+  sqlite3* db = connection.db();
+  Statement check(db, "PRAGMA quick_check");
   if (!check.ok()) {
-    (void)noted(Result<void>(sqlite_error(db_, "PRAGMA quick_check")));
+    (void)noted(Result<void>(sqlite_error(db, "PRAGMA quick_check")));
     return;
   }
   // One row "ok" for a sound file; otherwise a row per problem found.
@@ -38,12 +41,12 @@ void TermStore::quick_check() {
   if (rc == SQLITE_ROW && check.text(0) != "ok") {
     mark_damaged(check.text(0));
   } else if (rc != SQLITE_ROW) {
-    (void)noted(Result<void>(sqlite_error(db_, "PRAGMA quick_check")));
+    (void)noted(Result<void>(sqlite_error(db, "PRAGMA quick_check")));
   }
 }
 
 std::string TermStore::damage_detail() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  std::lock_guard<std::mutex> guard(damage_mutex_);
   return damage_detail_;
 }
 

@@ -1,11 +1,14 @@
 // The search over terms, aliases and fields: the query made into an index
 // expression, the matches counted part by part (the entries the query
 // names, those it matches by name, those it matches only in their fields),
-// and one page of them read in that order.
+// and one page of them read in that order; all of it on a reader, within
+// the search's time budget.
 #include "common/utf8.hpp"
+#include "store/connection_pool.hpp"
 #include "store/match_key.hpp"
 #include "store/rows.hpp"
 #include "store/sql.hpp"
+#include "store/sqlite_connection.hpp"
 #include "store/store.hpp"
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace ruvo::desktop::store {
@@ -44,49 +48,78 @@ bool is_one_cjk(const std::string& word) {
   return step.valid && step.length == word.size() && step.scalar >= 0x2E80;
 }
 
-// A search as the index takes it: each Latin word a prefix ("promp"
-// finds Prompt as it is typed), each run of Chinese characters a phrase
-// (检索 inside 检索增强生成), all of them required. Every word is quoted,
-// its quotes doubled, so no text becomes syntax of the index. Empty when
-// the text has no word at all.
-Result<std::string> search_expression(std::string_view text, const PrefixWords& prefix_words) {
+// A query's words as the index takes them: each Latin word alone, each run
+// of Chinese characters a phrase; the same word or phrase given twice is
+// looked for once, and words past kMaxSearchWords (a phrase counting one for
+// each of its characters) are ignored.
+struct QueryWord {
+  std::string text;
+  bool phrase = false;
+};
+
+std::vector<QueryWord> query_words(std::string_view text) {
   std::string indexed = index_text(text);
-  std::vector<std::string> words;
+  std::vector<QueryWord> out;
+  std::size_t used = 0;
+  QueryWord phrase{"", true};
+  std::size_t phrase_words = 0;
+  auto keep = [&](QueryWord word, std::size_t words) {
+    for (const auto& kept : out) {
+      if (kept.phrase == word.phrase && kept.text == word.text) return;
+    }
+    used += words;
+    out.push_back(std::move(word));
+  };
+  auto flush_phrase = [&] {
+    if (phrase_words > 0) keep(std::move(phrase), phrase_words);
+    phrase = QueryWord{"", true};
+    phrase_words = 0;
+  };
   std::size_t start = 0;
-  while (start <= indexed.size()) {
+  while (start <= indexed.size() && used + phrase_words < kMaxSearchWords) {
     std::size_t end = indexed.find(' ', start);
     if (end == std::string::npos) end = indexed.size();
-    if (end > start) words.push_back(indexed.substr(start, end - start));
+    std::string word = indexed.substr(start, end - start);
     start = end + 1;
-  }
-  std::string expression;
-  std::string phrase;
-  auto flush_phrase = [&] {
-    if (phrase.empty()) return;
-    expression += (expression.empty() ? "" : " AND ") + index_word(phrase);
-    phrase.clear();
-  };
-  for (const auto& word : words) {
+    if (word.empty()) continue;
     if (is_one_cjk(word)) {
-      phrase += (phrase.empty() ? "" : " ") + word;
+      phrase.text += (phrase.text.empty() ? "" : " ") + word;
+      ++phrase_words;
       continue;
     }
     flush_phrase();
     // Only words the index would keep: a word of punctuation alone matches nothing.
     bool has_text = false;
     for (unsigned char c : word) has_text = has_text || std::isalnum(c) || c >= 0x80;
-    if (!has_text) continue;
-    auto spelled = prefix_words(word);
-    if (!spelled) return spelled.error();
-    std::string term = index_word(word) + "*";
-    if (*spelled && !(*spelled)->empty()) {
-      term.clear();
-      for (const auto& one : **spelled) term += (term.empty() ? "(" : " OR ") + index_word(one);
-      term += ")";
+    if (has_text) keep(QueryWord{std::move(word), false}, 1);
+  }
+  flush_phrase();
+  return out;
+}
+
+// A search as the index takes it: each Latin word a prefix ("promp"
+// finds Prompt as it is typed), each run of Chinese characters a phrase
+// (检索 inside 检索增强生成), all of them required. Every word is quoted,
+// its quotes doubled, so no text becomes syntax of the index. Empty when
+// the text has no word at all.
+Result<std::string> search_expression(std::string_view text, const PrefixWords& prefix_words) {
+  std::string expression;
+  for (const auto& word : query_words(text)) {
+    std::string term;
+    if (word.phrase) {
+      term = index_word(word.text);
+    } else {
+      auto spelled = prefix_words(word.text);
+      if (!spelled) return spelled.error();
+      term = index_word(word.text) + "*";
+      if (*spelled && !(*spelled)->empty()) {
+        term.clear();
+        for (const auto& one : **spelled) term += (term.empty() ? "(" : " OR ") + index_word(one);
+        term += ")";
+      }
     }
     expression += (expression.empty() ? "" : " AND ") + term;
   }
-  flush_phrase();
   return expression;
 }
 
@@ -104,46 +137,133 @@ constexpr const char* kExactIds =
 // The two indexes a part is read from: the names alone, or everything.
 enum class Index { kNames, kAll };
 
-// The parts of a search's results, in the order they are listed.
-struct Parts {
-  std::string key;                  // the query's match key
-  std::string in_names;             // the expression, for the index of names
-  std::string in_fields_only;       // the expression less what matched by name, for the whole index
-  std::vector<std::int64_t> exact;  // the entries the query names
-  std::int64_t names_size = 0;      // matching by name, the named ones aside
-  std::int64_t fields_size = 0;     // matching only in their fields, the named ones aside
-  bool total_exact = true;
+// One part of a search's results as the index gave it, newest first.
+struct Part {
+  std::int64_t matched = 0;  // the index's matches read, up to kSearchCountedAtMost + 1, named ones included
+  std::int64_t size = 0;     // the same, the named entries aside
+  // The part's entries at the positions a page wants, newest first.
+  std::vector<std::int64_t> window;
+  bool cut = false;  // the budget ran out while it was read
 };
+
+// The statements that read a part: every match of the index, newest first.
+constexpr const char* kNamesNewest =
+    "SELECT rowid FROM names_fts WHERE names_fts MATCH ?1 ORDER BY rowid DESC LIMIT ?2";
+constexpr const char* kAllNewest = "SELECT rowid FROM terms_fts WHERE terms_fts MATCH ?1 ORDER BY rowid DESC LIMIT ?2";
 
 }  // namespace
 
 class TermStore::Search {
  public:
-  explicit Search(TermStore& store) : store_(store) {}
+  Search(TermStore& store, Connection& reader)
+      : store_(store), reader_(reader), budget_(reader, store.bounds_.search_budget) {}
 
   Result<TermPage> run(std::string_view query, int limit, int offset) {
     if (common::is_blank(query)) return recent(limit, offset);
-    if (auto made = vocabulary(); !made) return made.error();
+    TermPage page;
     auto expression = search_expression(query, [this](const std::string& word) { return prefix_words(word); });
     if (!expression) return expression.error();
-    TermPage page;
+    // Out of time before the query was whole: nothing it found is a match of
+    // the query asked.
+    if (cut_) return cut_short(std::move(page));
     if (expression->empty()) return page;
-    auto parts = parts_of(*expression, term_key(query));
-    if (!parts) return parts.error();
-    page.total = static_cast<std::int64_t>(parts->exact.size()) + parts->names_size + parts->fields_size;
-    page.total_exact = parts->total_exact;
-    auto ids = page_ids(*parts, limit, offset);
-    if (!ids) return ids.error();
-    if (auto added = add_entries(*ids, page); !added) return added.error();
-    return page;
+
+    // The results in order: the entries the query names, then those matching
+    // it in a term or an alias, then those matching only in their fields.
+    // Each part is ranked (a match in the term counts most, then in an alias,
+    // then in the fields) when it is small enough, else listed newest first.
+    // The names part is read from the index of names alone; the fields part
+    // from the whole one, less what matched in its term or alias columns.
+    const std::string key = term_key(query);
+    const std::string in_names = *expression;
+    const std::string in_fields_only = "(" + *expression + ") NOT {term aliases} : (" + *expression + ")";
+    static const std::string exact_sql = std::string(kExactIds) + " ORDER BY 1 LIMIT 64";
+    auto exact = column(exact_sql.c_str(), [&](Statement& st) { st.bind(2, key); });
+    if (!exact) return exact.error();
+    const auto named = static_cast<std::int64_t>(exact->size());
+
+    // A page is `limit` entries from position `offset` on, across the parts.
+    std::vector<std::int64_t> ids;
+    for (std::int64_t i = offset; i < named && static_cast<int>(ids.size()) < limit; ++i) ids.push_back((*exact)[i]);
+    std::int64_t skip = std::max<std::int64_t>(0, offset - named);
+    std::int64_t before = named;  // entries listed ahead of the part read next
+    bool exact_total = true;
+    const struct {
+      const char* newest;
+      Index index;
+      const std::string* match;
+    } parts[] = {{kNamesNewest, Index::kNames, &in_names}, {kAllNewest, Index::kAll, &in_fields_only}};
+    for (const auto& [newest, index, match] : parts) {
+      if (cut_) break;
+      const std::int64_t take = limit - static_cast<std::int64_t>(ids.size());
+      auto part = read_part(newest, *match, *exact, skip, take);
+      if (!part) return part.error();
+      // Past the bound the list is cut there, each part keeping its place.
+      if (part->matched > kSearchCountedAtMost) exact_total = false;
+      if (before + part->size > kSearchCountedAtMost) {
+        exact_total = false;
+        part->size = kSearchCountedAtMost - before;
+      }
+      if (skip < part->size && take > 0) {
+        const std::int64_t wanted = std::min(take, part->size - skip);
+        auto taken = part->size <= kRankedAtMost && !part->cut
+                         ? ranked(index, *match, key, skip, wanted)
+                         : Result<std::vector<std::int64_t>>(std::vector<std::int64_t>());
+        if (!taken) return taken.error();
+        // Unranked, or the ranking ran out of time: newest first, as read.
+        if (cut_ || part->cut || part->size > kRankedAtMost) {
+          taken = std::vector<std::int64_t>(part->window.begin(),
+                                            part->window.begin() + std::min<std::int64_t>(wanted, part->window.size()));
+        }
+        ids.insert(ids.end(), taken->begin(), taken->end());
+      }
+      skip = std::max<std::int64_t>(0, skip - part->size);
+      before += part->size;
+    }
+    page.total = before;
+    page.total_exact = exact_total;
+    if (auto added = add_entries(ids, page); !added) return added.error();
+    return cut_ ? cut_short(std::move(page)) : page;
   }
 
  private:
+  // What a search that ran out of time says.
+  static TermPage cut_short(TermPage page) {
+    page.partial = true;
+    page.total_exact = false;
+    return page;
+  }
+
+  // True when a statement ended well, or was stopped by the budget (noted:
+  // what it read so far stands).
+  bool finished(int rc) {
+    if (rc == SQLITE_DONE) return true;
+    if (rc == SQLITE_INTERRUPT && budget_.ran_out()) {
+      cut_ = true;
+      return true;
+    }
+    return false;
+  }
+
   // The one way this search reads the index: a kept statement run to its
-  // end, giving its first column.
+  // end (or to the budget's), giving its first column.
   template <typename T = std::int64_t, typename Bind>
   Result<std::vector<T>> column(const char* sql, Bind bind) {
-    return first_column<T>(store_.db_, store_.kept_statement(sql), "search", bind);
+    std::vector<T> out;
+    if (cut_) return out;
+    Statement st(reader_.kept(sql));
+    if (!st.ok()) return sqlite_error(reader_.db(), "prepare search");
+    bind(st);
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      if constexpr (std::is_same_v<T, std::string>) {
+        out.push_back(st.text(0));
+      } else {
+        out.push_back(st.integer(0));
+      }
+    }
+    if (!finished(rc)) return sqlite_error(reader_.db(), "search");
+    return out;
   }
 
   // A blank query: every entry, the most recently updated first.
@@ -151,24 +271,14 @@ class TermStore::Search {
     TermPage page;
     auto total = column("SELECT COUNT(*) FROM terms", [](Statement&) {});
     if (!total) return total.error();
-    page.total = total->empty() ? 0 : total->front();
+    page.total = total->empty() ? std::max<std::int64_t>(0, store_.known_count()) : total->front();
     auto ids = column("SELECT id FROM terms ORDER BY updated_at DESC, id DESC LIMIT ?1 OFFSET ?2", [&](Statement& st) {
       st.bind(1, static_cast<std::int64_t>(limit));
       st.bind(2, static_cast<std::int64_t>(offset));
     });
     if (!ids) return ids.error();
     if (auto added = add_entries(*ids, page); !added) return added.error();
-    return page;
-  }
-
-  // The index's own list of its words, made once on this connection.
-  Result<void> vocabulary() {
-    if (store_.vocabulary_ready_) return {};
-    auto made =
-        exec(store_.db_, "CREATE VIRTUAL TABLE IF NOT EXISTS temp.terms_vocab USING fts5vocab(main, terms_fts, row)");
-    if (!made) return made;
-    store_.vocabulary_ready_ = true;
-    return {};
+    return cut_ ? cut_short(std::move(page)) : page;
   }
 
   Result<std::optional<std::vector<std::string>>> prefix_words(const std::string& word) {
@@ -183,90 +293,39 @@ class TermStore::Search {
     return std::optional<std::vector<std::string>>(std::move(words).value());
   }
 
-  // Matches of an index, up to one past the bound: reading the index stops
-  // there.
-  Result<std::int64_t> count(Index index, const std::string& match) {
-    auto counted = column(index == Index::kNames
-                              ? "SELECT COUNT(*) FROM (SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 LIMIT ?2)"
-                              : "SELECT COUNT(*) FROM (SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 LIMIT ?2)",
-                          [&](Statement& st) {
-                            st.bind(1, match);
-                            st.bind(2, kSearchCountedAtMost + 1);
-                          });
-    if (!counted) return counted.error();
-    return counted->empty() ? 0 : counted->front();
-  }
-
-  Result<bool> matches(Index index, const std::string& match, std::int64_t id) {
-    auto found = column(index == Index::kNames ? "SELECT 1 FROM names_fts WHERE names_fts MATCH ?1 AND rowid = ?2"
-                                               : "SELECT 1 FROM terms_fts WHERE terms_fts MATCH ?1 AND rowid = ?2",
-                        [&](Statement& st) {
-                          st.bind(1, match);
-                          st.bind(2, id);
-                        });
-    if (!found) return found.error();
-    return !found->empty();
-  }
-
-  // The results in order: the entries the query names, then those matching
-  // it in a term or an alias, then those matching only in their fields.
-  // Each part is ranked (a match in the term counts most, then in an alias,
-  // then in the fields) when it is small enough, else listed newest first.
-  // The names part is read from the index of names alone; the fields part
-  // from the whole one, less what matched in its term or alias columns.
-  Result<Parts> parts_of(const std::string& expression, std::string key) {
-    Parts parts;
-    parts.key = std::move(key);
-    parts.in_names = expression;
-    parts.in_fields_only = "(" + expression + ") NOT {term aliases} : (" + expression + ")";
-    static const std::string exact_sql = std::string(kExactIds) + " ORDER BY 1 LIMIT 64";
-    auto exact = column(exact_sql.c_str(), [&](Statement& st) { st.bind(2, parts.key); });
-    if (!exact) return exact.error();
-    parts.exact = std::move(exact).value();
-    auto names_total = count(Index::kNames, parts.in_names);
-    if (!names_total) return names_total.error();
-    auto fields_total = count(Index::kAll, parts.in_fields_only);
-    if (!fields_total) return fields_total.error();
-    parts.names_size = *names_total;
-    parts.fields_size = *fields_total;
-    // A named entry is listed once, first: it leaves the part it matches in.
-    for (auto id : parts.exact) {
-      auto in_name = matches(Index::kNames, parts.in_names, id);
-      if (!in_name) return in_name.error();
-      if (*in_name) {
-        --parts.names_size;
-        continue;
-      }
-      auto in_fields = matches(Index::kAll, parts.in_fields_only, id);
-      if (!in_fields) return in_fields.error();
-      if (*in_fields) --parts.fields_size;
+  // A part read from its index newest first, up to one past the counted
+  // bound: how many match, the named entries aside, and those at positions
+  // `skip` to `skip + take` of what is left.
+  Result<Part> read_part(const char* sql, const std::string& match, const std::vector<std::int64_t>& exact,
+                         std::int64_t skip, std::int64_t take) {
+    Part part;
+    Statement st(reader_.kept(sql));
+    if (!st.ok()) return sqlite_error(reader_.db(), "prepare search");
+    st.bind(1, match);
+    st.bind(2, kSearchCountedAtMost + 1);
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+      const std::int64_t id = st.integer(0);
+      ++part.matched;
+      if (std::find(exact.begin(), exact.end(), id) != exact.end()) continue;
+      if (part.size >= skip && part.size < skip + take) part.window.push_back(id);
+      ++part.size;
     }
-    const std::int64_t named = static_cast<std::int64_t>(parts.exact.size());
-    if (*names_total > kSearchCountedAtMost || *fields_total > kSearchCountedAtMost ||
-        named + parts.names_size + parts.fields_size > kSearchCountedAtMost) {
-      // Past the bound the list is cut there, each part keeping its place.
-      parts.total_exact = false;
-      parts.names_size = std::min(parts.names_size, kSearchCountedAtMost - named);
-      parts.fields_size = std::min(parts.fields_size, kSearchCountedAtMost - named - parts.names_size);
-    }
-    return parts;
+    if (!finished(rc)) return sqlite_error(reader_.db(), "search");
+    part.cut = cut_;
+    return part;
   }
 
-  // Up to `take` ids of a part from position `skip` on.
-  Result<std::vector<std::int64_t>> part_ids(Index index, const std::string& match, const std::string& key,
-                                             std::int64_t size, std::int64_t skip, std::int64_t take) {
+  // Up to `take` ids of a part, ranked, from position `skip` on.
+  Result<std::vector<std::int64_t>> ranked(Index index, const std::string& match, const std::string& key,
+                                           std::int64_t skip, std::int64_t take) {
     auto sql = [](const char* table, const char* order) {
       return std::string("SELECT rowid FROM ") + table + " WHERE " + table + " MATCH ?1 AND rowid NOT IN (" +
              kExactIds + ") ORDER BY " + order + " LIMIT ?3 OFFSET ?4";
     };
     static const std::string names_ranked = sql("names_fts", "bm25(names_fts, 10.0, 5.0), rowid");
     static const std::string all_ranked = sql("terms_fts", "bm25(terms_fts, 10.0, 5.0, 1.0), rowid");
-    static const std::string names_newest = sql("names_fts", "rowid DESC");
-    static const std::string all_newest = sql("terms_fts", "rowid DESC");
-    const bool ranked = size <= kRankedAtMost;
-    const std::string& chosen =
-        index == Index::kNames ? (ranked ? names_ranked : names_newest) : (ranked ? all_ranked : all_newest);
-    return column(chosen.c_str(), [&](Statement& st) {
+    return column(index == Index::kNames ? names_ranked.c_str() : all_ranked.c_str(), [&](Statement& st) {
       st.bind(1, match);
       st.bind(2, key);
       st.bind(3, take);
@@ -274,59 +333,32 @@ class TermStore::Search {
     });
   }
 
-  // The ids of one page: `limit` from position `offset` on, across the parts.
-  Result<std::vector<std::int64_t>> page_ids(const Parts& parts, int limit, int offset) {
-    std::vector<std::int64_t> ids;
-    std::int64_t skip = offset;
-    std::int64_t wanted = limit;
-    for (std::size_t i = 0; i < parts.exact.size() && wanted > 0; ++i) {
-      if (skip > 0) {
-        --skip;
-        continue;
-      }
-      ids.push_back(parts.exact[i]);
-      --wanted;
-    }
-    const struct {
-      Index index;
-      const std::string* match;
-      std::int64_t size;
-    } listed[] = {{Index::kNames, &parts.in_names, parts.names_size},
-                  {Index::kAll, &parts.in_fields_only, parts.fields_size}};
-    for (const auto& [index, match, size] : listed) {
-      if (wanted <= 0) break;
-      if (skip >= size) {
-        skip -= size;
-        continue;
-      }
-      auto taken = part_ids(index, *match, parts.key, size, skip, std::min(wanted, size - skip));
-      if (!taken) return taken.error();
-      wanted -= static_cast<std::int64_t>(taken->size());
-      ids.insert(ids.end(), taken->begin(), taken->end());
-      skip = 0;
-    }
-    return ids;
-  }
-
+  // The entries listed, read whatever the time: a page's worth of lookups
+  // by id.
   Result<void> add_entries(const std::vector<std::int64_t>& ids, TermPage& page) {
+    budget_.lift();
     static const std::string sql = std::string(kSelectColumns) + "WHERE id = ?1";
     for (auto id : ids) {
-      Statement st(store_.kept_statement(sql.c_str()));
-      if (!st.ok()) return sqlite_error(store_.db_, "prepare search");
+      Statement st(reader_.kept(sql.c_str()));
+      if (!st.ok()) return sqlite_error(reader_.db(), "prepare search");
       st.bind(1, id);
       int rc = st.step();
       if (rc == SQLITE_ROW) page.terms.push_back(entry_from_row(st));
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(store_.db_, "search");
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(reader_.db(), "search");
     }
     return {};
   }
 
   TermStore& store_;
+  Connection& reader_;
+  Budget budget_;
+  bool cut_ = false;  // a statement was stopped by the budget
 };
 
 Result<TermPage> TermStore::search(std::string_view query, int limit, int offset) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return noted(Search(*this).run(query, limit, offset));
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  return noted(Search(*this, **reader).run(query, limit, offset));
 }
 
 }  // namespace ruvo::desktop::store

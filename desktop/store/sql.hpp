@@ -24,9 +24,10 @@ inline bool is_damage_code(int code) { return code == SQLITE_CORRUPT || code == 
 
 // The error of the connection's last failed call: "what: SQLite's text", of
 // the kind kStoreDamaged when SQLite's code says the file is damaged (its
-// text then the reason, which the store keeps), else kStoreFailure. Made at
-// once after the failure, before a rollback could replace the connection's
-// own error.
+// text then the reason, which the store keeps), busy_error() when another
+// connection held the file past the busy time-out, else kStoreFailure. Made
+// at once after the failure, before a rollback could replace the
+// connection's own error.
 Error sqlite_error(sqlite3* db, std::string_view what);
 
 // One prepared statement, finalized when it goes out of scope; or a kept

@@ -1,9 +1,12 @@
-// Opening the store: one connection as every connection of ours is set up,
-// the file checked, migrated and made private; and its count of entries.
+// Opening the store: the writer connection set up, the file checked,
+// migrated and made private, the readers ready to be opened; its count of
+// entries, and what refresh() brings up to date after another program wrote.
 #include "store/store.hpp"
 
 #include "platform/files.hpp"
+#include "store/connection_pool.hpp"
 #include "store/file_safety.hpp"
+#include "store/latin_cache.hpp"
 #include "store/match_key.hpp"
 #include "store/rows.hpp"
 #include "store/schema.hpp"
@@ -15,53 +18,54 @@
 
 namespace ruvo::desktop::store {
 
+namespace {
+
+// Readers open at most: more than the service has threads that read, so no
+// read waits for another. Each holds a page cache of SQLite's default size
+// (2 MiB at most) once it has been used that much.
+constexpr std::size_t kMostReaders = 24;
+
+// How long refresh() waits for the writer before it leaves the round out:
+// a save holds it a few milliseconds, and the next round comes soon.
+constexpr std::chrono::milliseconds kRefreshWait{20};
+
+Result<std::int64_t> data_version(Connection& connection) {
+  Statement version(connection.kept("PRAGMA data_version"));
+  if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(connection.db(), "PRAGMA data_version");
+  return version.integer(0);
+}
+
+Result<std::int64_t> count_on(Connection& connection) {
+  Statement st(connection.kept("SELECT COUNT(*) FROM terms"));
+  if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(connection.db(), "count");
+  return st.integer(0);
+}
+
+}  // namespace
+
 std::string term_key(std::string_view term) { return match_key(term); }
 
-// A connection to the store at its resolved path, with what every
-// connection of ours needs: the busy time-out, the index's SQL functions,
-// WAL and synchronous=FULL.
-Result<std::unique_ptr<TermStore>> TermStore::connect(const std::string& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-                      nullptr) != SQLITE_OK) {
-    Error error = sqlite_error(db, "open " + path);
-    sqlite3_close(db);
-    return error;
-  }
-  std::unique_ptr<TermStore> store(new TermStore(db));
-  sqlite3_busy_timeout(db, 5000);
-  if (auto registered = register_index_functions(db); !registered) return registered.error();
-  {
-    Statement wal(db, "PRAGMA journal_mode = WAL");
-    if (!wal.ok() || wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
-      return sqlite_error(db, "PRAGMA journal_mode = WAL");
-    }
-  }
-  if (auto done = exec(db, "PRAGMA synchronous = FULL"); !done) return done.error();
-  return store;
-}
+TermStore::TermStore(std::string path, StoreBounds bounds, std::unique_ptr<Connection> writer)
+    : path_(std::move(path)),
+      bounds_(bounds),
+      writer_(std::make_unique<Writer>(std::move(writer), bounds.writer_wait)),
+      readers_(std::make_unique<ReaderPool>(path_, bounds.writer_wait, kMostReaders)),
+      latin_(std::make_unique<LatinCache>()),
+      exports_open_(std::make_shared<std::atomic<int>>(0)) {}
 
-Result<std::unique_ptr<TermStore>> TermStore::open_another() {
-  if (damaged()) return damaged_refusal();
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const char* name = sqlite3_db_filename(db_, "main");
-    path = name ? name : "";
-  }
-  if (auto refused = refuse_linked_files(path); !refused) return refused.error();
-  return connect(path);
-}
+TermStore::~TermStore() = default;
 
-Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed) {
+Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, const std::vector<TermDraft>& seed,
+                                                   StoreBounds bounds) {
   if (auto refused = refuse_linked_files(path); !refused) return refused.error();
   if (auto made = platform::make_private_file(path); !made) return made.error();
   auto resolved = resolved_store_path(path);
   if (!resolved) return resolved.error();
-  auto connected = connect(*resolved);
+  auto connected = Connection::open(*resolved, Role::kWriter, bounds.writer_wait);
   if (!connected) return connected.error();
-  std::unique_ptr<TermStore> store = std::move(connected).value();
-  sqlite3* db = store->db_;
+  std::unique_ptr<TermStore> store(new TermStore(*resolved, bounds, std::move(connected).value()));
+  Connection& writer = store->writer_->unshared();
+  sqlite3* db = writer.db();
   if (auto made = make_companions_private(path); !made) return made.error();
 
   auto version = schema_version(db);
@@ -71,50 +75,59 @@ Result<std::unique_ptr<TermStore>> TermStore::open(const std::string& path, cons
     return common::failure("词库 " + path + " 的版本 " + std::to_string(current) + " 比本程序新（" +
                            std::to_string(kStoreSchemaVersion) + "），不敢改动");
   }
-  store->quick_check();
+  store->quick_check(writer);
   if (current < kStoreSchemaVersion && store->damaged()) {
     return common::failure("词库 " + path + " 已损坏（" + store->damage_detail() + "），需要升级却不敢改动");
   }
   if (current < kStoreSchemaVersion) {
     if (auto migrated = migrate(db, seed); !migrated) return migrated.error();
   }
+  // What a damaged file still lets SQLite count; a count it refuses is
+  // taken again by refresh().
+  if (auto seen = data_version(writer)) store->writer_data_version_ = *seen;
+  if (auto counted = store->noted(count_on(writer))) {
+    store->count_ = *counted;
+  } else {
+    store->writer_data_version_ = -1;
+  }
   return store;
 }
 
-TermStore::~TermStore() {
-  for (auto& [sql, stmt] : kept_) sqlite3_finalize(stmt);
-  sqlite3_close(db_);
-}
-
-sqlite3_stmt* TermStore::kept_statement(const char* sql) {
-  auto at = kept_.find(std::string_view(sql));
-  if (at != kept_.end()) return at->second;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    return nullptr;
-  }
-  kept_.emplace(sql, stmt);
-  return stmt;
-}
-
 Result<std::int64_t> TermStore::count() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  // Counting reads a whole index, which for a million entries costs more
-  // than the rest of a ruvo command; health is asked at every command, so
-  // the count is kept until a write (ours, or another connection's, which
-  // moves data_version) changes it.
-  return noted([&]() -> Result<std::int64_t> {
-    Statement version(kept_statement("PRAGMA data_version"));
-    if (!version.ok() || version.step() != SQLITE_ROW) return sqlite_error(db_, "PRAGMA data_version");
-    const std::int64_t now = version.integer(0);
-    if (counted_ >= 0 && counted_version_ == now) return counted_;
-    Statement st(kept_statement("SELECT COUNT(*) FROM terms"));
-    if (!st.ok() || st.step() != SQLITE_ROW) return sqlite_error(db_, "count");
-    counted_ = st.integer(0);
-    counted_version_ = now;
-    return counted_;
-  }());
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  return noted(count_on(**reader));
+}
+
+Result<void> TermStore::recount() {
+  auto counted = count();
+  if (!counted) return counted.error();
+  count_ = *counted;
+  return {};
+}
+
+Result<void> TermStore::refresh() {
+  // A damaged file is read only as requests need it: going over it again
+  // every round would only meet the damage again.
+  if (damaged()) return {};
+  {
+    auto writer = writer_->lease_within(kRefreshWait);
+    if (!writer) return {};
+    auto now = noted(data_version(**writer));
+    if (!now) return now.error();
+    if (*now != writer_data_version_) {
+      // With the writer held no write of ours is under way: the count taken
+      // now is the file's, and ours move it from there.
+      if (auto counted = recount(); !counted) return counted;
+      writer_data_version_ = *now;
+      latin_->drop();
+    }
+  }
+  auto reader = readers_->lease();
+  if (!reader) return reader.error();
+  auto loaded = load_latin_names(**reader);
+  if (!loaded) return loaded.error();
+  return {};
 }
 
 }  // namespace ruvo::desktop::store

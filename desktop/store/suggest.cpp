@@ -1,3 +1,5 @@
+// Ranking the names a missed query may have meant, and the short Latin names
+// scanned in memory for misspellings.
 #include "store/suggest.hpp"
 
 #include "common/utf8.hpp"
@@ -16,8 +18,8 @@ namespace {
 constexpr std::size_t kMaxLatinBytes = 24;
 
 bool latin_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '_' || c == '.' ||
-         c == '+' || c == '#' || c == '/' || c == '\'' || c == '&';
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '_' || c == '.' || c == '+' ||
+         c == '#' || c == '/' || c == '\'' || c == '&';
 }
 
 std::uint64_t letter_mask(std::string_view key) {
@@ -82,9 +84,8 @@ int edit_distance(std::string_view a, std::string_view b, int bound) {
     return -1;
   }
   if (a.empty() || b.empty()) return static_cast<int>(a.size() + b.size());
-  EdlibAlignResult result =
-      edlibAlign(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                 edlibNewAlignConfig(bound, EDLIB_MODE_NW, EDLIB_TASK_DISTANCE, nullptr, 0));
+  EdlibAlignResult result = edlibAlign(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                       edlibNewAlignConfig(bound, EDLIB_MODE_NW, EDLIB_TASK_DISTANCE, nullptr, 0));
   int distance = result.status == EDLIB_STATUS_OK ? result.editDistance : -1;
   edlibFreeAlignResult(result);
   return distance;
@@ -132,6 +133,37 @@ std::vector<NearName> best_names(std::vector<NearName> names, std::size_t limit)
   return out;
 }
 
+std::uint64_t class_counts(std::string_view key) {
+  // The class of a byte is its low four bits: the common letters (a e i o
+  // n r s t) fall in classes of their own, and so do the ten digits, which
+  // is what tells apart names that differ in a number.
+  std::uint64_t counts = 0;
+  for (unsigned char c : key) {
+    const unsigned shift = 4 * (c & 0x0F);
+    if (((counts >> shift) & 0x0F) != 0x0F) counts += std::uint64_t{1} << shift;
+  }
+  return counts;
+}
+
+int class_distance(std::uint64_t a, std::uint64_t b) {
+  // Eight counts at a time, one to a byte: 128 + x - y in each byte never
+  // borrows from the next, and its top bit says which of the two is larger.
+  constexpr std::uint64_t kLow = 0x0F0F0F0F0F0F0F0FULL;
+  constexpr std::uint64_t kTop = 0x8080808080808080ULL;
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  int sum = 0;
+  for (unsigned shift : {0u, 4u}) {
+    const std::uint64_t x = (a >> shift) & kLow;
+    const std::uint64_t y = (b >> shift) & kLow;
+    const std::uint64_t x_minus_y = (x | kTop) - y;
+    const std::uint64_t y_minus_x = (y | kTop) - x;
+    const std::uint64_t x_larger = ((x_minus_y & kTop) >> 7) * 0xFF;
+    const std::uint64_t apart = (x_minus_y & x_larger & ~kTop) | (y_minus_x & ~x_larger & ~kTop);
+    sum += static_cast<int>((apart * kOnes) >> 56);
+  }
+  return sum;
+}
+
 void LatinNames::clear() {
   std::lock_guard<std::mutex> guard(mutex_);
   arena_.clear();
@@ -141,8 +173,8 @@ void LatinNames::clear() {
 void LatinNames::add(std::int64_t id, std::string_view key) {
   if (!is_short_latin(key)) return;
   std::lock_guard<std::mutex> guard(mutex_);
-  items_.push_back(
-      Item{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint8_t>(key.size()), letter_mask(key), id});
+  items_.push_back(Item{letter_mask(key), class_counts(key), id, static_cast<std::uint32_t>(arena_.size()),
+                        static_cast<std::uint8_t>(key.size())});
   arena_.append(key);
 }
 
@@ -155,18 +187,26 @@ void LatinNames::forget(std::int64_t id) {
   }
 }
 
-std::vector<NearName> LatinNames::near(std::string_view query_key) const {
+std::vector<NearName> LatinNames::near(std::string_view query_key, Deadline deadline) const {
   std::vector<NearName> out;
   if (!is_short_latin(query_key)) return out;
   const int bound = edit_bound(query_key);
   const std::uint64_t mask = letter_mask(query_key);
+  const std::uint64_t counts = class_counts(query_key);
   const auto length = static_cast<int>(query_key.size());
+  // Looks at the clock every this many names: a few microseconds apart.
+  constexpr std::size_t kNamesBetweenLooks = 4096;
   std::lock_guard<std::mutex> guard(mutex_);
-  for (const auto& item : items_) {
-    // Each edit adds or removes at most two character classes and changes
-    // the length by at most one: cheap tests that rule out nearly all names.
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (deadline && i % kNamesBetweenLooks == 0 && std::chrono::steady_clock::now() >= *deadline) break;
+    const Item& item = items_[i];
+    // Each edit adds or removes at most two characters present, moves the
+    // class counts by at most two and changes the length by at most one:
+    // cheap tests that rule out nearly all names. Generated names differ
+    // mostly in their digits, which only the counts tell apart.
     if (item.length == 0 || std::abs(static_cast<int>(item.length) - length) > bound) continue;
     if (std::popcount(item.letters ^ mask) > 2 * bound) continue;
+    if (class_distance(item.counts, counts) > 2 * bound) continue;
     std::string_view key(arena_.data() + item.offset, item.length);
     if (key == query_key) continue;
     int distance = edit_distance(query_key, key, bound);

@@ -1,7 +1,9 @@
 // Moving entries in and out of the store as a whole: an export read from a
 // snapshot on a connection of its own, and an import written in one
-// transaction.
+// transaction on the writer.
 #include "platform/clock.hpp"
+#include "store/connection_pool.hpp"
+#include "store/latin_cache.hpp"
 #include "store/match_key.hpp"
 #include "store/rows.hpp"
 #include "store/sql.hpp"
@@ -12,8 +14,17 @@
 
 namespace ruvo::desktop::store {
 
+namespace {
+
+// An export's page cache, in KiB: its rows are read once, in order, so pages
+// are not read twice and a few suffice.
+constexpr int kExportCacheKiB = 256;
+
+}  // namespace
+
 class TermExport::Cursor {
  public:
+  explicit Cursor(std::shared_ptr<std::atomic<int>> open) : open_(std::move(open)) {}
   sqlite3* db = nullptr;
   sqlite3_stmt* rows = nullptr;
   bool finished = false;  // stepped past the last row: SQLite would start over
@@ -21,7 +32,13 @@ class TermExport::Cursor {
     sqlite3_finalize(rows);
     if (db != nullptr) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+    --*open_;
   }
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+
+ private:
+  std::shared_ptr<std::atomic<int>> open_;  // the store's count of open exports, this one in it
 };
 
 TermExport::TermExport(std::unique_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
@@ -46,20 +63,22 @@ Result<std::optional<TermRecord>> TermExport::next() {
 }
 
 Result<TermExport> TermStore::open_export() {
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const char* name = sqlite3_db_filename(db_, "main");
-    path = name ? name : "";
+  // Counted in first: two calls at once cannot both take the last place.
+  if (++*exports_open_ > kMaxExportsInFlight) {
+    --*exports_open_;
+    return common::failure(common::ErrorKind::kBusy,
+                           "已有 " + std::to_string(kMaxExportsInFlight) + " 个导出在进行，请等它们结束再导出");
   }
-  auto cursor = std::make_unique<TermExport::Cursor>();
-  // A connection of its own, so that a long export holds neither the
-  // store's lock nor its writers back: WAL lets them go on while it reads
-  // its snapshot.
-  if (sqlite3_open_v2(path.c_str(), &cursor->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
+  auto cursor = std::make_unique<TermExport::Cursor>(exports_open_);
+  // A connection of its own, so that a long export holds neither a reader
+  // nor the writer back: WAL lets them go on while it reads its snapshot.
+  if (sqlite3_open_v2(path_.c_str(), &cursor->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
     return sqlite_error(cursor->db, "open export");
   }
-  sqlite3_busy_timeout(cursor->db, 5000);
+  sqlite3_busy_timeout(cursor->db, static_cast<int>(bounds_.writer_wait.count()));
+  const std::string cache = "PRAGMA cache_size = -" + std::to_string(kExportCacheKiB);
+  if (auto set = exec(cursor->db, cache.c_str()); !set) return set.error();
+  if (auto set = exec(cursor->db, "PRAGMA query_only = 1"); !set) return set.error();
   if (auto begun = exec(cursor->db, "BEGIN"); !begun) return begun.error();
   if (sqlite3_prepare_v2(cursor->db,
                          "SELECT term, lang, fields, aliases, source, created_at, updated_at FROM terms ORDER BY id",
@@ -196,15 +215,16 @@ Result<ImportSummary> TermStore::import_file(std::string_view text, TermFileForm
 }
 
 Result<ImportSummary> TermStore::import_records(const std::function<Result<void>(const RecordSink&)>& produce) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  counted_ = -1;  // whatever it writes, the count is read again
   if (damaged()) return damaged_refusal();
-  LargerCache cache(db_);
-  auto imported = noted(in_transaction(db_, [&]() -> Result<ImportSummary> {
+  auto writer = writer_->lease();
+  if (!writer) return writer.error();
+  sqlite3* db = (*writer)->db();
+  LargerCache cache(db);
+  auto imported = noted(in_transaction(db, [&]() -> Result<ImportSummary> {
     ImportSummary summary;
     const std::int64_t now = platform::unix_seconds();
-    ImportStatements st(db_);
-    if (!st.ok()) return sqlite_error(db_, "prepare import");
+    ImportStatements st(db);
+    if (!st.ok()) return sqlite_error(db, "prepare import");
     auto put = [&](const TermRecord& record) -> Result<void> {
       const std::string key = term_key(record.term);
       st.find.bind(1, key);
@@ -220,7 +240,7 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         stored_fields = st.find.text(4);
       }
       st.find.reset();
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db_, "import");
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlite_error(db, "import");
       const std::int64_t updated = record.updated_at ? record.updated_at : now;
       const std::string fields = common::to_compact(record.fields);
       const std::string aliases = common::to_compact(JsonValue(record.aliases));
@@ -234,7 +254,7 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         id = *existing;
         // The index keeps no text of its own: what it forgets must be what
         // the view gave it for the stored row.
-        if (auto out = st.index_both(db_, true, id, index_text(stored_term), index_values(read_json(stored_aliases)),
+        if (auto out = st.index_both(db, true, id, index_text(stored_term), index_values(read_json(stored_aliases)),
                                      index_values(read_json(stored_fields)));
             !out) {
           return out;
@@ -246,9 +266,9 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         st.update.bind(5, record.source);
         st.update.bind(6, id);
         st.update.bind(7, record.created_at);
-        if (auto out = run(db_, st.update); !out) return out;
+        if (auto out = run(db, st.update); !out) return out;
         st.drop_aliases.bind(1, id);
-        if (auto out = run(db_, st.drop_aliases); !out) return out;
+        if (auto out = run(db, st.drop_aliases); !out) return out;
         ++summary.updated;
       } else {
         st.insert.bind(1, record.term);
@@ -259,22 +279,22 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
         st.insert.bind(6, record.created_at ? record.created_at : updated);
         st.insert.bind(7, updated);
         st.insert.bind(8, record.source);
-        if (auto out = run(db_, st.insert); !out) return out;
-        id = sqlite3_last_insert_rowid(db_);
+        if (auto out = run(db, st.insert); !out) return out;
+        id = sqlite3_last_insert_rowid(db);
         ++summary.added;
       }
       for (const auto& alias : record.aliases) {
         st.add_alias.bind(1, term_key(alias));
         st.add_alias.bind(2, id);
-        if (auto out = run(db_, st.add_alias); !out) return out;
+        if (auto out = run(db, st.add_alias); !out) return out;
       }
-      return st.index_both(db_, false, id, index_text(record.term), index_values(JsonValue(record.aliases)),
+      return st.index_both(db, false, id, index_text(record.term), index_values(JsonValue(record.aliases)),
                            index_values(record.fields));
     };
     if (auto produced = produce(put); !produced) return produced.error();
     // A name the import brought is no longer missing. The misses are few;
     // each is looked up among the keys rather than each key among them.
-    if (auto forgotten = exec(db_,
+    if (auto forgotten = exec(db,
                               "DELETE FROM misses WHERE EXISTS (SELECT 1 FROM terms WHERE term_key = misses.text_key)"
                               " OR EXISTS (SELECT 1 FROM term_aliases WHERE alias_key = misses.text_key)");
         !forgotten) {
@@ -282,8 +302,11 @@ Result<ImportSummary> TermStore::import_records(const std::function<Result<void>
     }
     return summary;
   }));
-  // The names in memory are read again at the next suggestion.
-  if (imported) latin_.reset();
+  if (imported) {
+    counted_by(static_cast<std::int64_t>(imported->added));
+    // The names in memory are read again at the next suggestion.
+    latin_->drop();
+  }
   return imported;
 }
 

@@ -239,6 +239,35 @@ TEST_F(ServiceProcessTest, StopEndsTheServiceOfTheFolderAndSaysSoWhenNoneRuns) {
   EXPECT_EQ(second->wait_exit(kExitLimitMs), 0);
 }
 
+// An import cut off by the end of a run (a kill, a crash) leaves the body it
+// was writing; the next start removes it, and an import through the
+// service leaves none behind.
+TEST_F(ServiceProcessTest, AnImportsBodyLeftByAnEarlierRunIsRemovedAtStart) {
+  const std::string upload = data_folder() + "/ruvo-import.upload";
+  std::string old_token;
+  {
+    auto [process, info] = start_serving();
+    old_token = info.token;
+    process->signal(SIGKILL);
+    EXPECT_EQ(process->wait_exit(kExitLimitMs), 128 + SIGKILL);
+  }
+  ASSERT_TRUE(platform::write_file_atomically(upload, "{\"term\":\"Half").ok());
+  auto [process, info] = start_serving(old_token);
+  EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+  EXPECT_FALSE(platform::file_size(upload).has_value()) << "the body of an earlier import is still there";
+  EXPECT_NE(log_text().find("removed " + upload), std::string::npos) << log_text();
+
+  // One JSON object is a file of one JSON line.
+  const JsonValue line = {{"term", "Agent"}, {"lang", "zh"}, {"categoryId", "term"}, {"fields", {{"definition", "d"}}}};
+  EXPECT_EQ(call(info, "POST", "/v1/import", &line)["imported"], 1);
+  bool gone = false;
+  for (int i = 0; i < 2000 && !gone; ++i) {
+    gone = !platform::file_size(upload).has_value();
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << "an import through the service left its body";
+}
+
 // A stale or foreign discovery file in the folder the lock gives this
 // instance is put right while it serves (a stop still removes only its own
 // file: DiscoveryFileTest covers that).

@@ -176,6 +176,40 @@ TEST(TermStoreTest, SuggestsWhatAMissMayHaveMeant) {
   EXPECT_EQ(*got, std::vector<std::string>{"Agent"});
 }
 
+// Texts one character past a stored name, beside generated names that
+// differ only in their digits, and Chinese and mixed texts: the filters the
+// names pass before an edit distance must keep what is near.
+TEST(TermStoreTest, SuggestionsForATextOnePastAStoredNameOfferTheNearNames) {
+  TempDir dir;
+  auto store = open_store(dir.file("terms.sqlite3"));
+  ASSERT_TRUE(store);
+  for (const char* term : {"term1111111", "term0654321", "term0654329", "向量数据库", "检索增强生成", "RAG 检索",
+                           "GPT-4o"}) {
+    saved(*store, draft(term, {{"definition", "d"}}));
+  }
+  for (int i = 0; i < 500; ++i) saved(*store, draft("term" + std::to_string(2000000 + i * 7919), {{"definition", "d"}}));
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"term06543210", {"term0654321", "term0654329"}},
+      {"term06543211", {"term0654321", "term0654329"}},
+      {"term0654321x", {"term0654321", "term0654329"}},
+      {"TERM0654321", {"term0654329"}},
+      {"term065432", {"term0654329", "term0654321"}},  // begins both, the newer first
+      {"term1111111x", {"term1111111"}},
+      {"向量数据库们", {"向量数据库"}},
+      {"向量数据库A", {"向量数据库"}},
+      {"检索增强生成器", {"检索增强生成"}},
+      {"RAG 检索器", {"RAG 检索"}},
+      {"检索", {"检索增强生成", "RAG 检索"}},
+      {"gpt-4", {"GPT-4o"}},
+      {"gpt-4o-mini", {}},
+  };
+  for (const auto& [text, expected] : cases) {
+    auto got = store->suggest(text);
+    ASSERT_TRUE(got.ok()) << got.error().text();
+    EXPECT_EQ(*got, expected) << text;
+  }
+}
+
 TEST(TermStoreTest, MissesAreCountedBoundedAndForgottenOnceSaved) {
   TempDir dir;
   auto store = open_store(dir.file("terms.sqlite3"));

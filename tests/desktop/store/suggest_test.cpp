@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +104,68 @@ TEST(SuggestTest, LatinNamesFindsAMisspellingAnywhereAndForgets) {
   EXPECT_TRUE(names.near("fag").empty());
   names.add(1, "rag");  // saved again
   EXPECT_EQ(names.near("fag").size(), 1u);
+}
+
+
+TEST(SuggestTest, ClassDistanceIsTheSumOfTheCountsApart) {
+  std::mt19937_64 random(25);
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t a = random();
+    const std::uint64_t b = i % 3 == 0 ? a ^ (std::uint64_t{1} << (i % 64)) : random();
+    int expected = 0;
+    for (int nibble = 0; nibble < 16; ++nibble) {
+      expected += std::abs(static_cast<int>((a >> (4 * nibble)) & 0xF) - static_cast<int>((b >> (4 * nibble)) & 0xF));
+    }
+    ASSERT_EQ(class_distance(a, b), expected) << std::hex << a << " " << b;
+  }
+  EXPECT_EQ(class_distance(class_counts("term0654321"), class_counts("term06543210")), 1);
+  EXPECT_EQ(class_distance(class_counts("term0654321"), class_counts("term0654312")), 0);
+  // Counts stop at 15, which keeps the distance a bound from below.
+  EXPECT_EQ(class_distance(class_counts(std::string(17, 'a')), class_counts(std::string(20, 'a'))), 0);
+}
+
+// The quick tests before the edit distance must never rule out a name the
+// edit distance would offer: the names found in memory are exactly those
+// the edit distance finds by itself, for generated names that differ only
+// in their digits (what the letter mask cannot tell apart), for one
+// character past a stored name, and for long runs of one character.
+TEST(SuggestTest, LatinNamesFindExactlyWhatTheEditDistanceFinds) {
+  std::vector<std::string> stored = {"term0654321", "term0654322", "term065432",  "term06543",   "term1654321",
+                                     "mert0654321", "term0654312", "term00654321", "term6543210", "tern0654321",
+                                     "rag",         "ragg",        "gar",          "a-b_c.d+e#f", std::string(17, 'a'),
+                                     std::string(16, 'a') + "b"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = "term";
+    for (int d = 0; d < 7; ++d) name += static_cast<char>('0' + random() % 10);
+    stored.push_back(name);
+  }
+  LatinNames names;
+  for (std::size_t i = 0; i < stored.size(); ++i) names.add(static_cast<std::int64_t>(i), stored[i]);
+
+  std::vector<std::string> queries = {"term06543210", "term06543211", "term0654321x", "term0654321", "term065432",
+                                      "ternm0654321", "tmer0654321",  "rag",          "rgag",        "ab-c_.d+e#f",
+                                      std::string(18, 'a'), std::string(15, 'a') + "bb"};
+  for (int i = 0; i < 200; ++i) {
+    std::string query = stored[16 + random() % 3000];
+    const auto at = random() % query.size();
+    switch (i % 4) {
+      case 0: query.insert(at, 1, static_cast<char>('0' + random() % 10)); break;
+      case 1: query.erase(at, 1); break;
+      case 2: query[at] = static_cast<char>('0' + random() % 10); break;
+      default: query += static_cast<char>('0' + random() % 10); break;
+    }
+    queries.push_back(query);
+  }
+  for (const auto& query : queries) {
+    std::set<std::string> expected;
+    for (const auto& name : stored) {
+      if (name != query && edit_distance(query, name, edit_bound(query)) > 0) expected.insert(name);
+    }
+    std::set<std::string> found;
+    for (const auto& near : names.near(query)) found.insert(near.key);
+    EXPECT_EQ(found, expected) << query;
+  }
 }
 
 }  // namespace
