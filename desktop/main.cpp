@@ -4,6 +4,7 @@
 #include "commands/export_import.hpp"
 #include "commands/open.hpp"
 #include "commands/serve.hpp"
+#include "commands/stop.hpp"
 #include "commands/usage.hpp"
 #include "platform/platform.hpp"
 #include "protocol/programs.hpp"
@@ -24,6 +25,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {ruvo::protocol::kServiceArgument, run_service},
     {"--open", run_open},
+    {"--stop", run_stop},
     {"--url", run_url},
     {"--help", show_help},
     {"-h", show_help},
@@ -32,7 +34,8 @@ constexpr Command kCommands[] = {
 };
 
 // No word or "--open" opens the interface in the browser and "--url" prints
-// a sign-in address (open.hpp); "--service" runs the service; "--help"/"-h"
+// a sign-in address (open.hpp); "--service" runs the service; "--stop" stops
+// it (stop.hpp); "--help"/"-h"
 // and "--version"/"-V" write to standard output and give 0; "--export FILE"
 // and "--import FILE [--format F]" move entries out of and into the store
 // (export_import.hpp); "--add-dictionary PATH…", "--dictionaries" and

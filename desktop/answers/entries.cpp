@@ -78,6 +78,9 @@ Result<JsonValue> save(Context& ctx, const JsonValue& body) {
   auto draft = draft_of(body);
   if (!draft) return draft.error();
   auto saved = ctx.store.save(*draft);
+  // The fields given fit, but with those stored beside them the entry may
+  // not: that refusal is the request's, not the store's.
+  if (!saved && saved.error().kind == common::ErrorKind::kBadInput) return saved.error();
   if (!saved) return ctx.store.damaged() ? damaged_store_refusal() : store_failure(saved.error());
   // Found in texts from now on, without the names being read again.
   ctx.names.note_saved(*saved);

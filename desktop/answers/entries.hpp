@@ -21,7 +21,7 @@ inline constexpr int kMaxPage = 200;
 Result<JsonValue> save(Context& ctx, const JsonValue& body);
 
 // GET /v1/terms?q=&limit=&offset=: {"ok": true, "total": N, "totalExact":
-// bool, "terms": [term_json…]}, a page of a search, or of every entry by the
+// bool, "terms": [listed_term_json…]}, a page of a search, or of every entry by the
 // most recent update when "q" is blank; "limit" 1 to kMaxPage (default 20),
 // "offset" from 0 (default 0). A search matching more than
 // kSearchCountedAtMost entries says "totalExact" false, N being that bound.

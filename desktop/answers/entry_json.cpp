@@ -44,7 +44,7 @@ JsonValue term_json(const store::TermEntry& entry, bool listing) {
   JsonValue out{{"id", entry.id},
                 {"term", entry.term},
                 {"lang", entry.lang},
-                {"fields", listing && entry.dictionary_id != 0 ? listed_fields(entry.fields) : entry.fields},
+                {"fields", listing ? listed_fields(entry.fields) : entry.fields},
                 {"aliases", entry.aliases},
                 {"source", entry.source},
                 {"updatedAt", store::utc_timestamp(entry.updated_at)}};

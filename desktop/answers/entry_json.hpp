@@ -4,6 +4,8 @@
 #include "common/json.hpp"
 #include "store/store.hpp"
 
+#include <cstddef>
+
 namespace ruvo::desktop::answers {
 
 using common::JsonValue;
@@ -17,9 +19,9 @@ void put_entry(JsonValue& reply, const store::TermEntry& entry);
 // The entry as a list of terms shows it: {"id", "term", "lang", "fields",
 // "aliases", "source", "updatedAt"}, and for a dictionary's entry its
 // "dictionary" ({"id", "name"}) and "seeAlso". In a `listing` (a page of a
-// search) a dictionary entry's field longer than kListedFieldChars characters
-// is cut there and ends in "…" (the person's are given whole: the interface
-// edits them from the list).
+// search) a field longer than kListedFieldChars characters is cut there and
+// ends in "…", so that a page of long entries stays small; the whole entry is
+// one GET /v1/terms/<id> away (the interface reads it so before an edit).
 inline constexpr std::size_t kListedFieldChars = 400;
 JsonValue term_json(const store::TermEntry& entry, bool listing = false);
 

@@ -16,6 +16,11 @@ namespace {
 using store::has_line_break;
 using store::within_term_length;
 
+// True when the text has at most kTermLikeChars characters.
+bool within_term_like_length(std::string_view text) {
+  return common::first_scalars(text, kTermLikeChars).size() == text.size();
+}
+
 common::Error bad_input(std::string message) {
   return common::failure(common::ErrorKind::kBadInput, std::move(message));
 }
@@ -111,7 +116,7 @@ bool reads_as_term(std::string_view text) {
   for (auto mark : kSentenceMarks) {
     if (text.find(mark) != std::string_view::npos) return false;
   }
-  return !has_line_break(text) && common::first_scalars(text, kTermLikeChars).size() == text.size();
+  return !has_line_break(text) && within_term_like_length(text);
 }
 
 bool explains_as_term(const ExplainRequest& request) {
@@ -127,9 +132,7 @@ namespace {
 // The header a passage's explanation is shown under: the model's short
 // subject when it gave one that fits a term, else the passage's beginning.
 std::string passage_title(const ExplainRequest& request, const std::string& subject) {
-  if (!subject.empty() && !has_line_break(subject) &&
-      common::first_scalars(subject, kTermLikeChars).size() == subject.size())
-    return subject;
+  if (!subject.empty() && !has_line_break(subject) && within_term_like_length(subject)) return subject;
   std::string_view first_line = request.text;
   for (std::size_t i = 0; i < first_line.size(); ++i) {
     if (first_line[i] == '\n' || first_line[i] == '\r') {

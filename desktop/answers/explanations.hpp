@@ -5,6 +5,7 @@
 #include "answers/context.hpp"
 #include "protocol/fields.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,12 @@
 namespace ruvo::desktop::answers {
 
 inline constexpr std::string_view kExplainModes[] = {"auto", "term", "passage"};
+
+// The most characters of a text that reads as a term (reads_as_term), and
+// of a text a miss or a passage's title quotes. It is the wording's own
+// bound, apart from how long a stored name may be (store::kMaxTermChars):
+// it decides what a miss says and how a model's answer is titled.
+inline constexpr std::size_t kTermLikeChars = 64;
 
 struct ExplainRequest {
   std::string text;                                        // trimmed of white space, not blank
@@ -28,14 +35,10 @@ struct ExplainRequest {
 // unknown mode or lang it lists the accepted values.
 common::Result<ExplainRequest> parse_explain_request(const JsonValue& body);
 
-// The most characters of a text that reads as a term, and of a text quoted
-// in a reply; shorter than what may be stored, since it decides how misses
-// and passages are worded.
-inline constexpr std::size_t kTermLikeChars = 64;
-
 // True when the text reads as a term rather than a sentence or a passage: a
-// single line of at most kTermLikeChars characters, without sentence punctuation (。？！，；
-// or a question mark), so "RAG" is a term and "RAG 是什么？" is not.
+// single line of at most kTermLikeChars characters, without sentence
+// punctuation (。？！，； or a question mark), so "RAG" is a term and "RAG
+// 是什么？" is not.
 bool reads_as_term(std::string_view text);
 
 // True when the request is explained as a term rather than as a passage:

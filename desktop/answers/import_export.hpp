@@ -13,6 +13,10 @@
 
 namespace ruvo::desktop::answers {
 
+// The most a dictionary file to import may hold, through the service or
+// from the command line.
+inline constexpr std::size_t kMaxImportBytes = 64 * 1024 * 1024;
+
 // The format a name gives ("jsonl", "csv" or "tsv"), or an error of the
 // kind kBadInput naming the accepted ones.
 Result<store::TermFileFormat> file_format(std::string_view name);

@@ -1,7 +1,6 @@
 #include "answers/passages.hpp"
 
 #include "answers/entry_json.hpp"
-
 #include "answers/explanations.hpp"
 #include "common/utf8.hpp"
 #include "protocol/fields.hpp"

@@ -6,6 +6,7 @@
 #include "answers/import_export.hpp"
 #include "platform/files.hpp"
 #include "platform/platform.hpp"
+#include "platform/user_files.hpp"
 #include "store/store.hpp"
 #include "store/term_file.hpp"
 
@@ -36,12 +37,45 @@ common::Result<std::size_t> write_pieces(store::TermStore& store,
   }
 }
 
+std::string mib(std::size_t bytes) { return std::to_string(bytes / (1024 * 1024)) + " MiB"; }
+
+// What --import reads: standard input for "-", else a regular file; at most
+// the limit an import through the service has, either way.
+common::Result<std::string> read_import(const std::string& path) {
+  const std::size_t limit = answers::kMaxImportBytes;
+  if (path == "-") {
+    std::string text;
+    std::string buffer(64 * 1024, '\0');
+    for (;;) {
+      auto got = platform::read_stdin(buffer.data(), buffer.size());
+      if (!got) return common::failure("读不了标准输入：" + got.error().text());
+      if (*got == 0) return text;
+      if (text.size() + *got > limit) return common::failure("标准输入超过 " + mib(limit) + "，什么都没有导入");
+      text.append(buffer.data(), *got);
+    }
+  }
+  auto read = platform::read_regular_file(path, limit);
+  if (!read) return common::failure("读不了 " + path + "：" + read.error().text());
+  if (read->not_regular) return common::failure(path + " 不是普通文件（要导入标准输入请写 -），什么都没有导入");
+  if (read->too_large) return common::failure(path + " 超过 " + mib(limit) + "，什么都没有导入");
+  return std::move(read->content);
+}
+
 }  // namespace
 
 int run_export(const std::string& target) {
   auto opened = open_folder_store();
   if (!opened) return fail("打不开词库：" + opened.error().text());
   const bool to_stdout = target == "-";
+  if (!to_stdout) {
+    // Only a regular file is replaced (a link there is replaced itself, not
+    // followed); a pipe, a device or a folder is refused before anything is
+    // written beside it.
+    auto kind = platform::path_kind(target);
+    if (!kind) return fail("无法写 " + target + "：" + kind.error().text());
+    if (*kind == platform::PathKind::kFolder) return fail(target + " 是文件夹，不能导出到这里");
+    if (*kind == platform::PathKind::kOther) return fail(target + " 不是普通文件（要导出到标准输出请写 -）");
+  }
   const std::string temp = target + ".part";
   std::optional<platform::AppendFile> file;
   if (!to_stdout) {
@@ -80,8 +114,8 @@ int run_import(const std::string& path, const std::string& format_name) {
     if (!named) return fail(named.error().text());
     format = *named;
   }
-  auto text = platform::read_file(path);
-  if (!text) return fail("读不了 " + path);
+  auto text = read_import(path);
+  if (!text) return fail(text.error().text());
   auto opened = open_folder_store();
   if (!opened) return fail("打不开词库：" + opened.error().text());
   // Each record goes into the transaction as it is read, so a file of a

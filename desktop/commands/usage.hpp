@@ -12,8 +12,9 @@ extern const std::string_view kGuiHelpText;
 // "ruvo-gui <protocol::kVersion>" and a line feed.
 std::string gui_version_line();
 inline constexpr std::string_view kGuiUsageLine =
-    "用法：ruvo-gui.exe [--open] | --url | --service | --export 文件|- | --import 文件 [--format jsonl|csv|tsv] | "
-    "--add-dictionary 路径… | --dictionaries | --remove-dictionary 编号 | --help | --version\n";
+    "用法：ruvo-gui.exe [--open] | --url | --service | --stop | --export 文件|- | "
+    "--import 文件|- [--format jsonl|csv|tsv] | --add-dictionary 路径… | --dictionaries | "
+    "--remove-dictionary 编号 | --help | --version\n";
 
 // --help / -h and --version / -V: the text on standard output; 0.
 int show_help();

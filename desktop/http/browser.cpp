@@ -25,8 +25,10 @@ Reply sign_in(const Call& call) {
   auto session = secret == call.query.end() ? std::nullopt : call.browser->sessions.redeem(secret->second);
   if (!session) return page_reply(401, kSignInRefusedPage);
   Reply reply = page_reply(303, "");
-  reply.headers = {{"Location", "/"},
-                   {"Set-Cookie", session_cookie(session_cookie_name(call.browser->port), *session)}};
+  // The key goes in the fragment, which the browser keeps to itself: it is
+  // never sent in a request, logged or passed on as a referrer.
+  reply.headers = {{"Location", "/#" + std::string(kSessionFragment) + "=" + session->key},
+                   {"Set-Cookie", session_cookie(session_cookie_name(call.browser->port), session->cookie)}};
   return reply;
 }
 

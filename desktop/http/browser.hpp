@@ -12,9 +12,10 @@
 
 namespace ruvo::desktop::http {
 
-// GET /sign-in?secret=<one-time secret>: a redirect (303) to "/" with the
-// session cookie, so the secret leaves the address bar at once; a used,
-// stale or unknown secret gets the refused page (401).
+// GET /sign-in?secret=<one-time secret>: a redirect (303) to
+// "/#session=<the session's key>" with the session's cookie, so the secret
+// leaves the address bar at once; a used, stale or unknown secret gets the
+// refused page (401).
 Reply sign_in(const Call& call);
 
 // POST /v1/sign-in-link: {"ok":true,"url":"http://127.0.0.1:<port>/sign-in?secret=…"},

@@ -23,7 +23,7 @@ Tracked* ConnectionRegistry::track(int fd) {
 void ConnectionRegistry::forget(Tracked* tracked) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    tracked_.erase(tracked);
+    if (tracked_.erase(tracked) > 0 && tracked->cut) --cut_;
   }
   delete tracked;
 }
@@ -31,6 +31,31 @@ void ConnectionRegistry::forget(Tracked* tracked) {
 std::size_t ConnectionRegistry::size() {
   std::lock_guard<std::mutex> guard(mutex_);
   return tracked_.size();
+}
+
+bool ConnectionRegistry::make_room(std::size_t bound) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (tracked_.size() - cut_ < bound) return true;
+  // Those cut off still hold their descriptors until the library has closed
+  // them: a flood faster than that waits here rather than run out of them.
+  if (tracked_.size() >= 2 * bound) return false;
+  // Only at the bound, so the walk over every connection is paid by floods.
+  Tracked* oldest = nullptr;
+  for (Tracked* tracked : tracked_) {
+    if (tracked->cut || tracked->head_done) continue;
+    if (oldest == nullptr || tracked->accepted < oldest->accepted) oldest = tracked;
+  }
+  if (oldest == nullptr) return false;
+  cut(oldest);
+  return true;
+}
+
+void ConnectionRegistry::cut(Tracked* tracked) {
+  // The descriptor is still the connection's: the library tells us before
+  // closing it, and forget() takes the same lock.
+  platform::shut_down_socket(tracked->fd);
+  tracked->cut = true;
+  ++cut_;
 }
 
 void ConnectionRegistry::start_sweeping(std::chrono::seconds head_timeout) {
@@ -57,10 +82,7 @@ void ConnectionRegistry::sweep(std::chrono::seconds head_timeout) {
     std::lock_guard<std::mutex> guard(mutex_);
     for (Tracked* tracked : tracked_) {
       if (tracked->cut || tracked->head_done || tracked->accepted > limit) continue;
-      // The descriptor is still the connection's: the library tells us
-      // before closing it, and forget() takes this same lock.
-      platform::shut_down_socket(tracked->fd);
-      tracked->cut = true;
+      cut(tracked);
     }
   }
 }

@@ -1,6 +1,7 @@
-// The connections the HTTP library has accepted and that have not sent a
+// The connections the HTTP library has accepted, whether each has sent a
 // whole request head yet, and the sweeper that cuts off those that take too
-// long: a client that opens a connection and sends nothing must not hold it.
+// long: a client that opens a connection and sends nothing must not hold it,
+// nor, by holding many, keep out a client that sends its request at once.
 #pragma once
 
 #include <atomic>
@@ -35,6 +36,13 @@ class ConnectionRegistry {
   void forget(Tracked* tracked);
   std::size_t size();
 
+  // Whether a connection about to be accepted may be, with at most `bound`
+  // open that are not being cut off: yes below the bound; at it, yes after
+  // shutting down, as the sweeper does, the connection accepted longest ago
+  // of those that have not sent a whole head; no when every one has, or when
+  // twice `bound` are open counting those being cut off.
+  bool make_room(std::size_t bound);
+
   // Starts the thread that, about every half second, shuts down each
   // connection without a whole head `head_timeout` after it was accepted.
   // Shutting the socket down wakes the library, which reads the end of the
@@ -45,8 +53,12 @@ class ConnectionRegistry {
  private:
   void sweep(std::chrono::seconds head_timeout);
 
+  // Shuts the connection down and counts it cut. mutex_ held.
+  void cut(Tracked* tracked);
+
   std::mutex mutex_;
   std::unordered_set<Tracked*> tracked_;
+  std::size_t cut_ = 0;  // of tracked_, those cut off and not yet closed
 
   std::mutex sweep_mutex_;
   std::condition_variable sweep_wake_;

@@ -20,6 +20,7 @@ bool all_digits(std::string_view text) {
 void HeadFacts::add(std::string_view key, const char* value, std::size_t value_size) {
   const std::string name = common::ascii_lower(key);
   static const std::string token_name = common::ascii_lower(protocol::kTokenHeader);
+  static const std::string session_name = common::ascii_lower(kSessionHeader);
   std::string_view text(value ? value : "", value ? value_size : 0);
   // Blanks around a value are not part of it; the library drops only those
   // before it.
@@ -32,6 +33,9 @@ void HeadFacts::add(std::string_view key, const char* value, std::size_t value_s
   } else if (name == token_name) {
     ++tokens;
     token = std::string(text);
+  } else if (name == session_name) {
+    ++sessions;
+    session = std::string(text);
   } else if (name == "content-length") {
     ++lengths;
     length = std::string(text);
@@ -91,10 +95,6 @@ bool is_own_origin(std::string_view origin, int port) {
 
 bool changes_state(std::string_view method) { return method != "GET" && method != "HEAD" && method != "OPTIONS"; }
 
-bool carries_body(std::string_view method) {
-  return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
-}
-
 std::optional<std::uint64_t> declared_length(std::string_view text) {
   if (text.empty() || text.size() > 19) return std::nullopt;
   std::uint64_t length = 0;
@@ -116,8 +116,13 @@ Credentials credentials(const HeadFacts& facts, std::string_view expected_token,
   if (facts.tokens == 1 && !cut) out.token = facts.token;
   out.token_valid = out.token && tokens_equal(*out.token, expected_token);
   if (facts.tokens == 0 && !cut) {
-    auto session = cookie_value(facts.cookies, session_cookie_name(port));
-    out.signed_in = session && sessions.valid(*session);
+    // Any of our cookies that is valid counts: one of the same name that
+    // another server on 127.0.0.1 set (on Path=/v1, say) comes first in the
+    // header and must not sign the page out.
+    for (const auto& cookie : cookie_values(facts.cookies, session_cookie_name(port))) {
+      out.signed_in = sessions.valid_cookie(cookie) || out.signed_in;
+    }
+    out.session_valid = facts.sessions == 1 && sessions.valid_key(facts.session);
   }
   return out;
 }
@@ -138,11 +143,12 @@ std::optional<Reply> refuse_foreign(const HeadFacts& facts, std::string_view met
   return std::nullopt;
 }
 
-std::optional<Reply> refuse_body(const HeadFacts& facts, std::string_view method, bool authorised, std::size_t limit) {
+std::optional<Reply> refuse_body(const HeadFacts& facts, bool authorised, std::size_t limit) {
   if (facts.lengths > 1 || facts.value_cut_at_nul()) return refusal_reply(400, authorised, limit);
-  if (facts.transfer_encoding || (carries_body(method) && facts.lengths == 0)) {
-    return refusal_reply(411, authorised, limit);
-  }
+  // Without a length and without Transfer-Encoding a request has no body,
+  // whatever its method (a DELETE from curl, say); a chunked one is refused
+  // unread, as it could run on without end.
+  if (facts.transfer_encoding) return refusal_reply(411, authorised, limit);
   if (facts.lengths == 1) {
     auto length = declared_length(facts.length);
     if (!length) return refusal_reply(400, authorised, limit);
@@ -163,9 +169,11 @@ Admission admit(const HeadFacts& facts, std::string_view method, std::string_vie
     admission.reply = std::move(early);
     return admission;
   }
-  admission.token = who.signed_in ? std::optional<std::string>(ctx.token) : who.token;
+  // The API takes the token or a session's key, never the cookie alone: the
+  // cookie reaches every server on 127.0.0.1 that the browser visits.
+  admission.token = who.session_valid ? std::optional<std::string>(ctx.token) : who.token;
   const bool authorised = admission.token && tokens_equal(*admission.token, ctx.token);
-  admission.reply = refuse_body(facts, method, authorised, body_limit(method, path));
+  admission.reply = refuse_body(facts, authorised, body_limit(method, path));
   return admission;
 }
 

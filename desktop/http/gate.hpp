@@ -1,7 +1,7 @@
 // The gate every request passes before its body is read: what its head
-// says (Host, Origin, the token, the session cookie, the body's length), and
-// what that alone decides. Pure functions over a parsed head, so each rule is
-// tested without a socket.
+// says (Host, Origin, the token, the session's cookie and key, the body's
+// length), and what that alone decides. Pure functions over a parsed head,
+// so each rule is tested without a socket.
 #pragma once
 
 #include "http/handlers.hpp"
@@ -24,6 +24,8 @@ struct HeadFacts {
   std::string host;
   int tokens = 0;
   std::optional<std::string> token;
+  int sessions = 0;
+  std::string session;  // kSessionHeader's value
   int lengths = 0;
   std::string length;
   bool transfer_encoding = false;
@@ -64,9 +66,6 @@ bool is_own_origin(std::string_view origin, int port);
 // True for the methods that change something.
 bool changes_state(std::string_view method);
 
-// True for the methods whose requests carry a body.
-bool carries_body(std::string_view method);
-
 // The declared length, or nothing when it is not a plain decimal number.
 std::optional<std::uint64_t> declared_length(std::string_view text);
 
@@ -80,12 +79,15 @@ struct Credentials {
   // The token the request counts as carrying: its header token when given
   // once and not cut at a NUL, else nothing.
   std::optional<std::string> token;
-  bool token_valid = false;  // that token is the service's
-  bool signed_in = false;    // no token header, and a session cookie of this run
+  bool token_valid = false;    // that token is the service's
+  bool signed_in = false;      // no token header, and a session cookie of this run among the cookies
+  bool session_valid = false;  // no token header, and one kSessionHeader with a session key of this run
 };
 
-// A token given twice, or with bytes after a NUL, is no token; the session
-// cookie counts only for a request without a token header.
+// A token given twice, or with bytes after a NUL, is no token; a session's
+// cookie and key count only for a request without a token header, the key
+// only when given once. Any one of several cookies of our name may be the
+// valid one.
 Credentials credentials(const HeadFacts& facts, std::string_view expected_token, const Sessions& sessions, int port);
 
 // The checks that come before anything else, in order: a Host that is not
@@ -97,9 +99,10 @@ std::optional<Reply> refuse_foreign(const HeadFacts& facts, std::string_view met
 
 // The rules of the body, for a request `authorised` or not (a wrong token is
 // refused first, as 401): two lengths or a value cut at a NUL (400), a
-// chunked body or a body-carrying method without a length (411), a length
-// that is no number (400) or over `limit` (413).
-std::optional<Reply> refuse_body(const HeadFacts& facts, std::string_view method, bool authorised, std::size_t limit);
+// chunked body (411), a length that is no number (400) or over `limit`
+// (413). A request with neither a length nor Transfer-Encoding has an empty
+// body, whatever its method.
+std::optional<Reply> refuse_body(const HeadFacts& facts, bool authorised, std::size_t limit);
 
 // What the gate makes of a request's head.
 struct Admission {
@@ -108,8 +111,9 @@ struct Admission {
 };
 
 // The whole gate, in order: refuse_foreign, the routes answered from the head
-// (answer_from_head), then refuse_body. A signed-in browser's request goes on
-// as if it carried the token.
+// (answer_from_head; pages take the token or the session's cookie), then
+// refuse_body. A request with a valid session key goes on as if it carried
+// the token; the session's cookie alone opens no API route.
 Admission admit(const HeadFacts& facts, std::string_view method, std::string_view path, const QueryParameters& query,
                 HandlerContext& ctx, const BrowserSide& browser, std::size_t max_head_bytes);
 

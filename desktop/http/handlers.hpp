@@ -6,6 +6,7 @@
 #pragma once
 
 #include "answers/context.hpp"
+#include "answers/import_export.hpp"
 #include "common/json.hpp"
 #include "http/replies.hpp"
 #include "http/sessions.hpp"
@@ -22,7 +23,7 @@ using answers::QueryParameters;
 // The most a request's body may hold, and what POST /v1/import takes: a
 // dictionary file.
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
-inline constexpr std::size_t kMaxImportBytes = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxImportBytes = answers::kMaxImportBytes;
 
 // Everything a handler needs; it lives as long as the server.
 struct HandlerContext {

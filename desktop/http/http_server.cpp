@@ -160,11 +160,18 @@ using State = HttpService::State;
 
 // At the bound the library would stop accepting and leave new connections
 // waiting in the backlog, so ruvo would wait too; it is told to take them all
-// and this closes those past our own bound at once instead. Connections
-// accepted at the same moment on several threads may pass it by one each.
+// and this decides past our own bound instead. A new connection there takes
+// the place of the oldest one that has not sent a whole head: a flood of
+// connections that send nothing then only ever cuts off its own, and a
+// request that sends its head at once always gets in. When every
+// connection has sent its head, the new one is closed at once. Connections
+// accepted at the same moment on several threads may pass the bound by one
+// each, and those being cut off are not counted while the library closes
+// them, up to twice our bound in all (the descriptors start() makes room
+// for).
 enum MHD_Result on_accept(void* cls, const struct sockaddr*, socklen_t) {
   auto& state = *static_cast<State*>(cls);
-  return state.connections.size() < state.limits.max_connections ? MHD_YES : MHD_NO;
+  return state.connections.make_room(state.limits.max_connections) ? MHD_YES : MHD_NO;
 }
 
 void on_connection(void* cls, MHD_Connection* connection, void** socket_context,
@@ -341,7 +348,6 @@ common::Result<void> HttpService::start() {
   if (s.daemon != nullptr) return common::failure("already serving");
   // Every connection is a descriptor: make room for the bound, or lower the
   // bound to the room there is.
-  // The library's own bound sits well above ours (see on_accept).
   const std::uint64_t room = platform::raise_open_file_limit(2ull * s.limits.max_connections + kOtherFiles);
   if (room < 2ull * s.limits.max_connections + kOtherFiles) {
     s.limits.max_connections = room > 4 * kOtherFiles ? static_cast<unsigned>((room - kOtherFiles) / 2) : kOtherFiles;
@@ -351,13 +357,17 @@ common::Result<void> HttpService::start() {
   s.writes.start(kWriteThreads, kWritesWaiting);
   s.searches.start(kSearchThreads, kSearchesWaiting);
   s.connections.start_sweeping(std::chrono::seconds(s.limits.head_timeout_s));
+  // The library splits its own bound evenly between its threads, and which
+  // thread accepts a connection is up to the system: each share is all of
+  // ours, so only on_accept ever decides.
+  const unsigned library_bound = kEventThreads * 2 * s.limits.max_connections;
 
-  s.daemon = MHD_start_daemon(
-      MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, on_accept, &s, on_request, &s,
-      MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(s.listen_fd), MHD_OPTION_THREAD_POOL_SIZE, kEventThreads,
-      MHD_OPTION_CONNECTION_LIMIT, 2 * s.limits.max_connections, MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(s.limits.idle_timeout_s), MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionPoolBytes,
-      MHD_OPTION_NOTIFY_CONNECTION, on_connection, &s, MHD_OPTION_NOTIFY_COMPLETED, on_completed, &s, MHD_OPTION_END);
+  s.daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, on_accept, &s, on_request,
+                              &s, MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(s.listen_fd),
+                              MHD_OPTION_THREAD_POOL_SIZE, kEventThreads, MHD_OPTION_CONNECTION_LIMIT, library_bound,
+                              MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.limits.idle_timeout_s),
+                              MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionPoolBytes, MHD_OPTION_NOTIFY_CONNECTION,
+                              on_connection, &s, MHD_OPTION_NOTIFY_COMPLETED, on_completed, &s, MHD_OPTION_END);
   if (s.daemon == nullptr) {
     stop();
     return common::failure("the HTTP server library did not start");

@@ -27,13 +27,14 @@ struct HttpLimits {
 // close": one request per connection. Each request passes the gate
 // (gate.hpp) on its head alone: it must name this machine's loopback in
 // Host (403 otherwise); one that changes anything must not come from another
-// origin's page (403); then it must carry the token or a signed-in browser's
-// session cookie (401). The sign-in address, the sign-in links and the
-// interface's pages are answered there; replies to requests without the
-// token header carry browser_headers(), those to ruvo's requests stay as
-// they were. A head over the limit gets 431, a body over its bound 413 and a
-// body without a length 411, all before the body is read. Each request is
-// logged by method, path and status, never by its headers or body. What
+// origin's page (403); then it must carry the token or a signed-in page's
+// session key (401; the session's cookie alone opens only the pages). The
+// sign-in address, the sign-in links and the interface's pages are answered
+// there; replies to requests without the token header carry
+// browser_headers(), those to ruvo's requests stay as they were. A head over
+// the limit gets 431, a body over its bound 413 and a chunked body 411, all
+// before the body is read; a request without a length has none. Each request
+// is logged by method, path and status, never by its headers or body. What
 // pool_for puts on a pool is answered on its threads while the connection
 // rests: explanations (which may wait for a model) and imports on the
 // workers, writes on threads of their own (a write queued longer than the

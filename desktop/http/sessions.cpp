@@ -19,7 +19,7 @@ std::optional<std::string> Sessions::issue_secret(Clock::time_point now) {
   return secret;
 }
 
-std::optional<std::string> Sessions::redeem(std::string_view secret, Clock::time_point now) {
+std::optional<Sessions::Session> Sessions::redeem(std::string_view secret, Clock::time_point now) {
   std::lock_guard<std::mutex> guard(mutex_);
   // Every secret is compared, in constant time, whatever matched before.
   auto found = secrets_.end();
@@ -30,24 +30,34 @@ std::optional<std::string> Sessions::redeem(std::string_view secret, Clock::time
   const bool fresh = now >= found->second && now - found->second <= kSignInSecretLifetime;
   secrets_.erase(found);  // spent, used in time or not
   if (!fresh) return std::nullopt;
-  auto session = make_token();
-  if (!session) return std::nullopt;
+  auto cookie = make_token();
+  auto key = make_token();
+  if (!cookie || !key) return std::nullopt;
   if (sessions_.size() >= kMaxSessions) sessions_.pop_front();
-  sessions_.push_back(*session);
-  return session;
+  sessions_.push_back(Session{*cookie, *key});
+  return sessions_.back();
 }
 
-bool Sessions::valid(std::string_view session) const {
-  if (session.empty()) return false;
+bool Sessions::valid_cookie(std::string_view cookie) const {
+  if (cookie.empty()) return false;
   std::lock_guard<std::mutex> guard(mutex_);
   bool found = false;
-  for (const auto& known : sessions_) found |= tokens_equal(session, known);
+  for (const auto& known : sessions_) found |= tokens_equal(cookie, known.cookie);
+  return found;
+}
+
+bool Sessions::valid_key(std::string_view key) const {
+  if (key.empty()) return false;
+  std::lock_guard<std::mutex> guard(mutex_);
+  bool found = false;
+  for (const auto& known : sessions_) found |= tokens_equal(key, known.key);
   return found;
 }
 
 std::string session_cookie_name(int port) { return "ruvo-session-" + std::to_string(port); }
 
-std::optional<std::string> cookie_value(std::string_view header, std::string_view name) {
+std::vector<std::string> cookie_values(std::string_view header, std::string_view name) {
+  std::vector<std::string> values;
   while (!header.empty()) {
     auto end = header.find(';');
     std::string_view pair = header.substr(0, end);
@@ -56,9 +66,9 @@ std::optional<std::string> cookie_value(std::string_view header, std::string_vie
     while (!pair.empty() && (pair.back() == ' ' || pair.back() == '\t')) pair.remove_suffix(1);
     auto equals = pair.find('=');
     if (equals == std::string_view::npos || pair.substr(0, equals) != name) continue;
-    return std::string(pair.substr(equals + 1));
+    values.emplace_back(pair.substr(equals + 1));
   }
-  return std::nullopt;
+  return values;
 }
 
 std::string session_cookie(std::string_view name, std::string_view session) {

@@ -37,11 +37,27 @@ bool within_term_length(std::string_view text) {
   return common::first_scalars(text, kMaxTermChars).size() == text.size();
 }
 
+std::size_t field_reply_bytes(std::string_view text) {
+  std::size_t bytes = 0;
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') {
+      bytes += 2;
+    } else if (c < 0x20) {
+      bytes += 6;
+    } else {
+      bytes += 1;
+    }
+  }
+  return bytes;
+}
+
 Result<std::string> checked_term(std::string_view given) {
   std::string term(common::trim_unicode_space(given));
   if (term.empty()) return failure("词条不能为空");
   if (has_line_break(term)) return failure("词条不能换行");
+  if (term.find('\0') != std::string::npos) return failure("词条不能含有 NUL 字符");
   if (!within_term_length(term)) return failure("词条太长（最多 " + std::to_string(kMaxTermChars) + " 个字符）");
+  if (match_key(term).empty()) return failure("词条只有看不见的字符（零宽空格、软连字符之类）");
   return term;
 }
 
@@ -61,7 +77,13 @@ Result<std::vector<std::string>> normalize_aliases(const JsonValue& aliases, std
   for (const auto& alias : aliases) {
     if (!alias.is_string()) return failure("aliases 必须是字符串数组");
     auto checked = checked_term(alias.get_ref<const std::string&>());
-    if (!checked) return failure("别名「" + alias.get<std::string>() + "」不行：" + checked.error().text());
+    if (!checked) {
+      // A message quotes the start of a long alias, not all of it.
+      const std::string& given = alias.get_ref<const std::string&>();
+      std::string_view head = common::first_scalars(given, 64);
+      return failure("别名「" + std::string(head) + (head.size() < given.size() ? "…" : "") + "」不行：" +
+                     checked.error().text());
+    }
     if (!keys.insert(match_key(*checked)).second) continue;
     out.push_back(std::move(checked).value());
   }
@@ -77,6 +99,10 @@ Result<JsonValue> normalize_fields(const JsonValue& fields) {
   for (const auto& [raw_name, value] : fields.items()) {
     std::string_view name = common::trim_unicode_space(raw_name);
     if (name.empty()) return failure("fields 里有空的字段名");
+    if (!within_term_length(name)) {
+      return failure("字段名「" + std::string(common::first_scalars(name, 16)) + "…」太长（最多 " +
+                     std::to_string(kMaxTermChars) + " 个字符）");
+    }
     if (!value.is_string()) return failure("字段「" + std::string(name) + "」的值必须是字符串");
     std::string key = stored_name(name);
     auto existing = out.find(key);
@@ -85,7 +111,26 @@ Result<JsonValue> normalize_fields(const JsonValue& fields) {
     }
     out[key] = value;
   }
+  if (auto bounded = check_field_bounds(out); !bounded) return bounded.error();
   return out;
+}
+
+Result<void> check_field_bounds(const JsonValue& fields) {
+  if (!fields.is_object()) return {};
+  if (fields.size() > kMaxFields) return failure("字段太多（最多 " + std::to_string(kMaxFields) + " 个）");
+  std::size_t total = 0;
+  for (const auto& [name, value] : fields.items()) {
+    if (!value.is_string()) continue;
+    const std::size_t bytes = field_reply_bytes(value.get_ref<const std::string&>());
+    if (bytes > kMaxFieldBytes) {
+      return failure("字段「" + name + "」太长（最多 " + std::to_string(kMaxFieldBytes) + " 字节）");
+    }
+    total += bytes;
+  }
+  if (total > kMaxFieldsBytes) {
+    return failure("字段合起来太长（所有字段一共最多 " + std::to_string(kMaxFieldsBytes) + " 字节）");
+  }
+  return {};
 }
 
 }  // namespace ruvo::desktop::store

@@ -4,6 +4,7 @@
 
 #include "common/utf8.hpp"
 #include "platform/clock.hpp"
+#include "store/entry_rules.hpp"
 #include "store/match_key.hpp"
 #include "store/packed.hpp"
 
@@ -88,6 +89,15 @@ const Existing* save_target(const std::vector<Existing>& rows, const TermDraft& 
   return of_source(rows, kSourceModel);
 }
 
+// The entry's fields within their bounds, else a refusal of the kind
+// kBadInput: the request asked for too much, the store is fine.
+Result<void> bounded_fields(const JsonValue& fields) {
+  if (auto bounded = check_field_bounds(fields); !bounded) {
+    return common::failure(common::ErrorKind::kBadInput, bounded.error().text());
+  }
+  return {};
+}
+
 Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
   TermEntry entry{{},
                   draft.term,
@@ -96,6 +106,7 @@ Result<TermEntry> insert_entry(sqlite3* db, const TermDraft& draft) {
                   merge_fields(JsonValue::object(), draft.fields),
                   draft.source,
                   draft.aliases.value_or(std::vector<std::string>{})};
+  if (auto bounded = bounded_fields(entry.fields); !bounded) return bounded.error();
   Statement insert(db,
                    "INSERT INTO terms (term, term_key, lang, category_id, fields, created_at, updated_at, source) "
                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7)");
@@ -270,6 +281,9 @@ Result<TermEntry> save_in_transaction(sqlite3* db, const TermDraft& draft) {
                   merge_fields(read_fields(found->fields), draft.fields),
                   draft.source,
                   draft.aliases ? *draft.aliases : read_aliases(found->aliases)};
+  // The given fields were within their bounds; with those kept beside them
+  // the entry may not be.
+  if (auto bounded = bounded_fields(entry.fields); !bounded) return bounded.error();
   if (auto out = unindex_row(db, found->id); !out) return out.error();
   Statement update(db,
                    "UPDATE terms SET term = ?1, category_id = ?2, fields = ?3, updated_at = ?4, source = ?5 "

@@ -6,9 +6,11 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <set>
 
 namespace ruvo::desktop::store {
@@ -59,8 +61,12 @@ JsonValue split_aliases(std::string_view cell) {
   return out;
 }
 
-Result<void> read_json_lines(std::string_view text,
-                             const std::function<Result<void>(TermRecord, std::size_t)>& each) {
+// A byte-order mark, which editors on Windows put at the start of a UTF-8
+// file; it is not part of the first line (or header).
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+Result<void> read_json_lines(std::string_view text, const std::function<Result<void>(TermRecord, std::size_t)>& each) {
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
   std::size_t number = 0;
   while (!text.empty()) {
     ++number;
@@ -170,8 +176,7 @@ Result<void> read_table(std::string_view text, unsigned char delimiter,
     static_cast<TableReader*>(self)->row.emplace_back(static_cast<const char*>(data), size);
   };
   auto on_row = [](int, void* self) { static_cast<TableReader*>(self)->end_row(); };
-  // A byte-order mark from a spreadsheet is not part of the first header.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
   std::size_t parsed = csv_parse(&parser, text.data(), text.size(), on_cell, on_row, &reader);
   bool malformed = parsed != text.size() || csv_fini(&parser, on_cell, on_row, &reader) != 0;
   csv_free(&parser);
@@ -249,6 +254,11 @@ Result<TermRecord> parse_json_line(std::string_view line) {
     if (it == object.end() || it->is_null()) continue;
     auto seconds = parse_utc_timestamp(*it);
     if (!seconds) return failure(std::string(key) + " 要是 UTC 时间，如 \"2026-12-10T21:40:00Z\"");
+    // Only what an export can write back the same way.
+    if (*seconds < kEarliestTime || *seconds > kLatestTime) {
+      return failure(std::string(key) + " 要在 " + utc_timestamp(kEarliestTime) + " 到 " + utc_timestamp(kLatestTime) +
+                     " 之间");
+    }
     *target = *seconds;
   }
   return record;
@@ -269,7 +279,9 @@ Result<void> read_term_file(std::string_view text, TermFileFormat format,
 
 std::string utc_timestamp(std::int64_t seconds) {
   using namespace std::chrono;
-  const sys_seconds at{std::chrono::seconds(seconds)};
+  // A store written before imports checked their times may hold one past
+  // them; what is written of it still has to read back.
+  const sys_seconds at{std::chrono::seconds(std::clamp(seconds, kEarliestTime, kLatestTime))};
   const auto day = floor<days>(at);
   const year_month_day date(day);
   const hh_mm_ss<std::chrono::seconds> time(at - day);
@@ -282,16 +294,29 @@ std::string utc_timestamp(std::int64_t seconds) {
 }
 
 std::optional<std::int64_t> parse_utc_timestamp(const JsonValue& value) {
+  if (value.is_number_unsigned()) {
+    const auto seconds = value.get<std::uint64_t>();
+    if (seconds > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    return static_cast<std::int64_t>(seconds);
+  }
   if (value.is_number_integer()) return value.get<std::int64_t>();
   if (!value.is_string()) return std::nullopt;
+  // Exactly the form utc_timestamp writes: digits where it writes digits,
+  // so that no sign, blank or other spelling of the same time gets in.
   const auto& text = value.get_ref<const std::string&>();
-  int y = 0;
-  unsigned mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char tail = 0;
-  if (text.size() != 20 || std::sscanf(text.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) != 7 ||
-      tail != 'Z') {
-    return std::nullopt;
+  static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != kForm.size()) return std::nullopt;
+  for (std::size_t i = 0; i < kForm.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return std::nullopt;
   }
+  auto number = [&text](std::size_t at, std::size_t length) {
+    unsigned out = 0;
+    for (std::size_t i = at; i < at + length; ++i) out = out * 10 + static_cast<unsigned>(text[i] - '0');
+    return out;
+  };
+  const int y = static_cast<int>(number(0, 4));
+  const unsigned mo = number(5, 2), d = number(8, 2), h = number(11, 2), mi = number(14, 2), s = number(17, 2);
   using namespace std::chrono;
   const year_month_day date{year(y), month(mo), day(d)};
   if (!date.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;

@@ -47,15 +47,23 @@ Result<TermRecord> parse_json_line(std::string_view line);
 
 // Reads a whole file's text in the given format, handing each entry with the
 // number of its line (JSON Lines) or row (CSV, TSV: the header is row 1) to
-// `each`. Blank lines of JSON Lines are skipped. Stops at the first malformed
+// `each`. A byte-order mark at the start is skipped, and so are blank lines
+// of JSON Lines. Stops at the first malformed
 // line, whose number starts the error's message ("第 500 行：…") and whose
 // kind is kBadImport, or at the first error `each` returns, passed on as it
 // is.
 Result<void> read_term_file(std::string_view text, TermFileFormat format,
                             const std::function<Result<void>(TermRecord, std::size_t)>& each);
 
-// Seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ", and back (also accepting a
-// plain number of seconds); nothing for any other form.
+// The times a file may give, 1970-01-01T00:00:00Z to 9999-12-31T23:59:59Z:
+// those utc_timestamp writes in its form, so every export reads back the
+// same. A line with a time outside them is refused.
+inline constexpr std::int64_t kEarliestTime = 0;
+inline constexpr std::int64_t kLatestTime = 253402300799;
+
+// Seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ" (a time outside kEarliestTime
+// … kLatestTime as the nearer of them), and back (also accepting a whole
+// number of seconds that fits 64 bits); nothing for any other form.
 std::string utc_timestamp(std::int64_t seconds);
 std::optional<std::int64_t> parse_utc_timestamp(const JsonValue& value);
 

@@ -1,7 +1,35 @@
 // Ruvo's interface: one page, a view per address after "#", every datum from
-// the local service's JSON routes. The browser's session cookie signs each
-// request in; nothing here ever sees a token.
+// the local service's JSON routes. Signing in leaves the session's key in the
+// address ("#session=…"); it moves at once into this tab's sessionStorage,
+// which no page of another origin (another port included) can read, and goes
+// with every request in a header. The session cookie only loads the page:
+// cookies reach every server on 127.0.0.1, so the service never takes one
+// alone for a request. Nothing here ever sees a token.
 'use strict';
+
+const SESSION_KEY = 'ruvo-session';
+const SESSION_HEADER = 'X-Ruvo-Session';
+
+// Takes the key out of the address before anything reads it, so it is not
+// left in the address bar or in the history.
+(function takeSessionKey() {
+  const match = /^#session=([0-9a-f]+)$/.exec(location.hash);
+  if (!match) return;
+  try {
+    sessionStorage.setItem(SESSION_KEY, match[1]);
+  } catch {
+    // No storage (a private mode that refuses it): requests will say so.
+  }
+  history.replaceState(null, '', location.pathname + location.search);
+})();
+
+function sessionKey() {
+  try {
+    return sessionStorage.getItem(SESSION_KEY);
+  } catch {
+    return null;
+  }
+}
 
 const FIELDS = [
   ['definition', '定义'],
@@ -28,14 +56,13 @@ class ServiceError extends Error {
   }
 }
 
+// Sends one request to the service, the session's key with it; `options.raw`
+// sends the body as it is, `options.blob` gives the reply as a Blob.
 async function api(method, path, body, options = {}) {
   const init = { method, credentials: 'same-origin', signal: options.signal, headers: {} };
-  // The service wants a length on every request that may carry a body; an
-  // empty one gives it.
-  if (body === undefined && method !== 'GET') body = '';
-  if (body === '') {
-    init.body = body;
-  } else if (body !== undefined) {
+  const key = sessionKey();
+  if (key) init.headers[SESSION_HEADER] = key;
+  if (body !== undefined) {
     if (options.raw) {
       init.body = body;
       init.headers['Content-Type'] = 'application/octet-stream';
@@ -45,6 +72,7 @@ async function api(method, path, body, options = {}) {
     }
   }
   const response = await fetch(path, init);
+  if (options.blob && response.ok) return response.blob();
   let reply = null;
   try {
     reply = await response.json();
@@ -52,7 +80,10 @@ async function api(method, path, body, options = {}) {
     throw new ServiceError(`服务的回答不是 JSON（HTTP ${response.status}）`, response.status, null);
   }
   if (response.status === 401) {
-    throw new ServiceError('登录已失效（服务可能重启过）：请在终端运行 ruvo-gui.exe 重新打开', 401, reply);
+    const message = key
+      ? '登录已失效（服务可能重启过）：请在终端运行 ruvo-gui.exe 重新打开'
+      : '这个标签页还没有登录：每个新标签页都要一个新的登录地址，请在终端运行 ruvo-gui.exe 打开';
+    throw new ServiceError(message, 401, reply);
   }
   if (!reply || reply.ok !== true) {
     if (options.acceptMiss && reply && reply.kind === 'miss') return reply;
@@ -415,6 +446,27 @@ async function exchangeView() {
   const form = root.querySelector('[data-form="import"]');
   const error = slot(root, 'error');
   const result = slot(root, 'result');
+  const exportButton = root.querySelector('[data-action="export"]');
+  const exportError = slot(root, 'export-error');
+  // The export needs the session's key like every request, so it is fetched
+  // here and handed to the browser as a file, not followed as a link.
+  exportButton.addEventListener('click', async () => {
+    exportError.textContent = '';
+    exportButton.disabled = true;
+    try {
+      const blob = await api('GET', '/v1/export', undefined, { blob: true });
+      const address = URL.createObjectURL(blob);
+      const link = el('a', { href: address, download: 'ruvo-terms.jsonl', hidden: true });
+      document.body.append(link);
+      link.click();
+      link.remove();
+      setTimeout(() => URL.revokeObjectURL(address), 60000);
+    } catch (problem) {
+      exportError.textContent = `没有导出：${problem.message}`;
+    } finally {
+      exportButton.disabled = false;
+    }
+  });
   form.addEventListener('submit', async (event) => {
     event.preventDefault();
     error.textContent = '';

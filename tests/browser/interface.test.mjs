@@ -2,8 +2,10 @@
 // driven by playwright-core (which is told never to download a browser). A
 // person's whole round: sign in through the address `ruvo-gui.exe --url`
 // prints, search, add, edit, delete, explain, the misses, import, export;
-// and the security rules: no cookie, no page; a foreign page's form post is
-// refused; nothing is loaded from elsewhere; the console stays clean.
+// and the security rules: no cookie, no page; the cookie alone, which every
+// server on 127.0.0.1 gets, opens no API route; a cookie planted by another
+// port signs no page out; a foreign page's form post is refused; nothing is
+// loaded from elsewhere; the console stays clean.
 //
 //   node interface.test.mjs /path/to/ruvo-gui.exe /path/to/ruvo
 //   RUVO_SCREENSHOTS=<folder>  also writes the light and dark screenshots there
@@ -112,15 +114,19 @@ test('a person signs in, searches, adds, edits and deletes', async () => {
   const { context, page, requests, errors, address } = await signedInPage();
   const secret = new URL(address).searchParams.get('secret');
 
-  // Signed in: the secret left the address bar, the cookie is strict.
+  // Signed in: the secret and the session's key left the address bar, the
+  // key is in this tab's storage, the cookie is strict and is not the key.
   assert.equal(page.url(), `${origin}/`);
   assert.match(await page.title(), /Ruvo/);
+  const key = await page.evaluate(() => sessionStorage.getItem('ruvo-session'));
+  assert.match(key || '', /^[0-9a-f]{64}$/);
   const cookies = await context.cookies();
   assert.equal(cookies.length, 1);
   assert.equal(cookies[0].httpOnly, true);
   assert.equal(cookies[0].sameSite, 'Strict');
   assert.equal(cookies[0].path, '/');
   assert.notEqual(cookies[0].value, secret);
+  assert.notEqual(cookies[0].value, key);
 
   // Search as you type; Enter opens the first result.
   const field = await searchFor(page, 'RAG');
@@ -256,7 +262,7 @@ test('import and export', async () => {
 
   const [download] = await Promise.all([
     page.waitForEvent('download'),
-    page.getByRole('link', { name: '导出为 JSON Lines' }).click(),
+    page.getByRole('button', { name: '导出为 JSON Lines' }).click(),
   ]);
   assert.equal(download.suggestedFilename(), 'ruvo-terms.jsonl');
   const lines = readFileSync(await download.path(), 'utf8').trim().split('\n').map((line) => JSON.parse(line));
@@ -388,6 +394,65 @@ test('without the cookie nothing is served, and a foreign page changes nothing',
   assert.equal(posted.status(), 403);
   assert.match(await posted.text(), /"kind":"origin"/);
   assert.match(lookup('跨站写入'), /^词库里没有「/);
+  await context.close();
+});
+
+test('the cookie alone opens no API route, and a cookie planted by another port signs no page out', async () => {
+  const { context, page, requests, errors } = await signedInPage();
+  const port = new URL(origin).port;
+  const key = await page.evaluate(() => sessionStorage.getItem('ruvo-session'));
+
+  // What another server on 127.0.0.1 gets from this browser is the cookie:
+  // replayed alone (as curl would, without an Origin) it reads and changes
+  // nothing. The key, which only our page can read, opens the routes.
+  for (const path of ['/v1/health', '/v1/terms?q=RAG', '/v1/export', '/v1/misses']) {
+    const replayed = await context.request.get(`${origin}${path}`);
+    assert.equal(replayed.status(), 401, path);
+    assert.doesNotMatch(await replayed.text(), /检索增强生成/, path);
+    const keyed = await context.request.get(`${origin}${path}`, { headers: { 'X-Ruvo-Session': key } });
+    assert.equal(keyed.status(), 200, path);
+  }
+  const save = await context.request.post(`${origin}/v1/save`, {
+    headers: { 'Content-Type': 'application/json' },
+    data: JSON.stringify({ term: '重放的写入', fields: { 定义: 'x' } }),
+  });
+  assert.equal(save.status(), 401);
+  assert.match(lookup('重放的写入'), /^词库里没有「/);
+
+  // A page on another port sets a cookie of our name on Path=/v1, which the
+  // browser then sends first with every API request of ours.
+  const planter = createServer((request, response) => {
+    response.setHeader('Set-Cookie', `ruvo-session-${port}=planted; Path=/v1`);
+    response.setHeader('Content-Type', 'text/html; charset=utf-8');
+    response.end('<!doctype html><meta charset="utf-8"><title>planter</title>');
+  });
+  await new Promise((resolve) => planter.listen(0, '127.0.0.1', resolve));
+  try {
+    const other = await context.newPage();
+    await other.goto(`http://127.0.0.1:${planter.address().port}/`);
+    await other.close();
+  } finally {
+    planter.close();
+  }
+  const planted = (await context.cookies()).filter((cookie) => cookie.name === `ruvo-session-${port}`);
+  assert.equal(planted.length, 2, 'the other port\'s cookie was not planted');
+
+  // The page goes on searching, and reloads.
+  await searchFor(page, 'RAG');
+  await page.getByRole('link', { name: /^RAG/ }).first().waitFor();
+  await page.reload();
+  await page.getByRole('link', { name: '状态', exact: true }).click();
+  await page.getByText('词条数').waitFor();
+  await page.getByText('未配置').waitFor();
+
+  // A new tab has the cookie but not the key: it says how to sign in.
+  const tab = await context.newPage();
+  await tab.goto(`${origin}/#/status`);
+  await tab.getByText('每个新标签页都要一个新的登录地址', { exact: false }).waitFor();
+  await tab.close();
+
+  assert.deepEqual(requests.filter((url) => new URL(url).origin !== origin), [], 'a request to another origin');
+  assert.deepEqual(errors, [], 'console errors');
   await context.close();
 });
 

@@ -1,7 +1,8 @@
 // Requests the local service must refuse, sent while wrk keeps it busy: each gets
-// its JSON error, none changes the store, and the service serves on. A body
-// without a length must be refused before it is read, or any local process
-// could make the service hold as much memory as it cares to send.
+// its JSON error, none changes the store, and the service serves on. Bytes
+// after a head without a length are no body and are never held, or any
+// local process could make the service hold as much memory as it cares to
+// send.
 #include "common/json.hpp"
 #include "stress/store_check.hpp"
 #include "support/http.hpp"
@@ -112,7 +113,7 @@ TEST(LocalServiceRefusals, RefusedRequestsGetJsonErrorsAndChangeNothing) {
   EXPECT_EQ(service.stop(), 0);
 }
 
-TEST(LocalServiceRefusals, BodyWithoutLengthIsRefusedUnread) {
+TEST(LocalServiceRefusals, WhatFollowsAHeadWithoutALengthIsNoBodyAndIsNotHeld) {
   test::AppDataDir app_data;
   test::LocalService service(app_data.path());
   ASSERT_TRUE(service.start()) << service.problem();
@@ -124,8 +125,9 @@ TEST(LocalServiceRefusals, BodyWithoutLengthIsRefusedUnread) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(service.info().port);
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  // No Content-Length and no Transfer-Encoding: the body would run to the
-  // end of the stream. 64 MiB follow, more than the service may ever hold.
+  // No Content-Length and no Transfer-Encoding: the request has no body, and
+  // what follows its head is no part of it. 64 MiB follow, more than the
+  // service may ever hold.
   const std::string head = "POST /v1/lookup HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Token: " + service.info().token +
                            "\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n{\"text\":\"RAG\"}";
   std::atomic<std::size_t> sent{0};
@@ -150,10 +152,10 @@ TEST(LocalServiceRefusals, BodyWithoutLengthIsRefusedUnread) {
   ::close(fd);
 
   const HttpReply reply = split_reply(received);
-  EXPECT_EQ(reply.status, 411) << received.substr(0, 300);
+  // Answered as a lookup with an empty body, which is no JSON.
+  EXPECT_EQ(reply.status, 400) << received.substr(0, 300);
   const auto body = common::parse_json(reply.body);
-  EXPECT_TRUE(body.ok() && body->is_object() && body->value("kind", "") == "length_required")
-      << reply.body;
+  EXPECT_TRUE(body.ok() && body->is_object() && body->value("kind", "") == "bad_request") << reply.body;
   const long growth_kib = service.peak_memory_kib() - peak_before;
   EXPECT_LT(growth_kib, 32 * 1024) << "the service held " << growth_kib << " KiB more after " << sent
                                    << " body bytes without a length";

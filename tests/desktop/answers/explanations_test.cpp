@@ -307,6 +307,19 @@ TEST_F(ExplainTest, WhenTheModelCannotTellItTheOtherLanguagesEntryAnswersWithAWa
   EXPECT_FALSE(stored.value().has_value());
 }
 
+TEST_F(ExplainTest, ANameLongerThanATermReadsIsFoundWhileMissesKeepTheirWording) {
+  // Stored names may be longer than a text that reads as a term: such a
+  // name is found, and a miss of a text as long is worded as before.
+  const std::string long_name(100, 'n');
+  ASSERT_TRUE(store_->save(TermDraft{long_name, "zh", "term", {{"plain", "p"}}}).ok());
+  EXPECT_EQ(body_of(explain(*answers_, {}, request(long_name, "auto", false)))["source"], "local");
+  const std::string long_miss(100, 'm');
+  EXPECT_EQ(body_of(explain(*answers_, {}, request(long_miss, "auto", false)))["message"],
+            "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型");
+  EXPECT_EQ(body_of(explain(*answers_, {}, request(long_miss, "term", false)))["message"],
+            "词库里没有「" + std::string(64, 'm') + "…」，而这次不允许调用模型");
+}
+
 TEST_F(ExplainTest, ModelIsAskedOnlyWhenAllowedAndTheStoreCannotAnswer) {
   std::vector<std::string> asked;
   ExplainModel model = [&asked](const ModelRequest& r) -> Result<ModelAnswer> {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -66,12 +67,21 @@ class BrowserRulesTest : public test::ServiceTest {
     EXPECT_EQ(url.rfind(own_origin() + "/sign-in?secret=", 0), 0u) << url;
     return url.substr(own_origin().size());
   }
-  // Signs in and returns the Cookie header a browser would send after.
-  std::string sign_in() {
+  // What a signed-in page holds: the Cookie header its browser sends, and
+  // the session's key it took from the address.
+  struct SignedIn {
+    std::string cookie;
+    std::string key;
+  };
+  // Signs in as a browser does.
+  SignedIn sign_in() {
     auto reply = browser("GET", sign_in_path());
     EXPECT_EQ(reply.status, 303);
     std::string cookie = header(reply, "Set-Cookie");
-    return cookie.substr(0, cookie.find(';'));
+    const std::string location = header(reply, "Location");
+    const std::string fragment = "/#session=";
+    EXPECT_EQ(location.rfind(fragment, 0), 0u) << location;
+    return {cookie.substr(0, cookie.find(';')), location.substr(std::min(fragment.size(), location.size()))};
   }
 
   std::unique_ptr<HttpService> http_;
@@ -84,13 +94,19 @@ TEST_F(BrowserRulesTest, ASignInAddressGivesAStrictCookieOnceAndLeavesNoTrace) {
   EXPECT_EQ(browser("HEAD", path).status, 405) << "only a GET spends the secret";
   auto first = browser("GET", path);
   EXPECT_EQ(first.status, 303);
-  EXPECT_EQ(header(first, "Location"), "/");
+  // The session's key in the fragment, which the browser never sends on.
+  const std::string location = header(first, "Location");
+  ASSERT_EQ(location.rfind("/#session=", 0), 0u) << location;
+  const std::string key = location.substr(10);
+  EXPECT_EQ(key.size(), 64u);
   const std::string cookie = header(first, "Set-Cookie");
   EXPECT_EQ(cookie.rfind("ruvo-session-" + std::to_string(port_) + "=", 0), 0u) << cookie;
   for (const char* attribute : {"; HttpOnly", "; SameSite=Strict", "; Path=/"}) {
     EXPECT_NE(cookie.find(attribute), std::string::npos) << cookie;
   }
   EXPECT_EQ(cookie.find(secret), std::string::npos) << "the session is not the secret";
+  EXPECT_EQ(cookie.find(key), std::string::npos) << "the cookie, which other servers may see, holds the key";
+  EXPECT_NE(key, secret);
   EXPECT_EQ(header(first, "Referrer-Policy"), "no-referrer");
 
   auto again = browser("GET", path);
@@ -103,27 +119,52 @@ TEST_F(BrowserRulesTest, ASignInAddressGivesAStrictCookieOnceAndLeavesNoTrace) {
   ASSERT_TRUE(log);
   EXPECT_NE(log->find("GET /sign-in 303"), std::string::npos) << *log;
   EXPECT_EQ(log->find(secret), std::string::npos) << *log;
+  EXPECT_EQ(log->find(key), std::string::npos) << *log;
 }
 
-TEST_F(BrowserRulesTest, EveryRouteNeedsTheCookieOrTheToken) {
-  const std::string cookie = sign_in();
-  const char* paths[] = {"/",          "/app.js",   "/model.js",  "/app.css", "/favicon.svg", "/favicon.ico",
-                         "/v1/health", "/v1/terms", "/v1/misses", "/v1/model"};
-  for (const char* path : paths) {
+TEST_F(BrowserRulesTest, PagesTakeTheCookieAndTheApiTheSessionKeyOrTheToken) {
+  const SignedIn page = sign_in();
+  const std::string our_cookie = "ruvo-session-" + std::to_string(port_) + "=";
+  const std::string guessed_cookie = our_cookie + std::string(64, 'a');
+  for (const char* path : {"/", "/app.js", "/model.js", "/app.css", "/favicon.svg", "/favicon.ico"}) {
     EXPECT_EQ(browser("GET", path).status, 401) << path;
-    EXPECT_EQ(
-        browser("GET", path, {{"Cookie", "ruvo-session-" + std::to_string(port_) + "=" + std::string(64, 'a')}}).status,
-        401)
-        << path;
-    EXPECT_EQ(browser("GET", path, {{"Cookie", cookie}}).status, 200) << path;
+    EXPECT_EQ(browser("GET", path, {{"Cookie", guessed_cookie}}).status, 401) << path;
+    EXPECT_EQ(browser("GET", path, {{"X-Ruvo-Session", page.key}}).status, 401) << path << ": a page needs the cookie";
+    EXPECT_EQ(browser("GET", path, {{"Cookie", page.cookie}}).status, 200) << path;
+    // A cookie of our name planted by another server on 127.0.0.1 (on
+    // Path=/v1, say, which a browser sends first) does not sign us out.
+    EXPECT_EQ(browser("GET", path, {{"Cookie", guessed_cookie + "; " + page.cookie}}).status, 200) << path;
+    EXPECT_EQ(send(request_bytes("GET", path, "", kToken)).status, 200) << path;
+  }
+  // The cookie reaches every server on 127.0.0.1 the browser visits, which
+  // could replay it: alone it opens no API route. The key, which only our
+  // page can read, does.
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> headers;
+    int status;
+  };
+  const Case cases[] = {
+      {"nothing", {}, 401},
+      {"the cookie alone", {{"Cookie", page.cookie}}, 401},
+      {"a guessed key", {{"X-Ruvo-Session", std::string(64, 'b')}}, 401},
+      {"the cookie as the key", {{"X-Ruvo-Session", page.cookie.substr(our_cookie.size())}}, 401},
+      {"the key", {{"X-Ruvo-Session", page.key}}, 200},
+      {"the key and the cookie", {{"X-Ruvo-Session", page.key}, {"Cookie", page.cookie}}, 200},
+      {"the key and a planted cookie", {{"X-Ruvo-Session", page.key}, {"Cookie", guessed_cookie}}, 200},
+      {"the key beside a wrong token", {{"X-Ruvo-Session", page.key}, {"X-Ruvo-Token", "wrong"}}, 401},
+  };
+  for (const char* path : {"/v1/health", "/v1/terms", "/v1/misses", "/v1/export", "/v1/model"}) {
+    for (const auto& c : cases) EXPECT_EQ(browser("GET", path, c.headers).status, c.status) << path << ", " << c.name;
     EXPECT_EQ(send(request_bytes("GET", path, "", kToken)).status, 200) << path;
   }
   // The link to sign in more browsers is for the token alone.
-  EXPECT_EQ(browser("POST", "/v1/sign-in-link", {{"Cookie", cookie}, {"Origin", own_origin()}}).status, 401);
+  EXPECT_EQ(browser("POST", "/v1/sign-in-link", {{"Cookie", page.cookie}, {"Origin", own_origin()}}).status, 401);
+  EXPECT_EQ(browser("POST", "/v1/sign-in-link", {{"X-Ruvo-Session", page.key}, {"Origin", own_origin()}}).status, 401);
 }
 
 TEST_F(BrowserRulesTest, PagesCarryTheSecurityHeadersAndNeverTheToken) {
-  const std::string cookie = sign_in();
+  const std::string cookie = sign_in().cookie;
   struct Case {
     const char* path;
     const char* type;
@@ -150,7 +191,8 @@ TEST_F(BrowserRulesTest, PagesCarryTheSecurityHeadersAndNeverTheToken) {
 }
 
 TEST_F(BrowserRulesTest, ChangesFromAnotherOriginAre403WhateverTheyCarry) {
-  const std::string cookie = sign_in();
+  const SignedIn page = sign_in();
+  const std::string& cookie = page.cookie;
   const std::string save = R"({"term":"跨站测试","fields":{"定义":"不该存进去"}})";
   const std::string form = "term=x";
   struct Case {
@@ -168,7 +210,10 @@ TEST_F(BrowserRulesTest, ChangesFromAnotherOriginAre403WhateverTheyCarry) {
        form,
        403},
       {"the token with a foreign origin", {{"X-Ruvo-Token", kToken}, {"Origin", "http://evil.example"}}, save, 403},
+      {"the key with a foreign origin", {{"X-Ruvo-Session", page.key}, {"Origin", "http://evil.example"}}, save, 403},
       {"no cookie", {{"Origin", own_origin()}}, save, 401},
+      {"the cookie alone from our own page", {{"Cookie", cookie}, {"Origin", own_origin()}}, save, 401},
+      {"the cookie replayed without an origin", {{"Cookie", cookie}}, save, 401},
   };
   for (const auto& c : cases) {
     auto reply = browser("POST", "/v1/save", c.headers, c.body);
@@ -181,9 +226,16 @@ TEST_F(BrowserRulesTest, ChangesFromAnotherOriginAre403WhateverTheyCarry) {
   EXPECT_EQ(deleted.status, 403);
   EXPECT_EQ(*store_->count(), 0) << "nothing was saved";
 
-  auto own = browser("POST", "/v1/save", {{"Cookie", cookie}, {"Origin", own_origin()}}, save);
+  auto own =
+      browser("POST", "/v1/save", {{"Cookie", cookie}, {"X-Ruvo-Session", page.key}, {"Origin", own_origin()}}, save);
   EXPECT_EQ(own.status, 200) << own.body;
   EXPECT_EQ(*store_->count(), 1);
+  // A DELETE as curl and fetch send it, without a body or its length.
+  const std::string id = common::parse_json(own.body).value()["id"];
+  auto removed = send("DELETE /v1/terms/" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Ruvo-Session: " + page.key +
+                      "\r\nOrigin: " + own_origin() + "\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(removed.status, 200) << removed.body;
+  EXPECT_EQ(*store_->count(), 0);
 }
 
 TEST_F(BrowserRulesTest, RuvosRequestsGetTheirRepliesAsBefore) {

@@ -77,7 +77,7 @@ TEST(GateTest, AValueCutAtANulIsToldFromALineThatEndsThere) {
     // A cut value is no token, and the request's body rules refuse it.
     const Credentials who = credentials(facts, "tok", Sessions(), kPort);
     EXPECT_EQ(who.token.has_value(), !c.cut) << c.name;
-    EXPECT_EQ(refuse_body(facts, "GET", true, kMaxBodyBytes).has_value(), c.cut) << c.name;
+    EXPECT_EQ(refuse_body(facts, true, kMaxBodyBytes).has_value(), c.cut) << c.name;
   }
 }
 
@@ -157,27 +157,47 @@ TEST(GateTest, OneTokenOrASessionWithoutOneIsWhoIsAsking) {
   ASSERT_TRUE(secret);
   auto session = sessions.redeem(*secret);
   ASSERT_TRUE(session);
-  const std::string cookie = session_cookie_name(kPort) + "=" + *session;
+  const std::string cookie = session_cookie_name(kPort) + "=" + session->cookie;
+  const std::string planted = session_cookie_name(kPort) + "=" + std::string(64, 'e');
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, std::string>> headers;
     bool token_valid;
-    bool signed_in;
+    bool signed_in;      // the cookie: pages
+    bool session_valid;  // the key: the API
   };
   const Case cases[] = {
-      {"the token", {{"X-Ruvo-Token", kToken}}, true, false},
-      {"a wrong token", {{"X-Ruvo-Token", "wrong"}}, false, false},
-      {"the token twice", {{"X-Ruvo-Token", kToken}, {"x-ruvo-token", kToken}}, false, false},
-      {"a session", {{"Cookie", cookie}}, false, true},
-      {"a session among other cookies", {{"Cookie", "a=1"}, {"Cookie", cookie}}, false, true},
-      {"a session of another port", {{"Cookie", session_cookie_name(kPort + 1) + "=" + *session}}, false, false},
-      {"a session beside a wrong token", {{"Cookie", cookie}, {"X-Ruvo-Token", "wrong"}}, false, false},
-      {"nothing", {}, false, false},
+      {"the token", {{"X-Ruvo-Token", kToken}}, true, false, false},
+      {"a wrong token", {{"X-Ruvo-Token", "wrong"}}, false, false, false},
+      {"the token twice", {{"X-Ruvo-Token", kToken}, {"x-ruvo-token", kToken}}, false, false, false},
+      {"a session's cookie", {{"Cookie", cookie}}, false, true, false},
+      {"a session's cookie among other cookies", {{"Cookie", "a=1"}, {"Cookie", cookie}}, false, true, false},
+      {"a planted cookie before ours", {{"Cookie", planted + "; " + cookie}}, false, true, false},
+      {"a planted cookie after ours", {{"Cookie", cookie}, {"Cookie", planted}}, false, true, false},
+      {"a planted cookie alone", {{"Cookie", planted}}, false, false, false},
+      {"a cookie of another port",
+       {{"Cookie", session_cookie_name(kPort + 1) + "=" + session->cookie}},
+       false,
+       false,
+       false},
+      {"a cookie beside a wrong token", {{"Cookie", cookie}, {"X-Ruvo-Token", "wrong"}}, false, false, false},
+      {"a session's key", {{"X-Ruvo-Session", session->key}}, false, false, true},
+      {"the key in any case of the name", {{"x-ruvo-session", session->key}}, false, false, true},
+      {"the key twice", {{"X-Ruvo-Session", session->key}, {"X-Ruvo-Session", session->key}}, false, false, false},
+      {"the cookie's value as the key", {{"X-Ruvo-Session", session->cookie}}, false, false, false},
+      {"the key as a cookie", {{"Cookie", session_cookie_name(kPort) + "=" + session->key}}, false, false, false},
+      {"the key beside a wrong token",
+       {{"X-Ruvo-Session", session->key}, {"X-Ruvo-Token", "wrong"}},
+       false,
+       false,
+       false},
+      {"nothing", {}, false, false, false},
   };
   for (const auto& c : cases) {
     const Credentials who = credentials(Head(c.headers).facts(), kToken, sessions, kPort);
     EXPECT_EQ(who.token_valid, c.token_valid) << c.name;
     EXPECT_EQ(who.signed_in, c.signed_in) << c.name;
+    EXPECT_EQ(who.session_valid, c.session_valid) << c.name;
   }
 }
 
@@ -196,17 +216,21 @@ TEST(GateTest, BodiesNeedOnePlainLengthWithinTheBoundAndTheTokenComesFirst) {
       {"a length that is no number", {{"Content-Length", "1x"}}, "POST", 400},
       {"a negative length", {{"Content-Length", "-1"}}, "POST", 400},
       {"chunked", {{"Transfer-Encoding", "chunked"}}, "POST", 411},
-      {"a POST without a length", {}, "POST", 411},
-      {"a DELETE without a length", {}, "DELETE", 411},
+      {"chunked beside a length", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "5"}}, "POST", 411},
+      {"chunked on a DELETE", {{"Transfer-Encoding", "chunked"}}, "DELETE", 411},
+      // Neither a length nor Transfer-Encoding: no body, whatever the method.
+      {"a POST without a length", {}, "POST", 0},
+      {"a DELETE without a length", {}, "DELETE", 0},
+      {"a PUT without a length", {}, "PUT", 0},
       {"a GET without a length", {}, "GET", 0},
   };
   for (const auto& c : cases) {
     const Head head(c.headers);
     const HeadFacts& facts = head.facts();
-    auto refused = refuse_body(facts, c.method, true, 100);
+    auto refused = refuse_body(facts, true, 100);
     EXPECT_EQ(refused ? refused->status : 0, c.status) << c.name;
     // Without the token every refusal is 401, and nothing else is.
-    auto anonymous = refuse_body(facts, c.method, false, 100);
+    auto anonymous = refuse_body(facts, false, 100);
     EXPECT_EQ(anonymous ? anonymous->status : 0, c.status == 0 ? 0 : 401) << c.name;
   }
 }
@@ -234,7 +258,7 @@ class AdmitTest : public test::ServiceTest {
   Sessions sessions_;
 };
 
-TEST_F(AdmitTest, BrowsersSignInAndGoOnAsIfTheyCarriedTheToken) {
+TEST_F(AdmitTest, BrowsersSignInAndGoOnWithTheirSessionsKeyAsIfTheyCarriedTheToken) {
   // The page without a session is the signed-out page, not the interface.
   auto signed_out = admit_head("GET", "/", {{"Host", "127.0.0.1"}});
   ASSERT_TRUE(signed_out.reply);
@@ -258,17 +282,30 @@ TEST_F(AdmitTest, BrowsersSignInAndGoOnAsIfTheyCarriedTheToken) {
   ASSERT_FALSE(cookie.empty());
   EXPECT_EQ(admit_head("GET", "/sign-in", {}, {{"secret", secret}}).reply->status, 401) << "a secret signs in once";
 
+  std::string key;
+  for (const auto& [name, value] : signed_in.reply->headers) {
+    if (name == "Location") key = value.substr(value.find("#session=") + 9);
+  }
+  ASSERT_EQ(key.size(), 64u);
+
   auto page = admit_head("GET", "/", {{"Cookie", cookie}});
   ASSERT_TRUE(page.reply);
   EXPECT_EQ(page.reply->status, 200);
   EXPECT_EQ(admit_head("POST", "/v1/sign-in-link", {{"Cookie", cookie}, {"Content-Length", "0"}}).reply->status, 401);
 
-  // A save from our own page goes on with the service's token; from
-  // another page it is refused whatever it carries.
-  auto save = admit_head("POST", "/v1/save",
-                         {{"Cookie", cookie}, {"Origin", "http://127.0.0.1:8080"}, {"Content-Length", "2"}});
+  // A save from our own page, with the session's key, goes on with the
+  // service's token; with the cookie alone it goes on with none (and is
+  // refused by the handlers); from another page it is refused whatever it
+  // carries.
+  auto save = admit_head(
+      "POST", "/v1/save",
+      {{"Cookie", cookie}, {"X-Ruvo-Session", key}, {"Origin", "http://127.0.0.1:8080"}, {"Content-Length", "2"}});
   EXPECT_FALSE(save.reply);
   EXPECT_EQ(save.token, kToken);
+  auto cookie_only = admit_head("POST", "/v1/save",
+                                {{"Cookie", cookie}, {"Origin", "http://127.0.0.1:8080"}, {"Content-Length", "2"}});
+  EXPECT_FALSE(cookie_only.reply);
+  EXPECT_FALSE(cookie_only.token);
   auto foreign = admit_head(
       "POST", "/v1/save",
       {{"Cookie", cookie}, {"Origin", "http://evil.example"}, {"X-Ruvo-Token", kToken}, {"Content-Length", "2"}});
@@ -285,9 +322,13 @@ TEST_F(AdmitTest, RuvosRequestsGoOnWithTheirOwnTokenRightOrWrong) {
   auto wrong = admit_head("GET", "/v1/health", {{"X-Ruvo-Token", "wrong"}});
   EXPECT_FALSE(wrong.reply);
   EXPECT_EQ(wrong.token, "wrong");
-  auto unbounded = admit_head("POST", "/v1/save", {{"X-Ruvo-Token", "wrong"}});
+  auto unbounded = admit_head("POST", "/v1/save", {{"X-Ruvo-Token", "wrong"}, {"Transfer-Encoding", "chunked"}});
   ASSERT_TRUE(unbounded.reply);
   EXPECT_EQ(unbounded.reply->status, 401);
+  // Without a length there is no body to refuse: the handlers answer it.
+  auto bodiless = admit_head("DELETE", "/v1/terms/1", {{"X-Ruvo-Token", kToken}});
+  EXPECT_FALSE(bodiless.reply);
+  EXPECT_EQ(bodiless.token, kToken);
   auto import = admit_head("POST", "/v1/import", {{"X-Ruvo-Token", kToken}, {"Content-Length", "2000000"}});
   EXPECT_FALSE(import.reply) << "an import may be larger than any other body";
 }

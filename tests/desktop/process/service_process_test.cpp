@@ -20,6 +20,7 @@
 #include <memory>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ruvo::desktop {
@@ -93,9 +94,9 @@ TEST_F(ServiceProcessTest, HelpVersionAndUsageErrors) {
       {{"--bogus"},
        2,
        "",
-       "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --export 文件|- | --import 文件 "
-       "[--format jsonl|csv|tsv] | --add-dictionary 路径… | --dictionaries | --remove-dictionary 编号 | --help | "
-       "--version\n"},
+       "不认识的参数「--bogus」\n用法：ruvo-gui.exe [--open] | --url | --service | --stop | --export 文件|- | --import "
+       "文件|- [--format jsonl|csv|tsv] | --add-dictionary 路径… | --dictionaries | --remove-dictionary 编号 | "
+       "--help | --version\n"},
       {{"--url", "extra"}, 2, "", "不认识的参数「--url extra」"},
       {{"service"}, 2, "", "用法："},
       {{"--service", "extra"}, 2, "", "不认识的参数「--service extra」"},
@@ -201,6 +202,42 @@ TEST_F(ServiceProcessTest, StopSignalRemovesTheDiscoveryFileAndFreesTheLock) {
   // After the stops a new instance takes the lock and serves again.
   auto [process, info] = start_serving();
   EXPECT_EQ(call(info, "GET", "/v1/health", nullptr)["ok"], true);
+}
+
+TEST_F(ServiceProcessTest, StopEndsTheServiceOfTheFolderAndSaysSoWhenNoneRuns) {
+  auto stop = [&] {
+    return test::run(
+        {.words = {"--stop"}, .program = gui_program(), .env = {{"APPDATA", dir_.path()}}, .timeout_seconds = 120});
+  };
+  auto none = stop();
+  EXPECT_EQ(none.exit_code, 0) << none.err;
+  EXPECT_EQ(none.out, "没有在运行的服务\n");
+
+  auto [process, info] = start_serving();
+  ASSERT_TRUE(info.pid.has_value());
+  EXPECT_EQ(*info.pid, static_cast<std::uint32_t>(process->pid()));
+  auto stopped = stop();
+  EXPECT_EQ(stopped.exit_code, 0) << stopped.err;
+  EXPECT_EQ(stopped.out, "服务已停止（进程 " + std::to_string(process->pid()) + "）\n");
+  EXPECT_EQ(stopped.err, "");
+  // It ended as on a stop signal: exit 0, its discovery file gone.
+  EXPECT_EQ(process->wait_exit(kExitLimitMs), 0);
+  EXPECT_FALSE(platform::is_regular_file(discovery_path()));
+  auto again = stop();
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_EQ(again.out, "没有在运行的服务\n");
+
+  // A discovery file that names another process does not choose what is
+  // stopped: the lock does.
+  auto [second, second_info] = start_serving(info.token);
+  ASSERT_TRUE(platform::write_file_atomically(discovery_path(),
+                                              protocol::discovery_content(second_info.port, second_info.token, "x", 1))
+                  .ok());
+  auto by_lock = stop();
+  EXPECT_EQ(by_lock.exit_code, 0) << by_lock.err;
+  EXPECT_EQ(by_lock.out, "服务已停止（进程 " + std::to_string(second->pid()) + "）\n");
+  EXPECT_NE(by_lock.err.find("explain.json 写的进程是 1"), std::string::npos) << by_lock.err;
+  EXPECT_EQ(second->wait_exit(kExitLimitMs), 0);
 }
 
 // An import cut off by the end of a run (a kill, a crash) leaves the body it
@@ -421,6 +458,80 @@ TEST_F(ServiceProcessTest, ImportAndExportBesideARunningServiceAreAllOrNothingAn
   auto wrong = gui(dir_, {"--import", dir_.file("in.jsonl"), "--format", "xlsx"});
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_NE(wrong.err.find("xlsx"), std::string::npos);
+}
+
+TEST_F(ServiceProcessTest, ExportAndImportTakeOnlyRegularFilesOrTheStandardStreamsWithinTheLimit) {
+  auto gui = [&](std::vector<std::string> words, std::optional<std::string> input = std::nullopt) {
+    return test::run({.words = std::move(words),
+                      .program = gui_program(),
+                      .env = {{"APPDATA", dir_.path()}},
+                      .stdin_bytes = std::move(input),
+                      .timeout_seconds = 120});
+  };
+  auto before = gui({"--export", "-"});
+  ASSERT_EQ(before.exit_code, 0) << before.err;
+  ASSERT_FALSE(before.out.empty());
+
+  const std::string fifo = dir_.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir_.file("folder");
+  ASSERT_TRUE(platform::create_folders(folder).ok());
+  const std::string sparse = dir_.file("big.jsonl");
+  {
+    ASSERT_TRUE(platform::write_file_atomically(sparse, "").ok());
+    std::filesystem::resize_file(sparse, 64ull * 1024 * 1024 + 1);
+  }
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;
+    std::optional<std::string> input;
+    const char* said;
+  };
+  const Case cases[] = {
+      // Nobody writes to the pipe: a read that waited on it would hang here.
+      {"an import of a pipe", {"--import", fifo}, std::nullopt, "不是普通文件"},
+      {"an import of a device", {"--import", "/dev/zero"}, std::nullopt, "不是普通文件"},
+      {"an import of a folder", {"--import", folder}, std::nullopt, "不是普通文件"},
+      {"an import of a file past 64 MiB", {"--import", sparse}, std::nullopt, "超过 64 MiB"},
+      {"an import of standard input past 64 MiB",
+       {"--import", "-"},
+       std::string(64 * 1024 * 1024, '\n') + "{\"term\":\"太多\"}\n",
+       "标准输入超过 64 MiB"},
+      {"an export into a pipe", {"--export", fifo}, std::nullopt, "不是普通文件"},
+      {"an export into a device", {"--export", "/dev/null"}, std::nullopt, "不是普通文件"},
+      {"an export into a folder", {"--export", folder}, std::nullopt, "是文件夹"},
+  };
+  for (const auto& c : cases) {
+    auto refused = gui(c.words, c.input);
+    EXPECT_EQ(refused.exit_code, 1) << c.name << ": " << refused.err;
+    EXPECT_FALSE(refused.timed_out) << c.name;
+    EXPECT_NE(refused.err.find(c.said), std::string::npos) << c.name << ": " << refused.err;
+    EXPECT_EQ(refused.out, "") << c.name;
+  }
+  // Each is what it was, nothing was written beside it, the store is unchanged.
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(::lstat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_FALSE(std::filesystem::exists(fifo + ".part"));
+  EXPECT_FALSE(std::filesystem::exists(folder + ".part"));
+  EXPECT_EQ(gui({"--export", "-"}).out, before.out);
+
+  // Standard input within the limit is read, JSON Lines unless said.
+  auto piped = gui({"--import", "-"}, "{\"term\":\"从管道来的词\",\"fields\":{\"definition\":\"x\"}}\n");
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(piped.out, "导入 1 条：新增 1，更新 0，保留 0\n");
+  auto tsv = gui({"--import", "-", "--format", "tsv"}, "term\tdefinition\n制表符的词\t定义\n");
+  EXPECT_EQ(tsv.exit_code, 0) << tsv.err;
+  // A regular file already there is replaced whole.
+  ASSERT_TRUE(platform::write_file_atomically(dir_.file("out.jsonl"), "old").ok());
+  auto replaced = gui({"--export", dir_.file("out.jsonl")});
+  EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
+  const std::string after = platform::read_file(dir_.file("out.jsonl")).value_or("");
+  EXPECT_NE(after.find("从管道来的词"), std::string::npos);
+  EXPECT_NE(after.find("制表符的词"), std::string::npos);
 }
 
 TEST_F(ServiceProcessTest, ADeletedLockFileIsPutBackAndStillKeepsASecondInstanceOut) {

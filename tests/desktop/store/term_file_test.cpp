@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,10 @@ TEST(TermFileTest, AMalformedLineIsNamedByItsNumber) {
       {"alias not a string", "{\"term\":\"a\",\"aliases\":[1]}", "aliases"},
       {"bad time", "{\"term\":\"a\",\"updatedAt\":\"yesterday\"}", "updatedAt"},
       {"a NUL", std::string("{\"term\":\"a\"}\0x", 14), "NUL"},
+      {"a NUL in the term", "{\"term\":\"a\\u0000b\"}", "词条不能含有 NUL 字符"},
+      {"a NUL in an alias", "{\"term\":\"a\",\"aliases\":[\"b\\u0000\"]}", "词条不能含有 NUL 字符"},
+      {"an invisible term", "{\"term\":\"\\u200b\"}", "看不见的字符"},
+      {"an invisible alias", "{\"term\":\"a\",\"aliases\":[\"\\u2060\\u00ad\"]}", "看不见的字符"},
   };
   for (const auto& c : cases) {
     std::string text = "{\"term\":\"ok\"}\n{\"term\":\"ok2\"}\n" + c.line + "\n{\"term\":\"after\"}\n";
@@ -87,6 +94,79 @@ TEST(TermFileTest, AMalformedLineIsNamedByItsNumber) {
     EXPECT_EQ(r.error.rfind("第 3 行：", 0), 0u) << c.name << ": " << r.error;
     EXPECT_NE(r.error.find(c.says), std::string::npos) << c.name << ": " << r.error;
     EXPECT_EQ(r.records.size(), 2u) << c.name;  // nothing after the broken line
+  }
+}
+
+TEST(TermFileTest, AByteOrderMarkStartsJsonLinesAsItStartsTables) {
+  auto r = read("\xEF\xBB\xBF{\"term\":\"RAG\"}\n{\"term\":\"LLM\"}\n", TermFileFormat::kJsonLines);
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.records.size(), 2u);
+  EXPECT_EQ(r.records[0].term, "RAG");
+  EXPECT_EQ(r.lines, (std::vector<std::size_t>{1, 2}));
+  // Only at the start: one inside a line is no white space.
+  auto later = read("{\"term\":\"RAG\"}\n\xEF\xBB\xBF{\"term\":\"LLM\"}\n", TermFileFormat::kJsonLines);
+  EXPECT_EQ(later.error.rfind("第 2 行：", 0), 0u) << later.error;
+}
+
+TEST(TermFileTest, TimesOutsideWhatAnExportWritesAreRefusedByTheirLine) {
+  struct Case {
+    std::string value;                    // the JSON of createdAt and updatedAt
+    std::optional<std::int64_t> seconds;  // nothing: refused
+  };
+  const Case cases[] = {
+      {"0", 0},
+      {"-1", std::nullopt},
+      {"253402300799", 253402300799},
+      {"253402300800", std::nullopt},
+      {"9223372036854775807", std::nullopt},
+      {"-9223372036854775808", std::nullopt},
+      {"18446744073709551615", std::nullopt},
+      {"1.5", std::nullopt},
+      {"1e3", std::nullopt},
+      {"true", std::nullopt},
+      {"\"1970-01-01T00:00:00Z\"", 0},
+      {"\"1969-12-31T23:59:59Z\"", std::nullopt},
+      {"\"9999-12-31T23:59:59Z\"", 253402300799},
+      {"\"0000-01-01T00:00:00Z\"", std::nullopt},
+      {"\"-001-01-01T00:00:00Z\"", std::nullopt},
+      {"\"+970-01-01T00:00:00Z\"", std::nullopt},
+      {"\" 970-01-01T00:00:00Z\"", std::nullopt},
+      {"\"2026-12-10T21:40:00z\"", std::nullopt},
+      {"\"2026-12-10t21:40:00Z\"", std::nullopt},
+      {"\"2026-12-10T21:40:60Z\"", std::nullopt},
+      {"\"2026-12-10T24:00:00Z\"", std::nullopt},
+      {"\"2026-12-10T21:40:00Z\\u0000\"", std::nullopt},
+      {"\"2026-12-10T21:40:0\\u0000Z\"", std::nullopt},
+      {"\"２026-12-10T21:40:00Z\"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    for (const char* key : {"createdAt", "updatedAt"}) {
+      const std::string line = "{\"term\":\"a\",\"" + std::string(key) + "\":" + c.value + "}";
+      auto r = read("{\"term\":\"ok\"}\n" + line + "\n", TermFileFormat::kJsonLines);
+      if (c.seconds) {
+        EXPECT_EQ(r.error, "") << line;
+        ASSERT_EQ(r.records.size(), 2u) << line;
+        EXPECT_EQ(std::string(key) == "createdAt" ? r.records[1].created_at : r.records[1].updated_at, *c.seconds)
+            << line;
+      } else {
+        EXPECT_EQ(r.error.rfind("第 2 行：" + std::string(key), 0), 0u) << line << ": " << r.error;
+      }
+    }
+  }
+  auto r = read("{\"term\":\"a\",\"createdAt\":-1}\n", TermFileFormat::kJsonLines);
+  EXPECT_EQ(r.error, "第 1 行：createdAt 要在 1970-01-01T00:00:00Z 到 9999-12-31T23:59:59Z 之间");
+}
+
+TEST(TermFileTest, AnExportWritesEveryStoredTimeInTheFormItReadsBack) {
+  for (std::int64_t seconds : {std::int64_t{-1}, std::int64_t{253402300800}, std::numeric_limits<std::int64_t>::max(),
+                               std::numeric_limits<std::int64_t>::min()}) {
+    TermRecord record;
+    record.term = "t";
+    record.created_at = seconds;
+    record.updated_at = seconds;
+    auto back = parse_json_line(to_json_line(record));
+    ASSERT_TRUE(back.ok()) << seconds << ": " << to_json_line(record);
+    EXPECT_EQ(back->created_at, seconds < 0 ? kEarliestTime : kLatestTime);
   }
 }
 
