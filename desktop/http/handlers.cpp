@@ -70,7 +70,8 @@ Reply import(const Call& call) {
 }
 
 // A body that is a JSON object, or none at all (an empty object), for the
-// routes whose methods differ in whether they carry one.
+// routes whose methods differ in whether they carry one (the model's
+// settings, the dictionaries).
 Result<JsonValue> object_body(std::string_view body) {
   if (common::is_blank(body)) return JsonValue::object();
   if (body.find('\0') != std::string_view::npos) {
@@ -120,18 +121,6 @@ Reply export_all(const Call& call) {
 }
 
 constexpr std::string_view kDictionariesPath = "/v1/dictionaries";
-
-// A body that must be a JSON object when it is given: what PATCH and POST take.
-Result<JsonValue> object_body(std::string_view body) {
-  if (body.empty()) return JsonValue::object();
-  if (body.find('\0') != std::string_view::npos) {
-    return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：含有 NUL 字节");
-  }
-  auto parsed = common::parse_json(body);
-  if (!parsed) return common::failure(common::ErrorKind::kBadInput, "请求体不是 JSON：" + parsed.error().text());
-  if (!parsed->is_object()) return common::failure(common::ErrorKind::kBadInput, "请求体必须是 JSON 对象");
-  return parsed;
-}
 
 // GET or POST /v1/dictionaries.
 Reply dictionaries(const Call& call) {

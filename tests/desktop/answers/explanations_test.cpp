@@ -309,13 +309,14 @@ TEST_F(ExplainTest, WhenTheModelCannotTellItTheOtherLanguagesEntryAnswersWithAWa
 
 TEST_F(ExplainTest, ANameLongerThanATermReadsIsFoundWhileMissesKeepTheirWording) {
   // Stored names may be longer than a text that reads as a term: such a
-  // name is found, and a miss of a text as long is worded as before.
+  // name is found, and a miss of a text as long is worded as a passage's or
+  // a term's, by the shorter bound.
   const std::string long_name(100, 'n');
   ASSERT_TRUE(store_->save(TermDraft{long_name, "zh", "term", {{"plain", "p"}}}).ok());
   EXPECT_EQ(body_of(explain(*answers_, {}, request(long_name, "auto", false)))["source"], "local");
   const std::string long_miss(100, 'm');
   EXPECT_EQ(body_of(explain(*answers_, {}, request(long_miss, "auto", false)))["message"],
-            "本地词库只能解释单个词条，这段文字要靠模型解释，而这次不允许调用模型");
+            "这段文字里没有词库收录的词条，要靠模型解释，而这次不允许调用模型");
   EXPECT_EQ(body_of(explain(*answers_, {}, request(long_miss, "term", false)))["message"],
             "词库里没有「" + std::string(64, 'm') + "…」，而这次不允许调用模型");
 }

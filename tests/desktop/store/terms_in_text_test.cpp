@@ -91,6 +91,7 @@ TEST(CountsInTextTest, OneCharacterNeverCountsAndEverydayWordsOnlyFromThePerson)
   TermEntry mine{"1", "我们", "zh", "term"};
   TermEntry dictionarys = mine;
   dictionarys.source = "dictionary";
+  dictionarys.dictionary_id = 7;
   EXPECT_TRUE(counts_in_text(mine, "我们"));
   EXPECT_FALSE(counts_in_text(dictionarys, "我们"));
   EXPECT_FALSE(counts_in_text(dictionarys, "the"));
