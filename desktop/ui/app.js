@@ -36,7 +36,7 @@ const FIELDS = [
   ['plain', '通俗解释'],
   ['example', '例子'],
 ];
-const SOURCES = { user: '人工添加', glossary: '自带词库', model: '模型生成' };
+const SOURCES = { user: '人工添加', glossary: '自带词库', model: '模型生成', dictionary: '词典' };
 const LANGS = { zh: '中文', en: '英文' };
 const SEARCH_DELAY_MS = 60;
 const PAGE = 20;
@@ -198,7 +198,8 @@ async function searchView(params) {
       return el('li', {},
         el('a', { href: `#/term/${term.id}` },
           el('span', { class: 'name', text: term.term }),
-          el('span', { class: 'lang', text: LANGS[term.lang] || term.lang }),
+          el('span', { class: 'lang', text: term.dictionary ? `${LANGS[term.lang] || term.lang} · ${term.dictionary.name}`
+            : LANGS[term.lang] || term.lang }),
           el('span', { class: 'gist', text: gist })));
     }));
     const near = trimmed !== '' && reply.total === 0 ? reply.suggestions || [] : [];
@@ -263,7 +264,7 @@ async function termView(id) {
   document.title = `${term.term} · Ruvo 词库`;
   slot(root, 'term').textContent = term.term;
   slot(root, 'lang').textContent = `${LANGS[term.lang] || term.lang}（${term.lang}）`;
-  slot(root, 'source').textContent = SOURCES[term.source] || term.source;
+  slot(root, 'source').textContent = term.dictionary ? `词典：${term.dictionary.name}` : SOURCES[term.source] || term.source;
   slot(root, 'aliases').textContent = term.aliases.length ? term.aliases.join('、') : '（无）';
   slot(root, 'updated').textContent = when(term.updatedAt);
   const fields = slot(root, 'fields');
@@ -278,8 +279,15 @@ async function termView(id) {
     if (!known.has(name) && typeof value === 'string' && value) fields.append(el('dt', { text: name }), el('dd', { text: value }));
   }
   if (!fields.children.length) fields.append(el('dd', { text: '还没有释义。' }));
-  slot(root, 'edit').href = `#/edit/${term.id}`;
-  root.querySelector('[data-action="delete"]').addEventListener('click', () => confirmDelete(term));
+  const seeAlso = seeAlsoLinks(term.seeAlso);
+  if (seeAlso) slot(root, 'see-also').append(seeAlso);
+  // A dictionary's entry changes with its dictionary (the 词典 page), not here.
+  if (term.dictionary) root.querySelector('.actions').remove();
+  else {
+    slot(root, 'edit').href = `#/edit/${term.id}`;
+    root.querySelector('[data-action="delete"]').addEventListener('click', () => confirmDelete(term));
+  }
+  await otherArticles(root, term);
 }
 
 function confirmDelete(term) {
@@ -530,6 +538,7 @@ async function route() {
     case 'add': return editView(null, params);
     case 'explain': return explainView();
     case 'misses': return missesView();
+    case 'dictionaries': return dictionariesView();
     case 'exchange': return exchangeView();
     case 'status': return statusView();
     default: return searchView(params);

@@ -24,6 +24,7 @@ const Served kServed[] = {
     {"/app.css", {"text/css; charset=utf-8", file_bytes("app.css")}},
     {"/app.js", {"text/javascript; charset=utf-8", file_bytes("app.js")}},
     {"/model.js", {"text/javascript; charset=utf-8", file_bytes("model.js")}},
+    {"/dictionaries.js", {"text/javascript; charset=utf-8", file_bytes("dictionaries.js")}},
     {"/favicon.svg", {"image/svg+xml", file_bytes("favicon.svg")}},
     {"/favicon.ico", {"image/svg+xml", file_bytes("favicon.svg")}},
 };

@@ -12,7 +12,7 @@
 import { test, after, before } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -38,7 +38,8 @@ for (const [what, path] of [['ruvo-gui.exe', gui], ['ruvo', ruvo], ['chromium', 
 
 const appData = mkdtempSync(join(tmpdir(), 'ruvo-browser-'));
 const dataFolder = join(appData, 'com.corvanta.desktop');
-const env = { ...process.env, APPDATA: appData };
+// No dictionaries of this machine's in the test's store: it adds its own.
+const env = { ...process.env, APPDATA: appData, RUVO_DICTIONARY_DIRS: '' };
 delete env.BROWSER;
 
 function run(program, words) {
@@ -450,6 +451,75 @@ test('the cookie alone opens no API route, and a cookie planted by another port 
   await tab.goto(`${origin}/#/status`);
   await tab.getByText('每个新标签页都要一个新的登录地址', { exact: false }).waitFor();
   await tab.close();
+
+  assert.deepEqual(requests.filter((url) => new URL(url).origin !== origin), [], 'a request to another origin');
+  assert.deepEqual(errors, [], 'console errors');
+  await context.close();
+});
+
+test('the dictionaries page adds, renames, orders, switches and removes dictionaries; an entry shows every source', async () => {
+  const { context, page, requests, errors } = await signedInPage();
+  const folder = join(appData, 'dictionaries');
+  mkdirSync(folder, { recursive: true });
+  // A gloss that is markup: it must show as text and never run.
+  writeFileSync(join(folder, 'one.u8'),
+    '# CC-CEDICT\n#! description=First test dictionary\n死鎖 死锁 [si3 suo3] /deadlock (computing)/<img src=x onerror=alert(1)>/\n');
+  writeFileSync(join(folder, 'two.u8'), '# CC-CEDICT\n死鎖 死锁 [si3 suo3] /impasse/\n');
+  const dialogs = [];
+  page.on('dialog', async (dialog) => {
+    dialogs.push(dialog.message());
+    await dialog.accept();
+  });
+
+  await page.getByRole('link', { name: '词典', exact: true }).click();
+  await page.getByText('还没有添加词典。').waitFor();
+  for (const file of ['one.u8', 'two.u8']) {
+    await page.getByLabel('文件或文件夹的路径').fill(join(folder, file));
+    await page.getByRole('button', { name: '添加', exact: true }).click();
+    await page.getByText('已添加：CC-CEDICT（1 条）').waitFor();
+  }
+  await page.waitForFunction(() => document.querySelectorAll('li.dictionary').length === 2);
+  await page.getByText('说明与许可').first().waitFor();
+
+  // Rename the second, then move it first: it answers first.
+  await page.getByLabel('「CC-CEDICT」的名称').nth(1).fill('第二本');
+  await page.getByRole('button', { name: '改名' }).nth(1).click();
+  await page.getByRole('button', { name: '把「第二本」上移' }).click();
+  await page.waitForFunction(() => document.querySelector('li.dictionary strong')?.textContent === '第二本');
+  assert.match(lookup('死锁'), /impasse/);
+
+  // The entry's page: its own article, then the other dictionary's in a
+  // section of its own; the markup in it is text.
+  await searchFor(page, '死锁');
+  await page.getByRole('link', { name: /^死锁/ }).first().click();
+  await page.getByRole('heading', { level: 1, name: '死锁' }).waitFor();
+  await page.getByText('词典：第二本').waitFor();
+  const other = page.getByRole('region', { name: 'CC-CEDICT' });
+  await other.getByText('deadlock (computing)', { exact: false }).waitFor();
+  await other.getByText('<img src=x onerror=alert(1)>', { exact: false }).waitFor();
+  assert.equal(await page.locator('main img').count(), 0);
+
+  // Switched off, the other one answers; removed after a confirmation.
+  await page.getByRole('link', { name: '词典', exact: true }).click();
+  await page.waitForFunction(() => document.querySelectorAll('li.dictionary').length === 2);
+  await Promise.all([
+    page.waitForResponse((response) => response.request().method() === 'PATCH'),
+    page.getByLabel('启用').first().uncheck(),
+  ]);
+  assert.match(lookup('死锁'), /deadlock/);
+  await page.getByRole('button', { name: '删除「CC-CEDICT」' }).click();
+  await page.waitForFunction(() => document.querySelectorAll('li.dictionary').length === 1);
+  assert.equal(dialogs.length, 1);
+  assert.match(dialogs[0], /删除吗/);
+  assert.match(lookup('死锁'), /^词库里没有「/);
+
+  // Switched on again, it answers with its files gone.
+  await Promise.all([
+    page.waitForResponse((response) => response.request().method() === 'PATCH'),
+    page.getByLabel('启用').first().check(),
+  ]);
+  rmSync(folder, { recursive: true, force: true });
+  assert.match(lookup('死锁'), /impasse/);
 
   assert.deepEqual(requests.filter((url) => new URL(url).origin !== origin), [], 'a request to another origin');
   assert.deepEqual(errors, [], 'console errors');

@@ -56,7 +56,13 @@ function parsed(result) {
 }
 
 test('the SDK client calls all four tools against the real service', async () => {
-  const transport = new StdioClientTransport({ command: ruvo, args: ['mcp'], env: { APPDATA: appData }, stderr: 'pipe' });
+  // No dictionaries of this machine's in the test's store.
+  const transport = new StdioClientTransport({
+    command: ruvo,
+    args: ['mcp'],
+    env: { APPDATA: appData, RUVO_DICTIONARY_DIRS: '' },
+    stderr: 'pipe',
+  });
   let stderr = '';
   transport.stderr.on('data', (chunk) => (stderr += chunk));
   const client = new Client({ name: 'ruvo-interop-local-service', version: '1.0.0' });

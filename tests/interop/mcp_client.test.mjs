@@ -118,7 +118,8 @@ async function connect() {
   const inner = new StdioClientTransport({
     command: ruvo,
     args: ['mcp'],
-    env: { APPDATA: appData },
+    // No dictionaries of this machine's in the test's store.
+    env: { APPDATA: appData, RUVO_DICTIONARY_DIRS: '' },
     stderr: 'pipe',
   });
   let stderr = '';

@@ -126,7 +126,7 @@ TEST_F(BrowserRulesTest, PagesTakeTheCookieAndTheApiTheSessionKeyOrTheToken) {
   const SignedIn page = sign_in();
   const std::string our_cookie = "ruvo-session-" + std::to_string(port_) + "=";
   const std::string guessed_cookie = our_cookie + std::string(64, 'a');
-  for (const char* path : {"/", "/app.js", "/model.js", "/app.css", "/favicon.svg", "/favicon.ico"}) {
+  for (const char* path : {"/", "/app.js", "/model.js", "/dictionaries.js", "/app.css", "/favicon.svg", "/favicon.ico"}) {
     EXPECT_EQ(browser("GET", path).status, 401) << path;
     EXPECT_EQ(browser("GET", path, {{"Cookie", guessed_cookie}}).status, 401) << path;
     EXPECT_EQ(browser("GET", path, {{"X-Ruvo-Session", page.key}}).status, 401) << path << ": a page needs the cookie";
@@ -154,7 +154,7 @@ TEST_F(BrowserRulesTest, PagesTakeTheCookieAndTheApiTheSessionKeyOrTheToken) {
       {"the key and a planted cookie", {{"X-Ruvo-Session", page.key}, {"Cookie", guessed_cookie}}, 200},
       {"the key beside a wrong token", {{"X-Ruvo-Session", page.key}, {"X-Ruvo-Token", "wrong"}}, 401},
   };
-  for (const char* path : {"/v1/health", "/v1/terms", "/v1/misses", "/v1/export", "/v1/model"}) {
+  for (const char* path : {"/v1/health", "/v1/terms", "/v1/misses", "/v1/export", "/v1/model", "/v1/dictionaries"}) {
     for (const auto& c : cases) EXPECT_EQ(browser("GET", path, c.headers).status, c.status) << path << ", " << c.name;
     EXPECT_EQ(send(request_bytes("GET", path, "", kToken)).status, 200) << path;
   }
@@ -172,6 +172,7 @@ TEST_F(BrowserRulesTest, PagesCarryTheSecurityHeadersAndNeverTheToken) {
   const Case cases[] = {{"/", "text/html"},
                         {"/app.js", "text/javascript"},
                         {"/model.js", "text/javascript"},
+                        {"/dictionaries.js", "text/javascript"},
                         {"/app.css", "text/css"},
                         {"/favicon.svg", "image/svg+xml"}};
   for (const auto& c : cases) {
