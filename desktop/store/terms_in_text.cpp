@@ -89,15 +89,14 @@ Result<std::vector<TermInText>> terms_in_text(TermStore& store, NameIndex& names
       const std::string key = utf8_of(std::u32string_view(chars).substr(i, length));
       auto known = looked_up.find(key);
       if (known == looked_up.end()) {
-        auto entry = store.find_any(key, lang);
-        if (!entry) return entry.error();
+        // The best entry as a lookup answers it: the language asked first,
+        // then the person's, the glossary's, the dictionaries in the
+        // person's order (labelled with their names), model answers.
+        auto named = store.entries_named(key, lang, 1, 0);
+        if (!named) return named.error();
         std::optional<TermEntry> counted;
-        if (*entry && counts_in_text(**entry, key)) counted = std::move(**entry);
-        // A dictionary's entry is labelled with the dictionary's name.
-        if (counted && counted->dictionary_id != 0 && counted->dictionary_name.empty()) {
-          auto dictionary = store.dictionary(counted->dictionary_id);
-          if (!dictionary) return dictionary.error();
-          if (*dictionary) counted->dictionary_name = (*dictionary)->name;
+        if (!named->entries.empty() && counts_in_text(named->entries.front(), key)) {
+          counted = std::move(named->entries.front());
         }
         known = looked_up.emplace(key, std::move(counted)).first;
       }

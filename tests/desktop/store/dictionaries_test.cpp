@@ -2,7 +2,9 @@
 // each other, in the person's order, disabled, removed, left out of exports; and a store of the
 // schema before dictionaries migrated with everything in it.
 #include "store/entry_rules.hpp"
+#include "store/name_index.hpp"
 #include "store/store.hpp"
+#include "store/terms_in_text.hpp"
 
 #include "support/temp_dir.hpp"
 
@@ -167,6 +169,27 @@ TEST_F(DictionaryStoreTest, EntriesStandSideBySideInTheOrderAnswersGiveThem) {
   EXPECT_EQ(small.entries.size(), 1u);
   EXPECT_TRUE(small.truncated);
   EXPECT_FALSE(named(*store, "mutex").truncated);
+}
+
+TEST_F(DictionaryStoreTest, TermsInATextAreTheDictionariesInThePersonsOrderAndOnlyEnabledOnes) {
+  const Dictionary a = add(*store, "A", {article("deadlock", "A's deadlock.")});
+  const Dictionary b = add(*store, "B", {article("deadlock", "B's deadlock.")});
+  NameIndex names(*store);
+  auto best = [&]() -> std::string {
+    auto found = terms_in_text(*store, names, "When a deadlock happens", "en");
+    if (!found || found->size() != 1) return "?";
+    const TermEntry& entry = found->front().entry;
+    return entry.dictionary_name + ": " + entry.fields.value("definition", "");
+  };
+  EXPECT_EQ(best(), "A: A's deadlock.");
+  ASSERT_TRUE(store->change_dictionary(b.id, DictionaryChange{std::nullopt, 0, std::nullopt}));
+  EXPECT_EQ(best(), "B: B's deadlock.");
+  ASSERT_TRUE(store->change_dictionary(b.id, DictionaryChange{false, std::nullopt, std::nullopt}));
+  EXPECT_EQ(best(), "A: A's deadlock.");
+  ASSERT_TRUE(store->change_dictionary(a.id, DictionaryChange{false, std::nullopt, std::nullopt}));
+  names.refresh();
+  names.wait_for_builds();
+  EXPECT_EQ(best(), "?");  // no source of that name is on
 }
 
 TEST_F(DictionaryStoreTest, AnEntryInTheLanguageAskedForComesFirst) {
