@@ -177,6 +177,10 @@ int run_service(const common::Result<std::string>& data_folder) {
   // A store made just now takes the dictionaries found on this system, in the background: the
   // service answers at once, and each dictionary is seen whole once it is added.
   std::thread system_dictionaries;
+  // A thread takes the signal mask of the one that starts it: this one must
+  // not take a stop signal, whose default action would end the service
+  // before it closes its store.
+  platform::block_stop_signals();
   auto pending = store.system_dictionaries_pending();
   if (pending && *pending) {
     system_dictionaries = std::thread([&store, &log] {
